@@ -1,0 +1,28 @@
+// File operations shared by the stored-file Parts and the transfer engine. Errors never
+// propagate: they give empty results or result codes.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+bool FileExists(const QString &path);
+bool FolderExists(const QString &path);
+void DeleteFile(const QString &path);
+// Size in bytes, 0 on any error. 64-bit: files over 2 GiB are ordinary.
+int64_t FileLength(const QString &path);
+// The text after the last "/" or "\" of the path; the whole path when it has neither.
+QByteArray FileNameOf(const QByteArray &path);
+QString FileNameOf(const QString &path);
+// Empty for an empty path, a missing file or any read error.
+QByteArray ReadWholeFile(const QString &path);
+
+// Result codes of WriteWholeFile.
+enum WriteResult : int { WriteOk = 0, WriteEmptyPath = 1, WriteDeleteFailed = 2, WriteOpenFailed = 3,
+                         WriteWriteFailed = 4, WriteCloseFailed = 5 };
+// Writes the text as the file's whole content. The text goes to a temporary file in the same
+// folder which then replaces the old file, so a crash or a full disk never leaves the old
+// file lost or half-written: on failure the old file is untouched.
+int WriteWholeFile(const QString &path, const QByteArray &text);
+// The stored-file rule: an empty content deletes the file, anything else is written whole.
+int StoreFile(const QString &path, const QByteArray &text);

@@ -1,0 +1,89 @@
+// Reading and writing the settings file.
+#include "core/Preferences.h"
+
+#include "core/FileOps.h"
+#include "core/TextUtil.h"
+#include "core/UserPrompt.h"
+
+#include <QDir>
+
+QByteArray EncodePrefs(const Preferences &prefs)
+{
+    QByteArray text;
+    auto line = [&](const char *key, const QByteArray &value) {
+        text += key;
+        text += value;
+        text += CR;
+    };
+    line("FL", prefs.FtpLogin);
+    line("FU", prefs.FtpUrl);
+    line("FP", prefs.FtpPassword);
+    line("PO", ToDecimal(prefs.ListenPort));
+    line("RE", ToDecimal(prefs.ReceiveChannels));
+    line("SE", ToDecimal(prefs.SendChannels));
+    line("SD", prefs.AddressType);
+    return text;
+}
+
+int CheckedListenPort(int64_t port)
+{
+    return (port < 1024 || port > 65535) ? 4444 : static_cast<int>(port);
+}
+
+void ApplyPrefsText(Preferences &prefs, const QByteArray &content)
+{
+    if (IsBlank(content))
+        return;
+    // Numbers are held wider than the record's fields until the range checks have run, so a
+    // huge value is corrected instead of wrapping into range.
+    int64_t port = prefs.ListenPort;
+    int64_t receive = prefs.ReceiveChannels;
+    int64_t send = prefs.SendChannels;
+    qsizetype from = 0;
+    while (true) {
+        const qsizetype end = content.indexOf(CR, from);
+        if (end < 0)
+            break;
+        const QByteArray line = content.mid(from, end - from);
+        from = end + 1;
+        const QByteArray key = line.left(2);
+        const QByteArray value = line.mid(2);
+        if (key == "FL")
+            prefs.FtpLogin = value;
+        else if (key == "FP")
+            prefs.FtpPassword = value;
+        else if (key == "FU")
+            prefs.FtpUrl = value;
+        else if (key == "PO")
+            port = LeadingInteger(value);
+        else if (key == "RE")
+            receive = LeadingInteger(value);
+        else if (key == "SE")
+            send = LeadingInteger(value);
+        else if (key == "SD")
+            prefs.AddressType = value;
+    }
+    prefs.ListenPort = CheckedListenPort(port);
+    prefs.ReceiveChannels = (receive < 1 || receive > 4) ? 1 : static_cast<int>(receive);
+    prefs.SendChannels = (send < 0 || send > 4) ? 1 : static_cast<int>(send);
+    if (prefs.AddressType != "S")
+        prefs.AddressType = "D";
+}
+
+bool SavePrefsFile(const QString &programFolder, const Preferences &prefs, UserPrompt &prompt)
+{
+    if (WriteWholeFile(QDir(programFolder).filePath(PrefsFileName), EncodePrefs(prefs)) != WriteOk) {
+        prompt.Beep();
+        prompt.Message(QStringLiteral("Cannot Write Preferences"));
+        return false;
+    }
+    return true;
+}
+
+void LoadPrefsFile(const QString &programFolder, Preferences &prefs)
+{
+    const QString path = QDir(programFolder).filePath(PrefsFileName);
+    if (!FileExists(path))
+        return;
+    ApplyPrefsText(prefs, ReadWholeFile(path));
+}

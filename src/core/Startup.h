@@ -1,0 +1,17 @@
+// The folders of one installation, laid out under the folder the program starts from.
+#pragma once
+
+#include <QString>
+#include <array>
+
+struct ProgramPaths {
+    QString ProgramFolder;
+    QString DownloadsFolder;
+    QString LogsFolder;
+    QString TempFolder;
+    std::array<QString, 4> LookupTempFolder;
+};
+
+ProgramPaths MakeProgramPaths(const QString &programFolder);
+// Creates every folder that does not exist yet (one level each).
+void CreateProgramFolders(const ProgramPaths &paths);

@@ -1,0 +1,394 @@
+// Start-up, shutdown, timers, the scheduler tick and the queue commands of the engine.
+#include "transfer/Engine.h"
+
+#include "core/FileOps.h"
+#include "core/UserPrompt.h"
+#include "transfer/ChannelStatus.h"
+#include "transfer/Outcomes.h"
+
+#include <QDir>
+#include <QNetworkInterface>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+Engine::Engine(const QString &programFolder, const Clock &clock, UserPrompt &prompt, TimerIntervals intervals,
+               QObject *parent)
+    : QObject(parent), paths_(MakeProgramPaths(programFolder)), clock_(clock), prompt_(prompt),
+      intervals_(intervals), log_(clock, this)
+{
+    startQTimer_.setInterval(intervals_.StartQTimer);
+    queueTimer_.setInterval(intervals_.QueueTimer);
+    picTimer_.setInterval(intervals_.PicTimer);
+    quitTimer_.setInterval(intervals_.QuitTimer);
+    connect(&startQTimer_, &QTimer::timeout, this, &Engine::StartQTick);
+    connect(&queueTimer_, &QTimer::timeout, this, &Engine::QueueTick);
+    connect(&picTimer_, &QTimer::timeout, this, &Engine::PicTick);
+    connect(&quitTimer_, &QTimer::timeout, this, &Engine::QuitTimerTick);
+    for (int i = 0; i < 4; ++i) {
+        tx_[i].OutTimer = new QTimer(this);
+        tx_[i].OutTimer->setInterval(intervals_.OutTimer);
+    }
+    lookupHook_ = [this](int channel) {
+        tx_[channel].Result = "420";
+        HandleSendOutcome(channel);
+    };
+}
+
+Engine::~Engine()
+{
+    for (int i = 0; i < 4; ++i) {
+        CloseReceiveFile(i);
+        CloseSendFile(i);
+    }
+    log_.CloseFiles();
+}
+
+void Engine::InitGlobals()
+{
+    CreateProgramFolders(paths_);
+    NextDataPort = 1555;
+    Prefs = Preferences{};
+    LoadPrefsFile(paths_.ProgramFolder, Prefs);
+    LoadUsersFile(paths_.ProgramFolder, Users);
+}
+
+void Engine::MainWindowLoad()
+{
+    VersionText = "Version 1.0";
+    ShuttingDown = false;
+    DynamicSideClosed = ShutdownStepsDone = MayUnload = AbortFtpRequested = false;
+    if (!ownAddressFixed_)
+        SetOwnAddress(LocalAddress());
+    LoadQueueFile();
+    if (Prefs.ReceiveChannels < 1)
+        Prefs.ReceiveChannels = 1;
+    for (int i = 0; i < 4; ++i) {
+        tx_[i].Letter = i < Prefs.SendChannels ? "I" : "D";
+        tx_[i].Picture = i < Prefs.SendChannels ? 2 : 4;
+        rx_[i].Letter = i < Prefs.ReceiveChannels ? "" : "D";
+        rx_[i].Picture = i < Prefs.ReceiveChannels ? 2 : 4;
+        rx_[i].Timed = 0;
+        rx_[i].State = "000";
+        emit SendChannelChanged(i);
+        emit ReceiveChannelChanged(i);
+    }
+    log_.OpenLogFile(paths_.LogsFolder);
+    log_.OpenMessageFile(paths_.LogsFolder);
+    startQTimer_.start();
+    SetStatusPanel(3, "  " + VersionText);
+    RefreshChannelStatus();
+}
+
+void Engine::BeginShutdown()
+{
+    if (ShuttingDown) {
+        // A repeated quit command: the steps have run; keep the quit timer going.
+        quitTimer_.start();
+        return;
+    }
+    Showit("Closing down program");
+    SetStatusPanel(1, "");
+    SetStatusPanel(2, "");
+    picTimer_.stop();
+    ShuttingDown = true;
+    // Dynamic address side: until address posting exists nothing is ever pending there.
+    DynamicSideClosed = true;
+    for (auto &ch : tx_)
+        ch.OutTimer->stop();
+    Showit("Closing Outgoing Connections");
+    AbortAllSends();
+    Showit("Closing Incoming Connections");
+    StopReceiveChannels();
+    Showit("Closing Queue");
+    SaveQueueFile();
+    Showit("Deleting Temporary Files");
+    for (const QString &folder : paths_.LookupTempFolder) {
+        QDir dir(folder);
+        for (const QString &name : dir.entryList(QDir::Files | QDir::Hidden))
+            dir.remove(name);
+    }
+    Showit("Closing Logs");
+    log_.WriteReceivedMessages();
+    Showit("Cleaning Up");
+    ShutdownStepsDone = true;
+    quitTimer_.start();
+}
+
+void Engine::QuitTimerTick()
+{
+    if (!(DynamicSideClosed && ShutdownStepsDone))
+        return;
+    log_.CloseFiles();
+    for (int i = 0; i < 4; ++i) {
+        CloseReceiveFile(i);
+        CloseSendFile(i);
+    }
+    queueTimer_.stop();
+    startQTimer_.stop();
+    quitTimer_.stop();
+    MayUnload = true;
+    emit QuitReady();
+}
+
+bool Engine::TimersRunning() const
+{
+    return queueTimer_.isActive() || picTimer_.isActive();
+}
+
+QByteArray Engine::LocalAddress() const
+{
+    for (const QHostAddress &a : QNetworkInterface::allAddresses())
+        if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback())
+            return a.toString().toLatin1();
+    return "127.0.0.1";
+}
+
+void Engine::SetOwnAddress(const QByteArray &address)
+{
+    ownAddressFixed_ = true;
+    if (ownAddress_ == address)
+        return;
+    ownAddress_ = address;
+    emit OwnAddressChanged(address);
+}
+
+void Engine::SetStatusPanel(int panel, const QByteArray &text)
+{
+    if (panels_[panel - 1] == text)
+        return;
+    panels_[panel - 1] = text;
+    emit StatusPanelChanged(panel, text);
+}
+
+void Engine::StartChannels()
+{
+    if (ShuttingDown)
+        return;
+    startQTimer_.stop();
+    // Address posting for a dynamic own address starts here once it exists.
+    const QByteArray local = ownAddressFixed_ ? ownAddress_ : LocalAddress();
+    if (local != "127.0.0.1")
+        SetOwnAddress(local);
+    for (int i = 0; i < 4; ++i)
+        if (rx_[i].Letter.isEmpty()) {
+            rx_[i].Letter = "I";
+            emit ReceiveChannelChanged(i);
+        }
+    if (!picTimer_.isActive())
+        picTimer_.start();
+    queueTimer_.start();
+    RefreshChannelStatus();
+}
+
+void Engine::StartQTick()
+{
+    if (ShuttingDown)
+        return;
+    if (ownAddress_ != "127.0.0.1")
+        StartChannels();
+}
+
+void Engine::PicTick()
+{
+    ++animationFrame_;
+    if (animationFrame_ > 8 || animationFrame_ < 1)
+        animationFrame_ = 1;
+    emit AnimationFrameChanged(animationFrame_);
+}
+
+void Engine::QueueTick()
+{
+    if (BusyUpdatingQ)
+        return;
+    ++tickCounter_;
+    if (tickCounter_ >= 10) {
+        tickCounter_ = 1;
+        activityImage_ = 1;
+        emit ActivityImageChanged(activityImage_);
+    } else if (tickCounter_ == 5) {
+        activityImage_ = PicFlag ? 3 : 2;
+        PicFlag = false;
+        emit ActivityImageChanged(activityImage_);
+    }
+    const QDateTime now = clock_.now();
+    if (!panels_[0].isEmpty())
+        SetStatusPanel(1, "");
+    if (ShuttingDown)
+        return;
+    RefreshChannelStatus();
+    EnsureListening();
+    for (int i = 0; i < 4; ++i) {
+        ReceiveChannel &rc = rx_[i];
+        if (rc.Timed == 2 && AbsSecondsBetween(rc.LastActivity, now) > SilenceLimitSeconds) {
+            rc.Result = "813";
+            FinishReceive(i);
+        }
+        // A request that never comes after the greeting holds a channel just as long.
+        if (rc.Letter == "C" && rc.State == "100" && !rc.Finishing &&
+            AbsSecondsBetween(rc.LastActivity, now) > SilenceLimitSeconds) {
+            rc.Result = "813";
+            FinishReceive(i);
+        }
+        SendChannel &sc = tx_[i];
+        static const QList<QByteArray> watched = {"020", "030", "040", "090", "095"};
+        if (sc.InUse == 2 && watched.contains(sc.State) &&
+            AbsSecondsBetween(sc.LastActivity, now) > SilenceLimitSeconds) {
+            sc.Result = "813";
+            HandleSendOutcome(i);
+        }
+    }
+    int channel = -1;
+    for (int i = 0; i < 4 && channel < 0; ++i)
+        if (tx_[i].Letter == "I")
+            channel = i;
+    if (channel < 0)
+        return;
+    const int row = queue_.PickNextItem(ToDateSerial(now));
+    if (row < 0)
+        return;
+    tx_[channel].Letter = "W";
+    queue_.MarkBusy(row, channel);
+    const QueueItem &item = queue_.item(row);
+    StartSend(item.userName(), item.filePath(),
+              item.message(), channel);
+}
+
+// ---- queue file and commands ----
+
+void Engine::LoadQueueFile()
+{
+    const QString path = QDir(paths_.ProgramFolder).filePath(QStringLiteral("Parcelwise_Queue"));
+    std::vector<QueueItem> items;
+    if (FileExists(path))
+        items = DecodeQueueFile(ReadWholeFile(path), clock_.nowSerial());
+    queue_.setItems(std::move(items));
+    BusyUpdatingQ = false;
+}
+
+bool Engine::SaveQueueFile()
+{
+    BusyUpdatingQ = true;
+    const QString path = QDir(paths_.ProgramFolder).filePath(QStringLiteral("Parcelwise_Queue"));
+    const int rc = StoreFile(path, EncodeQueueFile(queue_.items()));
+    if (rc != WriteOk) {
+        prompt_.Beep();
+        BusyUpdatingQ = false;
+        prompt_.Message(QStringLiteral("Cannot Write User Data"));
+        return false;
+    }
+    BusyUpdatingQ = false;
+    return true;
+}
+
+void Engine::EnableSelectedItems(const QList<int> &rows)
+{
+    if (queue_.rowCount() == 0)
+        return;
+    BusyUpdatingQ = true;
+    queue_.EnableSelectedItems(rows, clock_.nowSerial());
+    SaveQueueFile();
+    BusyUpdatingQ = false;
+}
+
+void Engine::HoldSelectedItems(const QList<int> &rows)
+{
+    if (queue_.rowCount() == 0)
+        return;
+    BusyUpdatingQ = true;
+    queue_.HoldSelectedItems(rows);
+    SaveQueueFile();
+    BusyUpdatingQ = false;
+}
+
+void Engine::DeleteSelectedItems(const QList<int> &rows)
+{
+    if (queue_.rowCount() == 0)
+        return;
+    BusyUpdatingQ = true;
+    queue_.DeleteSelectedItems(rows);
+    SaveQueueFile();
+    BusyUpdatingQ = false;
+}
+
+void Engine::SetSelectedPriority(const QList<int> &rows, int priority)
+{
+    if (queue_.rowCount() == 0)
+        return;
+    BusyUpdatingQ = true;
+    queue_.SetSelectedPriority(rows, priority);
+    SaveQueueFile();
+    BusyUpdatingQ = false;
+}
+
+void Engine::AddQueueItems(const std::vector<QueueItem> &items)
+{
+    if (items.empty())
+        return;
+    BusyUpdatingQ = true;
+    for (const QueueItem &item : items)
+        queue_.AddItem(item);
+    SaveQueueFile();
+    BusyUpdatingQ = false;
+}
+
+bool Engine::SaveUsers(const UserList &users)
+{
+    Users = users;
+    return SaveUsersFile(paths_.ProgramFolder, Users, prompt_);
+}
+
+bool Engine::SavePrefs(const Preferences &prefs)
+{
+    Prefs = prefs;
+    return SavePrefsFile(paths_.ProgramFolder, Prefs, prompt_);
+}
+
+// ---- channel status display ----
+
+void Engine::ShowChannel(char direction, int number)
+{
+    shownDir_ = direction;
+    shownNumber_ = number;
+    RefreshChannelStatus();
+}
+
+void Engine::RefreshChannelStatus()
+{
+    ChannelSnapshot snap;
+    snap.direction = shownDir_;
+    snap.number = shownNumber_;
+    const int i = std::clamp(shownNumber_, 1, 4) - 1;
+    if (shownDir_ == 'I') {
+        const ReceiveChannel &rc = rx_[i];
+        snap.letter = rc.Letter;
+        snap.fileOpen = rc.FileOpen;
+        snap.percent = rc.Percent;
+        snap.fileName = rc.FileName;
+        snap.peer = rc.Login;
+        snap.bytes = rc.ConnectionBytes;
+        snap.startTime = rc.StartTime;
+        snap.lastTime = rc.LastWriteTime;
+    } else {
+        const SendChannel &sc = tx_[i];
+        snap.letter = sc.Letter;
+        snap.percent = sc.PercentDone;
+        snap.fileName = sc.FileName;
+        snap.peer = sc.UserName;
+        snap.bytes = sc.BytesSent;
+        snap.startTime = sc.SendStarted;
+        snap.lastTime = sc.LastPieceAt;
+    }
+    const ChannelStatusText text = DescribeChannelStatus(snap);
+    bool changed = rate_ != text.rate;
+    rate_ = text.rate;
+    if (text.changeStatus && statusLine_ != text.statusLine) {
+        statusLine_ = text.statusLine;
+        changed = true;
+    }
+    if (text.changeProgress && progressLine_ != text.progressLine) {
+        progressLine_ = text.progressLine;
+        changed = true;
+    }
+    if (changed)
+        emit ChannelStatusChanged();
+}

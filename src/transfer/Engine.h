@@ -1,0 +1,236 @@
+// The transfer engine of one installation: settings, address book, log, queue, the four
+// receive and four send channels with their sockets, the timers, start-up and shutdown.
+// It runs without any window; the main window shows its state and calls its commands.
+#pragma once
+
+#include "core/Clock.h"
+#include "core/Preferences.h"
+#include "core/Startup.h"
+#include "core/Timers.h"
+#include "core/TransferLog.h"
+#include "core/Users.h"
+#include "transfer/Queue.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QFile>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <array>
+#include <functional>
+#include <memory>
+
+class QTcpServer;
+class QTcpSocket;
+class UserPrompt;
+
+// One receive slot.
+struct ReceiveChannel {
+    QByteArray Letter;          // "", "I", "L", "C", "D"
+    QByteArray State;           // "000", "100", "200", "400"
+    QByteArray Result = "000";
+    QByteArray PendingReply;
+    QByteArray ParseError;
+    bool Finishing = false;
+    bool UnsafeName = false;
+    int Timed = 0;
+    QByteArray Buffer;
+    QByteArray PeerAddress;
+    QDateTime LastActivity;
+    QByteArray Login, Password, FileName;
+    QString Path;
+    int64_t AnnouncedSize = 0;
+    int64_t ExistingSize = 0;
+    int64_t BytesReceived = 0;
+    int64_t ConnectionBytes = 0;
+    int Percent = 0;
+    bool FileOpen = false;
+    std::unique_ptr<QFile> FileHandle;
+    QDateTime StartTime, LastWriteTime;
+    int Picture = 2;
+    QPointer<QTcpSocket> Socket;
+};
+
+// One send slot.
+struct SendChannel {
+    QByteArray Letter;          // "I", "D", "W", "B"
+    QByteArray State;           // "010", "020", "030", "040", "090", "095", "999"
+    QByteArray Result = "000";
+    int InUse = 0;
+    QDateTime LastActivity;
+    bool Handled = false;
+    QByteArray UserName, LoginName, Password, AddressType, Host;
+    int Port = 0;
+    QByteArray PageURL;
+    QByteArray FilePath, Message, FileName;
+    int64_t FileSize = 0;
+    bool FileOpen = false;
+    std::unique_ptr<QFile> FileHandle;
+    QByteArray Buffer;
+    QByteArray Piece;
+    int64_t BytesLeft = 0;
+    int64_t BytesSent = 0;
+    int PercentDone = 0;
+    QDateTime SendStarted, LastPieceAt;
+    int Picture = 2;
+    QPointer<QTcpSocket> Socket;
+    QTimer *OutTimer = nullptr;
+    uint64_t Attempt = 0;       // tells a queued piece of an earlier attempt from the current one
+    bool PieceQueued = false;
+};
+
+class Engine : public QObject {
+    Q_OBJECT
+public:
+    Engine(const QString &programFolder, const Clock &clock, UserPrompt &prompt,
+           TimerIntervals intervals = {}, QObject *parent = nullptr);
+    ~Engine() override;
+
+    // Start-up: folders, defaults, preferences, users. Then the main window's load step:
+    // queue, channel slots, log and message files, start timer.
+    void InitGlobals();
+    void MainWindowLoad();
+    void BeginShutdown();
+    void QuitTimerTick();
+
+    // Communications.
+    void StartChannels();
+    void StartQTick();
+    void QueueTick();
+    void PicTick();
+    void EnsureListening();
+    void StopReceiveChannels();
+    void AbortAllSends();
+
+    // Queue file and queue commands on selected rows.
+    void LoadQueueFile();
+    bool SaveQueueFile();
+    void EnableSelectedItems(const QList<int> &rows);
+    void HoldSelectedItems(const QList<int> &rows);
+    void DeleteSelectedItems(const QList<int> &rows);
+    void SetSelectedPriority(const QList<int> &rows, int priority);
+    // Adds loaded files at the bottom of the queue and writes the queue file.
+    void AddQueueItems(const std::vector<QueueItem> &items);
+    bool SaveUsers(const UserList &users);
+    bool SavePrefs(const Preferences &prefs);
+
+    // Channel status display.
+    void ShowChannel(char direction, int number);
+    void RefreshChannelStatus();
+
+    void Showit(const QByteArray &text) { log_.Showit(text); }
+
+    // Where a send to a dynamic address goes; until the address lookup exists it ends in "420".
+    void SetLookupHook(std::function<void(int channel)> hook) { lookupHook_ = std::move(hook); }
+    void ConnectSend(int channel);
+    void HandleSendOutcome(int channel);
+
+    // State read by the windows and tests.
+    const ProgramPaths &Paths() const { return paths_; }
+    Preferences Prefs;
+    UserList Users;
+    bool ShuttingDown = false;
+    bool BusyUpdatingQ = false;
+    bool DynamicSideClosed = false;
+    bool ShutdownStepsDone = false;
+    bool MayUnload = false;
+    bool AbortFtpRequested = false;
+    bool PicFlag = false;       // one-shot activity picture, set from the about box
+    QByteArray VersionText;
+    int NextDataPort = 1555;
+    TransferLog &Log() { return log_; }
+    QueueModel &Queue() { return queue_; }
+    const Clock &ClockRef() const { return clock_; }
+    UserPrompt &Prompt() { return prompt_; }
+    const std::array<ReceiveChannel, 4> &Receivers() const { return rx_; }
+    const std::array<SendChannel, 4> &Senders() const { return tx_; }
+    QByteArray StatusPanel(int panel) const { return panels_[panel - 1]; }
+    QByteArray OwnAddress() const { return ownAddress_; }
+    QByteArray StatusLine() const { return statusLine_; }
+    QByteArray ProgressLine() const { return progressLine_; }
+    QByteArray RateText() const { return rate_; }
+    char ShownDirection() const { return shownDir_; }
+    int ShownChannel() const { return shownNumber_; }
+    int ActivityImage() const { return activityImage_; }
+    int AnimationFrame() const { return animationFrame_; }
+    bool TimersRunning() const;
+    // The port the receive channels listen on right now (0 when none listens).
+    int ListeningPort() const;
+
+    // For tests: lets the machine's address be set instead of read from the interfaces.
+    void SetOwnAddress(const QByteArray &address);
+
+signals:
+    void StatusPanelChanged(int panel, const QByteArray &text);
+    void OwnAddressChanged(const QByteArray &address);
+    void ReceiveChannelChanged(int index);
+    void SendChannelChanged(int index);
+    void ChannelStatusChanged();
+    void ActivityImageChanged(int image);
+    void AnimationFrameChanged(int frame);
+    void FileReceived(const QByteArray &login, const QByteArray &fileName);
+    void MessageReceived(const QByteArray &login);
+    void SendFailed(const QByteArray &user, const QByteArray &fileName, const QByteArray &statusText);
+    void QuitReady();
+
+private:
+    // Receive side.
+    void OnNewConnection();
+    void AcceptConnection(int i, QTcpSocket *socket);
+    void SendWelcome(int i);
+    void SendBusy(int i);
+    void OnReceiveData(int i);
+    void OnReceiveClosed(int i);
+    void OnReceiveError(int i, int errorNumber);
+    void OnReceiveBytesWritten(int i);
+    void ParseRequest(int i);
+    bool OpenReceiveFile(int i);
+    void WriteReceived(int i, const QByteArray &data);
+    void FinishReceive(int i);
+    void CloseReceiveFile(int i);
+    void SetReceivePicture(int i, int picture);
+
+    // Send side.
+    void StartSend(const QByteArray &userName, const QByteArray &filePath, const QByteArray &message, int channel);
+    void RouteSend(int channel);
+    bool OpenSendFile(int channel);
+    bool ReadPiece(int channel);
+    void SendNextPiece(int channel);
+    void OnSendConnected(int channel);
+    void OnSendData(int channel);
+    void OnSendBytesWritten(int channel);
+    void OnSendClosed(int channel);
+    void OnSendError(int channel, int errorNumber);
+    void OnGreeting(int channel);
+    void OnReply(int channel);
+    void SetSendPicture(int channel, int picture);
+    void CloseSendFile(int channel);
+
+    void SetStatusPanel(int panel, const QByteArray &text);
+    void RetireSocket(QTcpSocket *socket);
+    QByteArray LocalAddress() const;
+
+    ProgramPaths paths_;
+    const Clock &clock_;
+    UserPrompt &prompt_;
+    TimerIntervals intervals_;
+    TransferLog log_;
+    QueueModel queue_;
+    std::array<ReceiveChannel, 4> rx_;
+    std::array<SendChannel, 4> tx_;
+    QTcpServer *server_ = nullptr;
+    bool listeningGuard_ = false;
+    bool listenFailureLogged_ = false;
+    QTimer startQTimer_, queueTimer_, picTimer_, quitTimer_;
+    std::function<void(int)> lookupHook_;
+    std::array<QByteArray, 3> panels_;
+    QByteArray ownAddress_ = "127.0.0.1";
+    bool ownAddressFixed_ = false;
+    char shownDir_ = 'O';
+    int shownNumber_ = 1;
+    QByteArray statusLine_, progressLine_, rate_;
+    int tickCounter_ = 0;
+    int activityImage_ = 1;
+    int animationFrame_ = 1;
+};

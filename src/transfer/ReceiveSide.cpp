@@ -1,0 +1,478 @@
+// The receive channels: one listens on the receive port at a time; a connection is greeted,
+// its request checked, its file written (or resumed), and every ending is logged by
+// FinishReceive before the channel goes back to idle.
+#include "transfer/Engine.h"
+
+#include "core/FileOps.h"
+#include "core/TextUtil.h"
+#include "transfer/Protocol.h"
+#include "transfer/SocketErrors.h"
+
+#include <QDir>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+using namespace Protocol;
+
+namespace {
+// Received data is gathered in memory and written once more than this has arrived.
+constexpr qsizetype WriteThreshold = 20000;
+
+QByteArray Spaced(int64_t n)
+{
+    return " " + QByteArray::number(static_cast<qlonglong>(n));
+}
+} // namespace
+
+void Engine::SetReceivePicture(int i, int picture)
+{
+    rx_[i].Picture = picture;
+    emit ReceiveChannelChanged(i);
+}
+
+int Engine::ListeningPort() const
+{
+    return server_ && server_->isListening() ? server_->serverPort() : 0;
+}
+
+void Engine::EnsureListening()
+{
+    if (ShuttingDown || listeningGuard_)
+        return;
+    listeningGuard_ = true;
+    for (const ReceiveChannel &rc : rx_)
+        if (rc.Letter == "L") {
+            listeningGuard_ = false;
+            return;
+        }
+    int i = -1;
+    for (int k = 0; k < 4 && i < 0; ++k)
+        if (rx_[k].Letter == "I")
+            i = k;
+    if (i < 0) {
+        listeningGuard_ = false;
+        return;
+    }
+    ReceiveChannel &rc = rx_[i];
+    rc.Letter = "L";
+    const QByteArray slot = "Listening on slot" + Spaced(i + 1);
+    Showit(slot + " Port" + Spaced(Prefs.ListenPort));
+    SetStatusPanel(2, slot);
+    rc.Finishing = false;
+    rc.ParseError.clear();
+    SetReceivePicture(i, 7);
+    if (!server_) {
+        server_ = new QTcpServer(this);
+        connect(server_, &QTcpServer::newConnection, this, &Engine::OnNewConnection);
+    }
+    if (!server_->isListening() || server_->serverPort() != Prefs.ListenPort) {
+        server_->close();
+        if (!server_->listen(QHostAddress::Any, static_cast<quint16>(Prefs.ListenPort)) &&
+            !server_->listen(QHostAddress::Any, static_cast<quint16>(Prefs.ListenPort))) {
+            // Another program holds the port: say so once and try again on the next tick.
+            if (!listenFailureLogged_)
+                Showit("Cannot listen on port " + QByteArray::number(Prefs.ListenPort));
+            listenFailureLogged_ = true;
+            rc.Letter = "I";
+            SetReceivePicture(i, 2);
+            listeningGuard_ = false;
+            return;
+        }
+    }
+    listenFailureLogged_ = false;
+    listeningGuard_ = false;
+}
+
+void Engine::OnNewConnection()
+{
+    while (server_ && server_->hasPendingConnections()) {
+        QTcpSocket *socket = server_->nextPendingConnection();
+        int listening = -1;
+        for (int k = 0; k < 4 && listening < 0; ++k)
+            if (rx_[k].Letter == "L")
+                listening = k;
+        if (ShuttingDown || listening < 0) {
+            // Nobody listens any more: the caller is refused, as by the operating system.
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        AcceptConnection(listening, socket);
+    }
+    // Until another channel takes over, nobody listens.
+    bool anyListening = false;
+    for (const ReceiveChannel &rc : rx_)
+        anyListening = anyListening || rc.Letter == "L";
+    if (!anyListening && server_)
+        server_->close();
+}
+
+void Engine::AcceptConnection(int i, QTcpSocket *socket)
+{
+    ReceiveChannel &rc = rx_[i];
+    if (ShuttingDown) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    rc.PendingReply.clear();
+    rc.ParseError.clear();
+    rc.UnsafeName = false;
+    if (rc.Socket)
+        RetireSocket(rc.Socket);
+    rc.Socket = socket;
+    socket->setParent(this);
+    rc.LastActivity = clock_.now();
+    connect(socket, &QTcpSocket::readyRead, this, [this, i] { OnReceiveData(i); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, i] { OnReceiveClosed(i); });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, i](QAbstractSocket::SocketError e) {
+        // A peer's close arrives as its own event.
+        if (e != QAbstractSocket::RemoteHostClosedError)
+            OnReceiveError(i, ClassicErrorNumber(e));
+    });
+    connect(socket, &QTcpSocket::bytesWritten, this, [this, i] { OnReceiveBytesWritten(i); });
+    const QByteArray local = socket->localAddress().toString().toLatin1();
+    if (local != "127.0.0.1" && !socket->localAddress().isLoopback())
+        SetOwnAddress(local);
+    QHostAddress peer = socket->peerAddress();
+    bool mapped = false;
+    const quint32 v4 = peer.toIPv4Address(&mapped);
+    if (mapped)
+        peer = QHostAddress(v4);
+    rc.PeerAddress = peer.toString().toLatin1();
+    Showit("Connect accepted from " + rc.PeerAddress);
+    rc.Letter = "C";
+    rc.Percent = 0;
+    rc.ConnectionBytes = 0;
+    rc.FileName.clear();
+    rc.Login.clear();
+    SetReceivePicture(i, 3);
+    bool otherIdle = false;
+    for (int k = 0; k < 4; ++k)
+        otherIdle = otherIdle || (k != i && rx_[k].Letter == "I");
+    // A single channel serves one caller at a time instead of turning every caller away.
+    const bool single = Prefs.ReceiveChannels <= 1;
+    if (!rc.Finishing && (otherIdle || single))
+        SendWelcome(i);
+    else
+        SendBusy(i);
+    EnsureListening();
+    RefreshChannelStatus();
+}
+
+void Engine::SendWelcome(int i)
+{
+    if (ShuttingDown)
+        return;
+    EnsureListening();
+    ReceiveChannel &rc = rx_[i];
+    rc.Buffer.clear();
+    rc.State = "100";
+    rc.Socket->write(WelcomeGreeting);
+}
+
+void Engine::SendBusy(int i)
+{
+    if (ShuttingDown)
+        return;
+    ReceiveChannel &rc = rx_[i];
+    rc.PendingReply = "400";
+    rc.State = "400";
+    rc.Socket->write(BusyGreeting);
+}
+
+void Engine::OnReceiveData(int i)
+{
+    ReceiveChannel &rc = rx_[i];
+    rc.LastActivity = clock_.now();
+    if (ShuttingDown || rc.Finishing || !rc.Socket)
+        return;
+    rc.Buffer += rc.Socket->readAll();
+    if (rc.State == "100") {
+        if (HasTerminator(rc.Buffer)) {
+            ParseRequest(i);
+        } else if (rc.Buffer.size() > MaxRequestBuffer) {
+            // A request never grows this large: the caller is not speaking our protocol.
+            rc.Buffer.clear();
+            rc.ParseError = "401";
+            rc.PendingReply = "401";
+            rc.State = "400";
+            rc.Socket->write(RefusalReply("401"));
+        }
+    } else if (rc.State == "200") {
+        const QDateTime now = clock_.now();
+        if (rc.Buffer.size() + rc.BytesReceived < rc.AnnouncedSize) {
+            if (rc.Buffer.size() <= WriteThreshold)
+                return;
+            rc.ConnectionBytes += rc.Buffer.size();
+            rc.LastWriteTime = now;
+            WriteReceived(i, rc.Buffer);
+            rc.Percent = rc.AnnouncedSize < 1
+                             ? 0
+                             : static_cast<int>(RoundHalfEven(static_cast<double>(rc.BytesReceived) * 100.0 /
+                                                              static_cast<double>(rc.AnnouncedSize)));
+            rc.Buffer.clear();
+        } else {
+            rc.ConnectionBytes += rc.Buffer.size();
+            rc.LastWriteTime = now;
+            WriteReceived(i, rc.Buffer);
+            rc.Buffer.clear();
+            rc.Result = "102";
+            rc.Percent = 100;
+            FinishReceive(i);
+        }
+    } else if (rc.State == "400") {
+        rc.Buffer.clear();
+    }
+}
+
+void Engine::OnReceiveClosed(int i)
+{
+    ReceiveChannel &rc = rx_[i];
+    rc.LastActivity = clock_.now();
+    if (ShuttingDown || rc.Finishing)
+        return;
+    // Data that came with the close is still the peer's.
+    if (rc.Socket && rc.Socket->bytesAvailable() > 0)
+        OnReceiveData(i);
+    if (rc.Finishing || rc.State == "000" || rc.Letter != "C")
+        return;
+    rc.Result = "102";
+    if (rc.Letter != "D")
+        FinishReceive(i);
+}
+
+void Engine::OnReceiveError(int i, int errorNumber)
+{
+    ReceiveChannel &rc = rx_[i];
+    rc.LastActivity = clock_.now();
+    if (ShuttingDown || rc.Finishing || rc.Letter != "C")
+        return;
+    rc.Result = QByteArray::number(errorNumber);
+    if (rc.Letter != "D")
+        FinishReceive(i);
+}
+
+void Engine::OnReceiveBytesWritten(int i)
+{
+    ReceiveChannel &rc = rx_[i];
+    rc.LastActivity = clock_.now();
+    if (!rc.Socket || rc.Socket->bytesToWrite() > 0)
+        return;
+    if (!rc.PendingReply.isEmpty() && rc.Socket->state() != QAbstractSocket::UnconnectedState) {
+        rc.Result = rc.PendingReply;
+        FinishReceive(i);
+    }
+}
+
+void Engine::ParseRequest(int i)
+{
+    if (ShuttingDown)
+        return;
+    ReceiveChannel &rc = rx_[i];
+    const QDateTime start = clock_.now();
+    rc.PendingReply.clear();
+    const QByteArray request = rc.Buffer;
+    rc.Buffer.clear();
+    const RequestCheck check = CheckRequest(request, [this](const QByteArray &login, const QByteArray &password) {
+        return CheckLogin(Users, login, password);
+    });
+    rc.Login = check.login;
+    rc.Password = check.password;
+    QByteArray code = check.code;
+    if (code.isEmpty()) {
+        rc.FileName = check.fileName;
+        rc.AnnouncedSize = check.announcedSize;
+        if (check.hasMessage) {
+            log_.AddReceivedMessage(start, rc.Login, check.message);
+            emit MessageReceived(rc.Login);
+        }
+        rc.State = "200";
+        rc.Path = QDir(paths_.DownloadsFolder).filePath(QString::fromLocal8Bit(rc.FileName));
+        // The joined path must stay inside the downloads folder, whatever the name held.
+        const QString downloads = QDir(paths_.DownloadsFolder).absolutePath();
+        if (QFileInfo(rc.Path).absolutePath() != downloads) {
+            code = "403";
+            rc.UnsafeName = true;
+        }
+    } else {
+        rc.UnsafeName = check.unsafeName;
+    }
+    if (code.isEmpty()) {
+        rc.ExistingSize = FileExists(rc.Path) ? std::max<int64_t>(0, FileLength(rc.Path)) : 0;
+        if (rc.ExistingSize >= rc.AnnouncedSize)
+            code = "406";
+    }
+    if (code.isEmpty()) {
+        Showit(rc.Login + " is sending " + rc.FileName + " - " + ToDecimal(rc.AnnouncedSize) + " bytes");
+        if (!OpenReceiveFile(i))
+            code = "405";
+    }
+    if (code.isEmpty()) {
+        rc.LastActivity = rc.StartTime = rc.LastWriteTime = clock_.now();
+        rc.Timed = 2;
+        rc.Socket->write(AcceptReply(rc.ExistingSize));
+        RefreshChannelStatus();
+        return;
+    }
+    if (ShuttingDown)
+        return;
+    rc.ParseError = code;
+    rc.PendingReply = code;
+    rc.State = "400";
+    rc.Socket->write(RefusalReply(code));
+}
+
+bool Engine::OpenReceiveFile(int i)
+{
+    ReceiveChannel &rc = rx_[i];
+    if (ShuttingDown || rc.Path.isEmpty())
+        return false;
+    rc.BytesReceived = 0;
+    auto file = std::make_unique<QFile>(rc.Path);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    const int64_t length = file->size();
+    if (length > 0) {
+        rc.BytesReceived = length;
+        Showit(rc.Login + " is resuming " + rc.FileName + " at " + ToDecimal(length) + " bytes");
+    }
+    rc.FileHandle = std::move(file);
+    rc.FileOpen = true;
+    return true;
+}
+
+void Engine::WriteReceived(int i, const QByteArray &data)
+{
+    ReceiveChannel &rc = rx_[i];
+    rc.BytesReceived += data.size();
+    if (rc.FileOpen)
+        rc.FileHandle->write(data);
+}
+
+void Engine::CloseReceiveFile(int i)
+{
+    ReceiveChannel &rc = rx_[i];
+    if (rc.FileOpen) {
+        rc.FileHandle->close();
+        rc.FileHandle.reset();
+        rc.FileOpen = false;
+    }
+}
+
+void Engine::FinishReceive(int i)
+{
+    ReceiveChannel &rc = rx_[i];
+    if (rc.Finishing || rc.Result == "000")
+        return;
+    if (!rc.ParseError.isEmpty())
+        rc.Result = rc.ParseError;
+    rc.Timed = 0;
+    rc.Finishing = true;
+    const QByteArray &r = rc.Result;
+    if (r == "102" && rc.State == "200") {
+        if (!rc.Buffer.isEmpty()) {
+            WriteReceived(i, rc.Buffer);
+            rc.LastWriteTime = clock_.now();
+            rc.ConnectionBytes += rc.Buffer.size();
+            rc.Buffer.clear();
+        }
+        if (rc.BytesReceived == rc.AnnouncedSize) {
+            Showit(rc.Login + " successfully sent " + rc.FileName);
+            emit FileReceived(rc.Login, rc.FileName);
+        } else if (rc.BytesReceived > rc.AnnouncedSize) {
+            Showit(rc.Login + " sent " + ToDecimal(rc.BytesReceived - rc.AnnouncedSize) + " too many bytes of " +
+                   rc.FileName);
+            emit FileReceived(rc.Login, rc.FileName);
+        } else {
+            Showit(rc.Login + " partially sent " + ToDecimal(rc.BytesReceived) + " bytes of " +
+                   ToDecimal(rc.AnnouncedSize) + " bytes of " + rc.FileName);
+        }
+    } else if (r == "102" && rc.State == "400") {
+        // The connection ended after a greeting or a refusal that was already dealt with.
+    } else if (r == "400" || r == "10061") {
+        Showit("Connection refused to " + rc.PeerAddress);
+    } else if (r == "102" || r == "10054") {
+        Showit("Connection Prematurely dropped to " + rc.PeerAddress);
+    } else if (r == "11001" || r == "11002") {
+        Showit("Domain Not Found");
+    } else if (r == "10058" || r == "10060") {
+        Showit("Connection prematurely dropped to " + rc.PeerAddress);
+    } else if (r == "401") {
+        Showit("Badly formed request from " + rc.PeerAddress);
+    } else if (r == "402") {
+        Showit("Incorrect Login from " + rc.PeerAddress);
+    } else if (r == "403") {
+        Showit((rc.UnsafeName ? "Unsafe File Name from " : "Blank File Name from ") + rc.PeerAddress);
+    } else if (r == "404") {
+        Showit("Zero Byte File from " + rc.PeerAddress);
+    } else if (r == "405") {
+        Showit("Cannot Create File " + rc.FileName);
+    } else if (r == "406") {
+        Showit("Attempt to send pre-existing file " + rc.FileName + " by " + rc.Login);
+    } else if (r == "813") {
+        if (rc.State == "100")
+            Showit("Timeout waiting for request from " + rc.PeerAddress);
+        else
+            Showit("Timeout receiving " + rc.FileName);
+    } else {
+        Showit("Incoming Socket Error Code - Slot" + Spaced(i) + " " + r);
+    }
+    // Back to idle.
+    rc.State = "400";
+    CloseReceiveFile(i);
+    if (rc.Socket) {
+        RetireSocket(rc.Socket);
+        rc.Socket = nullptr;
+    }
+    rc.State = "000";
+    rc.Letter = "I";
+    rc.Finishing = false;
+    rc.UnsafeName = false;
+    rc.ParseError.clear();
+    rc.PendingReply.clear();
+    rc.Result = "000";
+    rc.Buffer.clear();
+    SetReceivePicture(i, 2);
+    EnsureListening();
+    RefreshChannelStatus();
+    rc.Percent = 0;
+}
+
+void Engine::StopReceiveChannels()
+{
+    if (server_)
+        server_->close();
+    for (int i = 0; i < 4; ++i) {
+        ReceiveChannel &rc = rx_[i];
+        const bool active = rc.Letter == "L" || rc.Letter == "C";
+        rc.Letter = "D";
+        rc.Timed = 0;
+        if (active) {
+            if (rc.Socket) {
+                RetireSocket(rc.Socket);
+                rc.Socket = nullptr;
+            }
+            SetReceivePicture(i, 5);
+        } else {
+            emit ReceiveChannelChanged(i);
+        }
+    }
+    for (int i = 0; i < 4; ++i)
+        CloseReceiveFile(i);
+}
+
+void Engine::RetireSocket(QTcpSocket *socket)
+{
+    // The engine is done with this connection: no more of its events reach the channel.
+    disconnect(socket, nullptr, this, nullptr);
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
+        socket->deleteLater();
+        return;
+    }
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    // Replies still in the buffer go out before the close; a peer that never reads them
+    // must not keep the socket for ever.
+    QTimer::singleShot(30000, socket, [socket] { socket->abort(); socket->deleteLater(); });
+    socket->disconnectFromHost();
+}

@@ -1,0 +1,360 @@
+// The send channels: one queued file to one peer over one connection, in 1024-byte pieces
+// from the offset the receiver reports, and every ending handed to HandleSendOutcome.
+#include "transfer/Engine.h"
+
+#include "core/FileOps.h"
+#include "core/TextUtil.h"
+#include "transfer/Outcomes.h"
+#include "transfer/Protocol.h"
+#include "transfer/SocketErrors.h"
+
+#include <QTcpSocket>
+
+using namespace Protocol;
+
+namespace {
+constexpr int64_t PieceSize = 1024;
+}
+
+void Engine::SetSendPicture(int channel, int picture)
+{
+    tx_[channel].Picture = picture;
+    emit SendChannelChanged(channel);
+}
+
+void Engine::StartSend(const QByteArray &userName, const QByteArray &filePath, const QByteArray &message, int channel)
+{
+    SendChannel &sc = tx_[channel];
+    sc.Letter = "W";
+    sc.UserName = userName;
+    sc.FileName = FileNameOf(filePath);
+    sc.FilePath = filePath;
+    ++sc.Attempt;
+    const int user = FindUser(Users, userName);
+    if (user < 0) {
+        sc.Result = "443";
+        HandleSendOutcome(channel);
+        return;
+    }
+    const UserRecord &record = Users[user];
+    sc.AddressType = FieldOf(record, UserAddressType);
+    sc.UserName = FieldOf(record, UserName);
+    sc.LoginName = FieldOf(record, UserSendName);
+    sc.Password = FieldOf(record, UserSendPassword);
+    if (sc.AddressType != "D") {
+        sc.Host = FieldOf(record, UserAddress);
+        sc.Port = static_cast<int>(LeadingInteger(FieldOf(record, UserPort), -1, 65536));
+    } else {
+        sc.PageURL = FieldOf(record, UserAddress);
+    }
+    sc.Message = message;
+    sc.Buffer.clear();
+    sc.FileOpen = false;
+    sc.Handled = false;
+    sc.Result = "000";
+    sc.State = "010";
+    sc.BytesSent = 0;
+    sc.PercentDone = 0;
+    RouteSend(channel);
+}
+
+void Engine::RouteSend(int channel)
+{
+    SendChannel &sc = tx_[channel];
+    sc.Letter = "W";
+    SetSendPicture(channel, 3);
+    if (sc.AddressType == "D")
+        lookupHook_(channel);
+    else
+        ConnectSend(channel);
+}
+
+void Engine::ConnectSend(int channel)
+{
+    SendChannel &sc = tx_[channel];
+    if (ShuttingDown)
+        return;
+    if (sc.Port < 1 || sc.Port > 65535 || TrimBlanks(sc.Host).isEmpty()) {
+        sc.Result = "420";
+        HandleSendOutcome(channel);
+        return;
+    }
+    const QString path = QString::fromLocal8Bit(sc.FilePath);
+    if (sc.FilePath.isEmpty() || !FileExists(path) || FolderExists(path)) {
+        sc.Result = "442";
+        HandleSendOutcome(channel);
+        return;
+    }
+    if (!OpenSendFile(channel)) {
+        sc.Result = "441";
+        HandleSendOutcome(channel);
+        return;
+    }
+    sc.Letter = "B";
+    sc.State = "020";
+    sc.InUse = 2;
+    sc.LastActivity = clock_.now();
+    emit SendChannelChanged(channel);
+    if (sc.Socket)
+        RetireSocket(sc.Socket);
+    auto *socket = new QTcpSocket(this);
+    sc.Socket = socket;
+    connect(socket, &QTcpSocket::connected, this, [this, channel] { OnSendConnected(channel); });
+    connect(socket, &QTcpSocket::readyRead, this, [this, channel] { OnSendData(channel); });
+    connect(socket, &QTcpSocket::bytesWritten, this, [this, channel] { OnSendBytesWritten(channel); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, channel] { OnSendClosed(channel); });
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, channel](QAbstractSocket::SocketError e) {
+        // A peer's close arrives as its own event.
+        if (e != QAbstractSocket::RemoteHostClosedError)
+            OnSendError(channel, ClassicErrorNumber(e));
+    });
+    SetStatusPanel(1, "Connecting to " + sc.Host);
+    socket->connectToHost(QString::fromLocal8Bit(TrimBlanks(sc.Host)), static_cast<quint16>(sc.Port));
+}
+
+bool Engine::OpenSendFile(int channel)
+{
+    SendChannel &sc = tx_[channel];
+    const QString path = QString::fromLocal8Bit(sc.FilePath);
+    sc.FileSize = FileLength(path);
+    if (sc.FileSize < 1)
+        return false;
+    sc.FileName = FileNameOf(sc.FilePath);
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly))
+        return false;
+    sc.FileHandle = std::move(file);
+    sc.FileOpen = true;
+    return true;
+}
+
+void Engine::CloseSendFile(int channel)
+{
+    SendChannel &sc = tx_[channel];
+    if (sc.FileOpen) {
+        sc.FileHandle->close();
+        sc.FileHandle.reset();
+        sc.FileOpen = false;
+    }
+}
+
+void Engine::OnSendConnected(int channel)
+{
+    SendChannel &sc = tx_[channel];
+    sc.LastActivity = clock_.now();
+    if (ShuttingDown || !sc.Socket)
+        return;
+    sc.Host = sc.Socket->peerAddress().toString().toLatin1();
+    sc.BytesSent = 0;
+    const QHostAddress local = sc.Socket->localAddress();
+    if (!local.isLoopback())
+        SetOwnAddress(local.toString().toLatin1());
+    RefreshChannelStatus();
+}
+
+void Engine::OnSendData(int channel)
+{
+    SendChannel &sc = tx_[channel];
+    if (ShuttingDown || !sc.Socket)
+        return;
+    sc.Buffer += sc.Socket->readAll();
+    sc.LastActivity = clock_.now();
+    if (sc.State == "020" && HasTerminator(sc.Buffer))
+        OnGreeting(channel);
+    else if (sc.State == "030" && HasTerminator(sc.Buffer))
+        OnReply(channel);
+    else if (sc.Buffer.size() > MaxRequestBuffer)
+        sc.Buffer.clear(); // nothing more is expected from the receiver in this state
+}
+
+void Engine::OnGreeting(int channel)
+{
+    SendChannel &sc = tx_[channel];
+    const QByteArray greeting = sc.Buffer;
+    sc.Buffer.clear();
+    if (!IsWelcome(greeting)) {
+        sc.Result = "425";
+        HandleSendOutcome(channel);
+        return;
+    }
+    sc.State = "030";
+    sc.Socket->write(BuildRequest(RandomDigits(), sc.LoginName, sc.Password, sc.FileName, sc.FileSize, sc.Message));
+}
+
+void Engine::OnReply(int channel)
+{
+    SendChannel &sc = tx_[channel];
+    const QByteArray reply = sc.Buffer;
+    sc.Buffer.clear();
+    const QByteArray code = ReplyCode(reply);
+    if (code != "101") {
+        sc.Result = code;
+        HandleSendOutcome(channel);
+        return;
+    }
+    const int64_t offset = ResumeOffset(reply);
+    if (offset < 0 || offset > sc.FileSize) {
+        // The receiver claims more than the file holds: sending from there would corrupt its copy.
+        Showit("Bad resume offset " + ToDecimal(offset) + " for " + sc.FileName + " from " + sc.UserName);
+        sc.Result = "445";
+        HandleSendOutcome(channel);
+        return;
+    }
+    if (offset != 0 && !sc.FileHandle->seek(offset)) {
+        sc.Result = "441";
+        HandleSendOutcome(channel);
+        return;
+    }
+    Showit("Sending file " + sc.FilePath + " starting at " + ToDecimal(offset) + " bytes to " + sc.UserName);
+    sc.BytesLeft = sc.FileSize - offset;
+    if (sc.BytesLeft >= 1) {
+        sc.State = "040";
+        sc.State = "090";
+        sc.SendStarted = sc.LastPieceAt = clock_.now();
+        SendNextPiece(channel);
+    } else {
+        sc.Result = "440";
+        HandleSendOutcome(channel);
+    }
+}
+
+bool Engine::ReadPiece(int channel)
+{
+    SendChannel &sc = tx_[channel];
+    if (ShuttingDown || sc.State != "090" || !sc.FileOpen)
+        return false;
+    sc.LastPieceAt = clock_.now();
+    const int64_t want = std::min(sc.BytesLeft, PieceSize);
+    sc.Piece = sc.FileHandle->read(want);
+    if (sc.Piece.size() != want) {
+        // The file shrank or cannot be read any more.
+        sc.Result = "441";
+        HandleSendOutcome(channel);
+        return false;
+    }
+    sc.BytesSent += want;
+    sc.BytesLeft -= want;
+    if (sc.BytesLeft < 1) {
+        sc.PercentDone = 100;
+    } else {
+        const double pct = RoundHalfEven(static_cast<double>(sc.FileSize - sc.BytesLeft) * 100.0 /
+                                         static_cast<double>(sc.FileSize));
+        sc.PercentDone = static_cast<int>(std::clamp(pct, 0.0, 100.0));
+    }
+    return true;
+}
+
+void Engine::SendNextPiece(int channel)
+{
+    // Each piece is read only after the previous one was handed to the network, and only after
+    // the event loop has had its turn: timer ticks and other channels run between pieces.
+    SendChannel &sc = tx_[channel];
+    if (sc.PieceQueued)
+        return;
+    sc.PieceQueued = true;
+    const uint64_t attempt = sc.Attempt;
+    QMetaObject::invokeMethod(
+        this,
+        [this, channel, attempt] {
+            SendChannel &s = tx_[channel];
+            s.PieceQueued = false;
+            if (s.Attempt != attempt || !s.Socket)
+                return;
+            if (!ReadPiece(channel))
+                return;
+            s.Socket->write(s.Piece);
+            // The piece counts as sent once the operating system has taken all of it.
+            s.Socket->flush();
+            if (s.Socket && s.Socket->bytesToWrite() == 0)
+                OnSendBytesWritten(channel);
+        },
+        Qt::QueuedConnection);
+}
+
+void Engine::OnSendBytesWritten(int channel)
+{
+    SendChannel &sc = tx_[channel];
+    sc.LastActivity = clock_.now();
+    if (ShuttingDown || !sc.Socket || sc.State != "090" || sc.Socket->bytesToWrite() > 0 || sc.PieceQueued)
+        return;
+    if (sc.BytesLeft >= 1) {
+        SendNextPiece(channel);
+    } else {
+        sc.State = "095";
+        sc.Result = "260";
+    }
+}
+
+void Engine::OnSendClosed(int channel)
+{
+    SendChannel &sc = tx_[channel];
+    sc.LastActivity = clock_.now();
+    if (sc.Handled || sc.InUse != 2)
+        return;
+    if (sc.State == "095" && sc.BytesLeft < 1)
+        sc.Result = "260";
+    else if (sc.State == "020")
+        sc.Result = "425";
+    else
+        sc.Result = "102";
+    HandleSendOutcome(channel);
+}
+
+void Engine::OnSendError(int channel, int errorNumber)
+{
+    SendChannel &sc = tx_[channel];
+    sc.LastActivity = clock_.now();
+    if (sc.Result == "260" && errorNumber == 102) {
+        HandleSendOutcome(channel);
+        return;
+    }
+    if (sc.Handled || sc.InUse != 2)
+        return;
+    sc.Result = QByteArray::number(errorNumber);
+    if (sc.Letter != "D")
+        HandleSendOutcome(channel);
+}
+
+void Engine::HandleSendOutcome(int channel)
+{
+    SendChannel &sc = tx_[channel];
+    if (sc.Handled)
+        return;
+    sc.Handled = true;
+    sc.OutTimer->stop();
+    sc.InUse = 0;
+    const Outcome outcome = ClassifyOutcome(sc.Result, sc.UserName, sc.FileName, sc.FilePath);
+    Showit(outcome.logLine);
+    CloseSendFile(channel);
+    if (sc.Socket) {
+        QTcpSocket *socket = sc.Socket;
+        sc.Socket = nullptr;
+        disconnect(socket, nullptr, this, nullptr);
+        socket->abort();
+        socket->deleteLater();
+    }
+    queue_.SetOutcomeStatus(channel, outcome.outcomeClass, sc.Result, clock_.nowSerial());
+    queue_.ClearChannelMark(channel);
+    if (outcome.outcomeClass == 'C')
+        emit SendFailed(sc.UserName, sc.FileName, "Error: " + outcome.shortText);
+    sc.State = "999";
+    sc.Host.clear();
+    sc.Port = 0;
+    sc.Handled = false;
+    ++sc.Attempt;
+    sc.Piece.clear();
+    sc.Buffer.clear();
+    sc.Letter = "I";
+    SetSendPicture(channel, 2);
+    RefreshChannelStatus();
+    sc.PercentDone = 0;
+}
+
+void Engine::AbortAllSends()
+{
+    for (int i = 0; i < 4; ++i)
+        if (tx_[i].Letter != "I" && tx_[i].Letter != "D") {
+            tx_[i].Result = "444";
+            HandleSendOutcome(i);
+        }
+}

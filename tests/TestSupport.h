@@ -1,0 +1,28 @@
+// Small helpers shared by the tests: scratch folders and bounded waits on the event loop.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+#include <functional>
+
+// A fresh folder per test, removed afterwards.
+class ScratchDir {
+public:
+    ScratchDir();
+    QString path() const { return dir_.path(); }
+    QString file(const QString &name) const { return dir_.filePath(name); }
+    void write(const QString &name, const QByteArray &content) const;
+    QByteArray read(const QString &name) const;
+
+private:
+    QTemporaryDir dir_;
+};
+
+// Runs the event loop until the condition holds or the bound (milliseconds) passes.
+bool WaitFor(const std::function<bool()> &condition, int timeoutMs = 10000);
+// Runs the event loop for a short while, letting pending socket events through.
+void Pump(int ms = 50);
+
+// Bytes 0..255 repeated with a varying pattern; every file test uses content that shows misplaced bytes.
+QByteArray PatternBytes(qint64 size, int seed = 1);

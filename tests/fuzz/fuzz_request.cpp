@@ -1,0 +1,81 @@
+// Fuzzes the receiver's request check and the sender's reply reading with hostile bytes.
+// Raw input exercises the hex layer; the same bytes enciphered reach the field reader with
+// a deciphered text the attacker chose. Broken invariants abort so the fuzzer reports them.
+#include "core/Cipher.h"
+#include "core/TextUtil.h"
+#include "transfer/Protocol.h"
+
+#include <QByteArrayList>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+using namespace Protocol;
+
+namespace {
+
+void Require(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+void CheckInvariants(const RequestCheck &check)
+{
+    static const QByteArray codes[] = {"", "401", "402", "403", "404"};
+    bool known = false;
+    for (const QByteArray &code : codes)
+        known = known || check.code == code;
+    Require(known);
+    Require(!check.unsafeName || check.code == "403");
+    if (check.code.isEmpty()) {
+        Require(check.announcedSize >= 1);
+        Require(!IsBlank(check.fileName) && IsSafeFileName(check.fileName));
+        Require(!check.message.contains('\x01'));
+    }
+}
+
+void Exercise(const QByteArray &wire)
+{
+    const LoginCheck everybody = [](const QByteArray &, const QByteArray &) { return true; };
+    CheckInvariants(CheckRequest(wire, everybody));
+    CheckInvariants(CheckRequest(wire, LoginCheck()));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+
+    Exercise(bytes);
+    Exercise(EncryptToHex(bytes) + Terminator);
+
+    (void)HasTerminator(bytes);
+    (void)IsWelcome(bytes);
+    (void)ReplyCode(bytes);
+    (void)ResumeOffset(bytes);
+    (void)IsSafeFileName(bytes);
+
+    // Whatever the fields, a request the sender builds must either come back with the same
+    // values or be refused for a reason the fields explain.
+    const QByteArrayList parts = bytes.split('\x01');
+    if (parts.size() >= 4) {
+        const QByteArray &name = parts[1];
+        const int64_t fileSize = LeadingInteger(parts[2], 0, INT64_MAX / 2);
+        const RequestCheck check =
+            CheckRequest(BuildRequest(RandomDigits(), "u", parts[0], name, fileSize, parts[3]),
+                         [&](const QByteArray &l, const QByteArray &p) { return l == "u" && p == parts[0]; });
+        if (IsBlank(name) || !IsSafeFileName(name)) {
+            Require(check.code == "403");
+        } else if (fileSize < 1) {
+            Require(check.code == "404");
+        } else {
+            Require(check.code.isEmpty());
+            Require(check.fileName == name && check.announcedSize == fileSize);
+            Require(check.message == QByteArray(parts[3]).replace("\r", "\r\n"));
+        }
+    }
+    return 0;
+}

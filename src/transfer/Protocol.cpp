@@ -31,8 +31,8 @@ QByteArray BuildRequestRecord(const QByteArray &salt, const QByteArray &login, c
     flatMessage.replace(FieldSep, ' ');
 
     QByteArray record;
-    for (const QByteArray &field : {"v1" + salt, login, password, fileName, ToDecimal(fileSize),
-                                    QByteArray("TEXT"), QByteArray("dosa"), flatMessage}) {
+    for (const QByteArray &field : {"v1" + salt, login, password, fileName, ToDecimal(fileSize), QByteArray("TEXT"),
+                                    QByteArray("dosa"), flatMessage}) {
         record += field;
         record += FieldSep;
     }

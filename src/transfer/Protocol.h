@@ -54,7 +54,7 @@ int64_t ResumeOffset(const QByteArray &reply);
 
 // ---- Receiver side -----------------------------------------------------------------------
 
-QByteArray AcceptReply(int64_t offset);        // "101" + offset + terminator
+QByteArray AcceptReply(int64_t offset);          // "101" + offset + terminator
 QByteArray RefusalReply(const QByteArray &code); // code + terminator
 
 // Decides whether a login name and password belong to one of the receiver's users.
@@ -62,13 +62,13 @@ using LoginCheck = std::function<bool(const QByteArray &login, const QByteArray 
 
 // The outcome of checking a request. Fields are filled as far as the check got.
 struct RequestCheck {
-    QByteArray code;        // empty: accepted so far; else "401".."404"
+    QByteArray code;         // empty: accepted so far; else "401".."404"
     bool unsafeName = false; // the "403" is for a name that would leave the downloads folder
     QByteArray login;
     QByteArray password;
-    QByteArray fileName;    // as sent, untrimmed: leading and trailing blanks are kept
+    QByteArray fileName; // as sent, untrimmed: leading and trailing blanks are kept
     int64_t announcedSize = 0;
-    QByteArray message;     // every CR turned into CR LF
+    QByteArray message;      // every CR turned into CR LF
     bool hasMessage = false; // false when the message is blank or just one line break
 };
 

@@ -170,17 +170,14 @@ TEST(ProtocolRequest, AcceptedSizesAndNames)
         int64_t size;
         QByteArray name;
     };
+    // Sizes beyond 32 bits are valid; halves go to the even neighbour. Only one letter and ':'
+    // in front make a drive; blanks around a name are kept.
     const std::vector<Accepted> cases = {
-        {With(4, "12abc"), 12, "report.pdf"},
-        {With(4, "9999999999"), 9'999'999'999, "report.pdf"}, // beyond 32 bits
-        {With(4, "  7  "), 7, "report.pdf"},
-        {With(4, "2.5"), 2, "report.pdf"},  // halves go to the even neighbour
-        {With(4, "3.5"), 4, "report.pdf"},
-        {With(4, "1e3"), 1000, "report.pdf"},
-        {With(3, " a.txt "), 5000, " a.txt "},
-        {With(3, "1:x"), 5000, "1:x"},     // not a drive
-        {With(3, "ab:c"), 5000, "ab:c"},    // only one letter and ':' in front make a drive
-        {With(3, "...x"), 5000, "...x"},
+        {With(4, "12abc"), 12, "report.pdf"},  {With(4, "9999999999"), 9'999'999'999, "report.pdf"},
+        {With(4, "  7  "), 7, "report.pdf"},   {With(4, "2.5"), 2, "report.pdf"},
+        {With(4, "3.5"), 4, "report.pdf"},     {With(4, "1e3"), 1000, "report.pdf"},
+        {With(3, " a.txt "), 5000, " a.txt "}, {With(3, "1:x"), 5000, "1:x"},
+        {With(3, "ab:c"), 5000, "ab:c"},       {With(3, "...x"), 5000, "...x"},
     };
     for (const Accepted &c : cases) {
         const RequestCheck check = CheckRequest(Wire(Fields(c.fields)), AliceOnly);
@@ -270,9 +267,9 @@ TEST(ProtocolSafeName, PlainNamesOnly)
 
 TEST(ProtocolFraming, TerminatorOnlyAfterTheLastByte)
 {
-    for (const QByteArray &message : {BuildRequest("55", "alice", "Secret", "a b.txt", 123456, "two\rlines"),
-                                      QByteArray(WelcomeGreeting), QByteArray(BusyGreeting), AcceptReply(3000),
-                                      RefusalReply("406")}) {
+    for (const QByteArray &message :
+         {BuildRequest("55", "alice", "Secret", "a b.txt", 123456, "two\rlines"), QByteArray(WelcomeGreeting),
+          QByteArray(BusyGreeting), AcceptReply(3000), RefusalReply("406")}) {
         ASSERT_TRUE(HasTerminator(message));
         // Arriving byte by byte: complete only with the very last byte.
         QByteArray buffer;

@@ -54,3 +54,14 @@ QByteArray PatternBytes(qint64 size, int seed)
     }
     return data;
 }
+
+#include <QTcpServer>
+
+int FreeLoopbackPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const int port = probe.serverPort();
+    probe.close();
+    return port;
+}

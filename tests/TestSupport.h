@@ -26,3 +26,18 @@ void Pump(int ms = 50);
 
 // Bytes 0..255 repeated with a varying pattern; every file test uses content that shows misplaced bytes.
 QByteArray PatternBytes(qint64 size, int seed = 1);
+
+#include "core/UserPrompt.h"
+#include <QStringList>
+
+// Answers message boxes in tests and remembers what they said.
+class RecordingPrompt final : public UserPrompt {
+public:
+    void Beep() override { ++beeps; }
+    void Message(const QString &text) override { messages << text; }
+    int beeps = 0;
+    QStringList messages;
+};
+
+// A TCP port on loopback that nothing listens on right now.
+int FreeLoopbackPort();

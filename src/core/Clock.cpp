@@ -7,7 +7,8 @@
 #include <cmath>
 
 namespace {
-const QDate SerialEpoch(1899, 12, 30);
+// 30 December 1899, as a constant that needs no initialisation at start-up.
+constexpr QDate SerialEpoch = QDate::fromJulianDay(2415019);
 }
 
 double Clock::nowSerial() const

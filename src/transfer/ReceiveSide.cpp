@@ -55,8 +55,8 @@ void Engine::EnsureListening()
     }
     ReceiveChannel &rc = rx_[i];
     rc.Letter = "L";
-    const QByteArray slot = "Listening on slot" + Spaced(i + 1);
-    Showit(slot + " Port" + Spaced(Prefs.ListenPort));
+    const QByteArray slot = "Listening on slot " + Spaced(i + 1);
+    Showit(slot + " Port " + Spaced(Prefs.ListenPort));
     SetStatusPanel(2, slot);
     rc.Finishing = false;
     rc.ParseError.clear();
@@ -416,7 +416,7 @@ void Engine::FinishReceive(int i)
         else
             Showit("Timeout receiving " + rc.FileName);
     } else {
-        Showit("Incoming Socket Error Code - Slot" + Spaced(i) + " " + r);
+        Showit("Incoming Socket Error Code - Slot " + Spaced(i) + " " + r);
     }
     // Back to idle.
     rc.State = "400";

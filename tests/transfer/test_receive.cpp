@@ -1,0 +1,261 @@
+// Files sent into a running engine through real sockets on loopback.
+#include "EngineHarness.h"
+#include "core/Cipher.h"
+#include "core/FileOps.h"
+#include "transfer/Protocol.h"
+
+#include <QDir>
+#include <QTcpServer>
+#include <gtest/gtest.h>
+
+using namespace Protocol;
+
+namespace {
+
+struct Receiver : EngineHarness {
+    explicit Receiver(int channels = 2) : EngineHarness(channels)
+    {
+        AddUser({"alice", "pw1", "", "", "S", "", "4444"});
+        Start();
+    }
+};
+
+QByteArray Request(const QByteArray &name, int64_t size, const QByteArray &login = "alice",
+                   const QByteArray &password = "pw1", const QByteArray &message = "")
+{
+    return BuildRequest("123", login, password, name, size, message);
+}
+
+// Greeted peer: connects and checks the WELCOME.
+std::unique_ptr<RawPeer> Greeted(const Receiver &r)
+{
+    auto peer = std::make_unique<RawPeer>(r.port);
+    EXPECT_EQ(peer->ReadMessage(), QByteArray("100 PARCELWISE WELCOME\r\r"));
+    return peer;
+}
+
+} // namespace
+
+TEST(Receive, NewFileArrivesWholeAndLogged)
+{
+    Receiver r;
+    ASSERT_TRUE(r.LogHas("Listening on slot  1 Port  " + QByteArray::number(r.port)));
+    const QByteArray data = PatternBytes(123457);
+    auto peer = Greeted(r);
+    peer->Send(Request("new.bin", data.size()));
+    EXPECT_EQ(peer->ReadMessage(), QByteArray("1010\r\r"));
+    peer->Send(data);
+    ASSERT_TRUE(peer->WaitClosed());
+    ASSERT_TRUE(WaitFor([&] { return r.LogHas("alice successfully sent new.bin"); }));
+    EXPECT_EQ(ReadWholeFile(r.Downloads("new.bin")), data);
+    EXPECT_TRUE(r.LogHas("Connect accepted from 127.0.0.1"));
+    EXPECT_TRUE(r.LogHas("alice is sending new.bin - 123457 bytes"));
+    EXPECT_EQ(r.engine->Receivers()[0].Letter, "I");
+}
+
+TEST(Receive, ResumesFromWhatIsOnDisk)
+{
+    Receiver r;
+    const QByteArray data = PatternBytes(5000, 7);
+    r.dir.write("Parcelwise_Downloads/part.bin", data.left(3000));
+    auto peer = Greeted(r);
+    peer->Send(Request("part.bin", 5000));
+    EXPECT_EQ(peer->ReadMessage(), QByteArray("1013000\r\r"));
+    peer->Send(data.mid(3000));
+    ASSERT_TRUE(peer->WaitClosed());
+    ASSERT_TRUE(WaitFor([&] { return r.LogHas("alice successfully sent part.bin"); }));
+    EXPECT_TRUE(r.LogHas("alice is sending part.bin - 5000 bytes"));
+    EXPECT_TRUE(r.LogHas("alice is resuming part.bin at 3000 bytes"));
+    EXPECT_EQ(ReadWholeFile(r.Downloads("part.bin")), data);
+}
+
+TEST(Receive, DroppedMidFileKeepsPartAndNextAttemptResumes)
+{
+    Receiver r;
+    const QByteArray data = PatternBytes(60000, 3);
+    {
+        auto peer = Greeted(r);
+        peer->Send(Request("cut.bin", data.size()));
+        EXPECT_EQ(peer->ReadMessage(), QByteArray("1010\r\r"));
+        peer->Send(data.left(25000));
+        Pump(100);
+        peer->socket.disconnectFromHost();
+        ASSERT_TRUE(WaitFor([&] { return r.LogHas("alice partially sent 25000 bytes of 60000 bytes of cut.bin"); }));
+    }
+    EXPECT_EQ(ReadWholeFile(r.Downloads("cut.bin")), data.left(25000));
+    auto peer = Greeted(r);
+    peer->Send(Request("cut.bin", data.size()));
+    EXPECT_EQ(peer->ReadMessage(), QByteArray("10125000\r\r"));
+    peer->Send(data.mid(25000));
+    ASSERT_TRUE(peer->WaitClosed());
+    ASSERT_TRUE(WaitFor([&] { return r.LogHas("alice successfully sent cut.bin"); }));
+    EXPECT_EQ(ReadWholeFile(r.Downloads("cut.bin")), data);
+}
+
+TEST(Receive, ExcessBytesAreWrittenAndLogged)
+{
+    Receiver r;
+    auto peer = Greeted(r);
+    peer->Send(Request("more.bin", 10));
+    EXPECT_EQ(peer->ReadMessage(), QByteArray("1010\r\r"));
+    peer->Send("0123456789ABC");
+    ASSERT_TRUE(peer->WaitClosed());
+    ASSERT_TRUE(WaitFor([&] { return r.LogHas("alice sent 3 too many bytes of more.bin"); }));
+    EXPECT_EQ(ReadWholeFile(r.Downloads("more.bin")), QByteArray("0123456789ABC"));
+}
+
+struct RefusalCase {
+    const char *label;
+    QByteArray request;
+    QByteArray reply;
+    QByteArray logLine;
+};
+
+TEST(Receive, RefusalsAreAnsweredLoggedAndClosed)
+{
+    auto record = [](int separators) {
+        QByteArray text = "v1123";
+        const QByteArray fields[] = {"alice", "pw1", "x.bin", "10", "TEXT", "dosa", "msg"};
+        for (int k = 0; k < separators - 1; ++k)
+            text += QByteArray(1, '\x01') + fields[k];
+        return EncryptToHex(text) + "\r\r";
+    };
+    const RefusalCase cases[] = {
+        {"bad password", Request("x.bin", 10, "alice", "PW1"), "402\r\r", "Incorrect Login from 127.0.0.1"},
+        {"unknown login", Request("x.bin", 10, "bob", "pw1"), "402\r\r", "Incorrect Login from 127.0.0.1"},
+        {"blank name", Request("   ", 10), "403\r\r", "Blank File Name from 127.0.0.1"},
+        {"parent folder", Request("../evil", 10), "403\r\r", "Unsafe File Name from 127.0.0.1"},
+        {"folder part", Request("sub/evil", 10), "403\r\r", "Unsafe File Name from 127.0.0.1"},
+        {"zero size", Request("x.bin", 0), "404\r\r", "Zero Byte File from 127.0.0.1"},
+        {"seven separators", record(7), "401\r\r", "Badly formed request from 127.0.0.1"},
+        {"non-hex", QByteArray(32, 'Z') + "\r\r", "401\r\r", "Badly formed request from 127.0.0.1"},
+        {"odd length", "ABC\r\r", "401\r\r", "Badly formed request from 127.0.0.1"},
+    };
+    Receiver r;
+    for (const RefusalCase &c : cases) {
+        SCOPED_TRACE(c.label);
+        auto peer = Greeted(r);
+        peer->Send(c.request);
+        EXPECT_EQ(peer->ReadMessage(), c.reply);
+        EXPECT_TRUE(peer->WaitClosed());
+        EXPECT_TRUE(WaitFor([&] { return r.LogHas(c.logLine); }));
+        EXPECT_TRUE(WaitFor([&] { return r.engine->Receivers()[0].Letter != "C"; }));
+    }
+    EXPECT_FALSE(QFile::exists(r.dir.file("evil")));
+    EXPECT_TRUE(QDir(r.engine->Paths().DownloadsFolder).entryList(QDir::Files).isEmpty());
+}
+
+TEST(Receive, CompleteFileIsRefusedAndKept)
+{
+    Receiver r;
+    r.dir.write("Parcelwise_Downloads/done.bin", "abcdef");
+    auto peer = Greeted(r);
+    peer->Send(Request("done.bin", 6));
+    EXPECT_EQ(peer->ReadMessage(), QByteArray("406\r\r"));
+    ASSERT_TRUE(peer->WaitClosed());
+    EXPECT_TRUE(WaitFor([&] { return r.LogHas("Attempt to send pre-existing file done.bin by alice"); }));
+    EXPECT_EQ(ReadWholeFile(r.Downloads("done.bin")), QByteArray("abcdef"));
+}
+
+TEST(Receive, MessagesAreCollectedAndWrittenAtShutdown)
+{
+    Receiver r;
+    auto peer = Greeted(r);
+    peer->Send(Request("m.txt", 2, "alice", "pw1", "line one\rline two"));
+    EXPECT_EQ(peer->ReadMessage(), QByteArray("1010\r\r"));
+    peer->Send("hi");
+    ASSERT_TRUE(peer->WaitClosed());
+    EXPECT_TRUE(r.engine->Log().ReceivedMessages().contains(" alice\r\nline one\r\nline two\r\n"));
+    r.engine->BeginShutdown();
+    r.engine->QuitTimerTick();
+    const QByteArray stored =
+        r.dir.read("Parcelwise_Logs/" + TransferLog::MessageFileName(r.clock.now()));
+    EXPECT_TRUE(stored.contains("line one\r\nline two\r\n\r\n"));
+}
+
+TEST(Receive, BusyWithTwoChannelsThenListensAgain)
+{
+    Receiver r(2);
+    auto first = Greeted(r);
+    EXPECT_EQ(r.engine->Receivers()[1].Letter, "L");
+    RawPeer second(r.port);
+    EXPECT_EQ(second.ReadMessage(), QByteArray("400 PARCELWISE BUSY\r\r"));
+    EXPECT_TRUE(second.WaitClosed());
+    EXPECT_TRUE(WaitFor([&] { return r.LogHas("Connection refused to 127.0.0.1"); }));
+    // The channel that sent BUSY is idle again and listens.
+    ASSERT_TRUE(WaitFor([&] { return r.engine->Receivers()[1].Letter == "L"; }));
+    RawPeer third(r.port);
+    EXPECT_EQ(third.ReadMessage(), QByteArray("400 PARCELWISE BUSY\r\r"));
+    first->socket.disconnectFromHost();
+    ASSERT_TRUE(WaitFor([&] { return r.engine->Receivers()[0].Letter == "I"; }));
+    RawPeer fourth(r.port);
+    EXPECT_EQ(fourth.ReadMessage(), QByteArray("100 PARCELWISE WELCOME\r\r"));
+}
+
+TEST(Receive, FourChannelsServeThreeAtOnce)
+{
+    Receiver r(4);
+    std::vector<std::unique_ptr<RawPeer>> peers;
+    for (int k = 0; k < 3; ++k)
+        peers.push_back(Greeted(r));
+    RawPeer fourth(r.port);
+    EXPECT_EQ(fourth.ReadMessage(), QByteArray("400 PARCELWISE BUSY\r\r"));
+}
+
+TEST(Receive, SingleChannelServesOnePeer)
+{
+    Receiver r(1);
+    auto peer = Greeted(r);
+    peer->Send(Request("one.bin", 3));
+    EXPECT_EQ(peer->ReadMessage(), QByteArray("1010\r\r"));
+    peer->Send("abc");
+    ASSERT_TRUE(peer->WaitClosed());
+    ASSERT_TRUE(WaitFor([&] { return r.engine->Receivers()[0].Letter == "L"; }));
+    auto again = Greeted(r);
+}
+
+TEST(Receive, SilenceTimesOutAfterMoreThan180Seconds)
+{
+    Receiver r;
+    auto peer = Greeted(r);
+    peer->Send(Request("slow.bin", 100));
+    EXPECT_EQ(peer->ReadMessage(), QByteArray("1010\r\r"));
+    r.clock.advanceSeconds(180);
+    r.engine->QueueTick();
+    EXPECT_EQ(r.engine->Receivers()[0].Timed, 2);
+    r.clock.advanceSeconds(1);
+    r.engine->QueueTick();
+    EXPECT_TRUE(r.LogHas("Timeout receiving slow.bin"));
+    EXPECT_TRUE(peer->WaitClosed());
+}
+
+TEST(Receive, WaitingForTheRequestIsBounded)
+{
+    Receiver r;
+    {
+        auto silent = Greeted(r);
+        r.clock.advanceSeconds(181);
+        r.engine->QueueTick();
+        EXPECT_TRUE(silent->WaitClosed());
+        EXPECT_TRUE(r.LogHas("Timeout waiting for request from 127.0.0.1"));
+    }
+    auto flood = Greeted(r);
+    flood->Send(QByteArray(70000, 'A'));
+    EXPECT_EQ(flood->ReadMessage(), QByteArray("401\r\r"));
+    EXPECT_TRUE(flood->WaitClosed());
+}
+
+TEST(Receive, PortHeldByAnotherProgramIsRetried)
+{
+    QTcpServer squatter;
+    const int port = FreeLoopbackPort();
+    ASSERT_TRUE(squatter.listen(QHostAddress::Any, static_cast<quint16>(port)));
+    EngineHarness h;
+    h.engine->Prefs.ListenPort = port;
+    h.Start();
+    EXPECT_TRUE(h.LogHas("Cannot listen on port " + QByteArray::number(port)));
+    EXPECT_EQ(h.engine->ListeningPort(), 0);
+    squatter.close();
+    h.engine->QueueTick();
+    EXPECT_EQ(h.engine->ListeningPort(), port);
+}

@@ -1,0 +1,258 @@
+// Two engines in one process exchange files over loopback; scripted receivers show how the
+// send channel classifies every ending.
+#include "EngineHarness.h"
+#include "core/FileOps.h"
+#include "transfer/Protocol.h"
+
+#include <QDir>
+#include <QTcpServer>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Pair {
+    EngineHarness rx{2, 0};
+    EngineHarness tx{1, 2};
+    Pair()
+    {
+        rx.AddUser({"alice", "pw1", "", "", "S", "", "4444"});
+        tx.AddUser({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(rx.port)});
+        rx.Start();
+        tx.Start();
+    }
+    QString Queue(const QByteArray &content, const QByteArray &name = "doc.bin", int priority = 3)
+    {
+        tx.dir.write(QString::fromLatin1(name), content);
+        QueueItem item = QueueModel::MakeNewItem("bob", name, tx.dir.file(QString::fromLatin1(name)).toLocal8Bit(),
+                                                 "hello", tx.clock.nowSerial());
+        item.field(QueueItem::Priority) = QByteArray::number(priority);
+        tx.engine->AddQueueItems({item});
+        return tx.dir.file(QString::fromLatin1(name));
+    }
+    const QueueItem &Row(int row = 0) const { return tx.engine->Queue().item(row); }
+    bool RowSettled(int row = 0) const { return Row(row).status() != "B"; }
+};
+
+// A receiver that follows a script: greeting, then a reply, then it reads and keeps quiet.
+struct ScriptedReceiver {
+    explicit ScriptedReceiver(QByteArray greeting, QByteArray reply = {}, bool closeAfterReply = false)
+        : greeting_(std::move(greeting)), reply_(std::move(reply))
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server, &QTcpServer::newConnection, [this, closeAfterReply] {
+            QTcpSocket *s = server.nextPendingConnection();
+            s->write(greeting_);
+            QObject::connect(s, &QTcpSocket::readyRead, [this, s, closeAfterReply] {
+                received += s->readAll();
+                if (!replied && received.contains("\r\r") && !reply_.isEmpty()) {
+                    replied = true;
+                    s->write(reply_);
+                    if (closeAfterReply)
+                        s->disconnectFromHost();
+                }
+            });
+        });
+    }
+    int port() const { return server.serverPort(); }
+    QTcpServer server;
+    QByteArray received;
+    bool replied = false;
+
+private:
+    QByteArray greeting_, reply_;
+};
+
+} // namespace
+
+TEST(Send, FileTravelsWholeAndRowBecomesSent)
+{
+    Pair p;
+    const QByteArray data = PatternBytes(300001, 11);
+    p.Queue(data);
+    p.tx.engine->QueueTick();
+    EXPECT_EQ(p.Row().status(), "B");
+    EXPECT_EQ(p.Row().channel(), "0");
+    ASSERT_TRUE(WaitFor([&] { return p.RowSettled(); }));
+    EXPECT_EQ(p.Row().status(), "S");
+    EXPECT_EQ(p.Row().statusText(), "Sent");
+    EXPECT_EQ(p.Row().tries(), "1");
+    EXPECT_EQ(p.Row().channel(), "");
+    EXPECT_TRUE(p.tx.LogHas("Sending file " + p.Row().filePath() + " starting at 0 bytes to bob"));
+    EXPECT_TRUE(p.tx.LogHas("Successfully sent doc.bin to bob"));
+    ASSERT_TRUE(WaitFor([&] { return p.rx.LogHas("alice successfully sent doc.bin"); }));
+    EXPECT_EQ(ReadWholeFile(p.rx.Downloads("doc.bin")), data);
+    EXPECT_TRUE(p.rx.engine->Log().ReceivedMessages().contains("hello"));
+    EXPECT_EQ(p.tx.engine->Senders()[0].Letter, "I");
+}
+
+TEST(Send, CutTransferResumesOnTheNextAttempt)
+{
+    Pair p;
+    const QByteArray data = PatternBytes(8 * 1024 * 1024 + 17, 5);
+    p.Queue(data);
+    p.tx.engine->QueueTick();
+    ASSERT_TRUE(WaitFor([&] { return p.rx.engine->Receivers()[0].BytesReceived > 200000; }));
+    p.tx.engine->AbortAllSends();
+    EXPECT_EQ(p.Row().status(), "W");
+    EXPECT_EQ(p.Row().statusText(), "Retry Wait Abort");
+    EXPECT_TRUE(p.tx.LogHas("Abort Comms - doc.bin"));
+    ASSERT_TRUE(WaitFor([&] { return p.rx.LogHas("alice partially sent "); }));
+    const int64_t kept = FileLength(p.rx.Downloads("doc.bin"));
+    ASSERT_GT(kept, 0);
+    ASSERT_LT(kept, data.size());
+    // Not due before thirty minutes have passed.
+    p.tx.clock.advanceSeconds(29 * 60);
+    p.tx.engine->QueueTick();
+    EXPECT_EQ(p.Row().status(), "W");
+    p.tx.clock.advanceSeconds(61);
+    p.tx.engine->QueueTick();
+    EXPECT_EQ(p.Row().status(), "B");
+    ASSERT_TRUE(WaitFor([&] { return p.RowSettled(); }, 30000));
+    EXPECT_EQ(p.Row().status(), "S");
+    EXPECT_EQ(p.Row().tries(), "2");
+    EXPECT_TRUE(p.tx.LogHas(" starting at " + QByteArray::number(static_cast<qlonglong>(kept)) + " bytes to bob"));
+    ASSERT_TRUE(WaitFor([&] { return p.rx.LogHas("alice successfully sent doc.bin"); }));
+    EXPECT_EQ(ReadWholeFile(p.rx.Downloads("doc.bin")), data);
+}
+
+TEST(Send, RefusalsAndFailuresAreClassified)
+{
+    struct Case {
+        const char *label;
+        std::function<void(Pair &)> arrange;
+        QByteArray status, statusText, logLine;
+    };
+    const Case cases[] = {
+        {"wrong password", [](Pair &p) { p.tx.engine->Users[0] = MakeUserRecord({"bob", "x", "alice", "nope", "S", "127.0.0.1", QByteArray::number(p.rx.port)}); },
+         "W", "Retry Wait Bad Login", "Bad Login to bob sending doc.bin"},
+        {"already there", [](Pair &p) { p.rx.dir.write("Parcelwise_Downloads/doc.bin", PatternBytes(5000, 2)); },
+         "S", "Sent", "Remote File Already Exists - doc.bin sent to bob"},
+        {"nothing listening", [](Pair &p) { p.tx.engine->Users[0] = MakeUserRecord({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(FreeLoopbackPort())}); },
+         "W", "Retry Wait 10061", "Connection refused to bob sending doc.bin"},
+        {"missing file", [](Pair &p) { QFile::remove(p.tx.dir.file("doc.bin")); },
+         "E", "Error: File Missing", "File not found - "},
+        {"empty file", [](Pair &p) { p.tx.dir.write("doc.bin", ""); },
+         "E", "Error: File Error", "Cannot Open File - "},
+        {"user deleted", [](Pair &p) { p.tx.engine->Users.clear(); },
+         "E", "Error: User Deleted", "User not found - bob"},
+        {"no address", [](Pair &p) { p.tx.engine->Users[0] = MakeUserRecord({"bob", "x", "alice", "pw1", "S", "", "4444"}); },
+         "W", "Retry Wait No Address", "Cannot retrieve IP for bob"},
+        {"dynamic address", [](Pair &p) { p.tx.engine->Users[0] = MakeUserRecord({"bob", "x", "alice", "pw1", "D", "http://127.0.0.1/page", "4444"}); },
+         "W", "Retry Wait No Address", "Cannot retrieve IP for bob"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        Pair p;
+        const QByteArray data = PatternBytes(5000, 2);
+        p.Queue(data);
+        c.arrange(p);
+        const double before = p.tx.clock.nowSerial();
+        p.tx.engine->QueueTick();
+        ASSERT_TRUE(WaitFor([&] { return p.RowSettled(); }));
+        EXPECT_EQ(p.Row().status(), c.status);
+        EXPECT_EQ(p.Row().statusText(), c.statusText);
+        EXPECT_TRUE(p.tx.LogHas(c.logLine));
+        EXPECT_EQ(p.Row().tries(), "1");
+        if (c.status == "W") {
+            double next = 0;
+            ASSERT_TRUE(ParseDateSerial(p.Row().nextTry(), next));
+            EXPECT_NEAR((next - before) * 1440.0, 30.0, 0.01);
+        }
+        EXPECT_EQ(p.tx.engine->Senders()[0].Letter, "I");
+    }
+}
+
+TEST(Send, PriorityThenPositionDecides)
+{
+    Pair p;
+    p.tx.engine->Users.clear(); // every start ends at once, so one tick shows one choice
+    p.Queue("a", "low.txt", 3);
+    p.Queue("b", "first2.txt", 2);
+    p.Queue("c", "top.txt", 1);
+    p.Queue("d", "second2.txt", 2);
+    const char *order[] = {"top.txt", "first2.txt", "second2.txt", "low.txt"};
+    for (const char *name : order) {
+        p.tx.engine->QueueTick();
+        bool found = false;
+        for (int row = 0; row < 4; ++row)
+            found = found || (p.Row(row).fileName() == name && p.Row(row).status() == "E");
+        EXPECT_TRUE(found) << name;
+    }
+}
+
+TEST(Send, SilenceWatchdogIsStrictlyOver180Seconds)
+{
+    for (const QByteArray &reply : {QByteArray(), QByteArray("1010\r\r")}) {
+        SCOPED_TRACE(reply.isEmpty() ? "waiting for the reply" : "waiting for the receiver's close");
+        ScriptedReceiver peer("100 PARCELWISE WELCOME\r\r", reply);
+        Pair p;
+        p.tx.engine->Users[0] = MakeUserRecord({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(peer.port())});
+        p.Queue(PatternBytes(3000, 9));
+        p.tx.engine->QueueTick();
+        const QByteArray wanted = reply.isEmpty() ? "030" : "095";
+        ASSERT_TRUE(WaitFor([&] { return p.tx.engine->Senders()[0].State == wanted; }));
+        p.tx.clock.advanceSeconds(180);
+        p.tx.engine->QueueTick();
+        EXPECT_EQ(p.Row().status(), "B");
+        p.tx.clock.advanceSeconds(1);
+        p.tx.engine->QueueTick();
+        EXPECT_EQ(p.Row().status(), "W");
+        EXPECT_EQ(p.Row().statusText(), "Retry Wait Timeout");
+        EXPECT_TRUE(p.tx.LogHas("Timeout Sending doc.bin"));
+    }
+}
+
+TEST(Send, ReceiverAnswersAreClassified)
+{
+    struct Case {
+        QByteArray greeting, reply;
+        QByteArray status, statusText;
+    };
+    const Case cases[] = {
+        {"400 PARCELWISE BUSY\r\r", {}, "W", "Retry Wait Busy"},
+        {"garbage\r\r", {}, "W", "Retry Wait Busy"},
+        {"100 anything\r\r", "1015000\r\r", "S", "Sent"},        // offset equal to the size: nothing left
+        {"100 PARCELWISE WELCOME\r\r", "1019999\r\r", "W", "Retry Wait Bad Offset"},
+        {"100 PARCELWISE WELCOME\r\r", "101-5\r\r", "W", "Retry Wait Bad Offset"},
+        {"100 PARCELWISE WELCOME\r\r", "401\r\r", "E", "Error: Bad Login"},
+        {"100 PARCELWISE WELCOME\r\r", "404\r\r", "E", "Error: Empty File"},
+        {"100 PARCELWISE WELCOME\r\r", "zzz\r\r", "E", "Error: zzz"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE((c.greeting + c.reply).toStdString());
+        ScriptedReceiver peer(c.greeting, c.reply);
+        Pair p;
+        p.tx.engine->Users[0] = MakeUserRecord({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(peer.port())});
+        p.Queue(PatternBytes(5000, 9));
+        p.tx.engine->QueueTick();
+        ASSERT_TRUE(WaitFor([&] { return p.RowSettled(); }));
+        EXPECT_EQ(p.Row().status(), c.status);
+        EXPECT_EQ(p.Row().statusText(), c.statusText);
+        if (c.greeting.startsWith("400")) {
+            EXPECT_TRUE(peer.received.isEmpty()); // no request after BUSY
+        }
+    }
+}
+
+TEST(Send, ShutdownDuringTransferAbortsAndKeepsTheQueue)
+{
+    Pair p;
+    p.Queue(PatternBytes(16 * 1024 * 1024, 4));
+    p.tx.engine->QueueTick();
+    ASSERT_TRUE(WaitFor([&] { return p.rx.engine->Receivers()[0].BytesReceived > 100000; }));
+    p.tx.engine->BeginShutdown();
+    EXPECT_TRUE(p.tx.LogHas("Abort Comms - doc.bin"));
+    EXPECT_EQ(p.Row().status(), "W");
+    EXPECT_EQ(p.Row().statusText(), "Retry Wait Abort");
+    const QByteArray stored = ReadWholeFile(p.tx.dir.file("Parcelwise_Queue"));
+    EXPECT_TRUE(stored.startsWith("W\x01"));
+    p.tx.engine->QuitTimerTick();
+    EXPECT_TRUE(p.tx.engine->MayUnload);
+    // After a restart the row is queued again and due at once.
+    EngineHarness again(1, 1);
+    Q_UNUSED(again);
+    std::vector<QueueItem> loaded = DecodeQueueFile(stored, p.tx.clock.nowSerial());
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0].status(), "Q");
+    EXPECT_EQ(loaded[0].statusText(), "Queued");
+}

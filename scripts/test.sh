@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs the whole test suite: the tests, the
+# same tests under AddressSanitizer and UBSan, and a short run of the request fuzzer.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+export QT_QPA_PLATFORM=offscreen
+jobs=$(nproc)
+
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_TESTS=ON
+cmake --build "$root/build" -j "$jobs"
+ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+
+cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPW_SANITIZE=ON -DPW_TESTS=ON
+cmake --build "$root/build-asan" -j "$jobs"
+ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
+
+CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DPW_FUZZ=ON -DPW_TESTS=OFF
+cmake --build "$root/build-fuzz" -j "$jobs" --target fuzz_request
+mkdir -p "$root/build-fuzz/corpus"
+"$root/build-fuzz/fuzz_request" -max_total_time=30 -print_final_stats=1 "$root/build-fuzz/corpus"
+echo "All tests passed."

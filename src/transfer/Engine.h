@@ -120,6 +120,12 @@ public:
     void RefreshChannelStatus();
 
     void Showit(const QByteArray &text) { log_.Showit(text); }
+    // Empties one status-bar panel; the main window clears panel 1 when the mouse crosses its background.
+    void ClearStatusPanel(int panel)
+    {
+        if (panel >= 1 && panel <= 3)
+            SetStatusPanel(panel, "");
+    }
 
     // Where a send to a dynamic address goes; until the address lookup exists it ends in "420".
     void SetLookupHook(std::function<void(int channel)> hook) { lookupHook_ = std::move(hook); }

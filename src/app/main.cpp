@@ -4,6 +4,7 @@
 #include "core/SingleInstance.h"
 #include "core/TermSignals.h"
 #include "transfer/Engine.h"
+#include "ui/Icons.h"
 #include "ui/ParcelWin.h"
 #include "ui/WidgetPrompt.h"
 
@@ -14,6 +15,8 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Parcelwise"));
+    QApplication::setDesktopFileName(QStringLiteral("parcelwise"));
+    QApplication::setWindowIcon(AppIcon());
     WidgetPrompt prompt;
     const QString programFolder = QDir::currentPath();
     SingleInstance instance(programFolder);

@@ -1,22 +1,94 @@
-// The main window: a view of the engine's state and the place its commands are given.
+// The main window: a view of the engine's state and the place its commands are given. It holds
+// no state of its own that the engine needs; everything it shows comes from the engine's getters
+// and change signals.
 #pragma once
 
+#include <QList>
 #include <QMainWindow>
+#include <QString>
+#include <array>
 
 class Engine;
-class QPlainTextEdit;
+class ElidedLabel;
+class PictureLabel;
+class QAction;
 class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QSystemTrayIcon;
+class QTimer;
+class QTreeView;
 
 class ParcelWin : public QMainWindow {
     Q_OBJECT
 public:
+    // The address the logo opens.
+    static constexpr const char *WebAddress = "https://parcelwise.example/";
+    // Toolbar positions (1 to 21) that hold a button; the others are separators.
+    static constexpr int ToolbarPositions = 21;
+
     explicit ParcelWin(Engine &engine, QWidget *parent = nullptr);
+
+    // The commands of the menus and the toolbar.
+    void ShowPreferences();
+    void ShowUsers();
+    void ShowQueueLoader();
+    void ShowMessageViewer();
+    void ShowLogViewer();
+    void ShowHelp();
+    void ShowAbout();
+    void CopySelection();
+    void OpenDownloadsFolder();
+    void OpenWebAddress();
+    void EnableSelected();
+    void HoldSelected();
+    void DeleteSelected();
+    void SetSelectedPriority(int priority);
+
+    // Queue rows selected in the list, ascending.
+    QList<int> SelectedRows() const;
+    QTreeView *queueView() const { return queueView_; }
+    QAction *menuAction(const QString &name) const;
+    // The text of the last desktop notification (shown only where the desktop has a tray).
+    QString LastNotice() const { return lastNotice_; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void BuildMenus();
+    void BuildToolbar();
+    QWidget *BuildChannelFrame(const QString &title, bool incoming);
+    QWidget *BuildStatusFrame();
+    void BuildStatusBar();
+    void ConnectEngine();
+    void ApplyLayoutRule();
+    void ShowChannelPicture(bool incoming, int index);
+    void ShowChannelStatus();
+    void UpdateProgressBar();
+    void Notify(const QString &text);
+    int PxX(int twips) const;
+    int PxY(int twips) const;
+
     Engine &engine_;
+    QTreeView *queueView_ = nullptr;
     QPlainTextEdit *log_ = nullptr;
-    QLabel *panels_[3] = {};
+    QLabel *ownAddress_ = nullptr;
+    PictureLabel *logo_ = nullptr;
+    QLabel *animation_ = nullptr;
+    ElidedLabel *statusLine_ = nullptr;
+    ElidedLabel *progressLine_ = nullptr;
+    QLabel *rate_ = nullptr;
+    QProgressBar *progressBar_ = nullptr;
+    std::array<QLabel *, 4> incPics_ = {};
+    std::array<QLabel *, 4> outPics_ = {};
+    std::array<QPushButton *, 4> incButtons_ = {};
+    std::array<QPushButton *, 4> outButtons_ = {};
+    std::array<ElidedLabel *, 3> panels_ = {};
+    QSystemTrayIcon *tray_ = nullptr;
+    QTimer *progressTimer_ = nullptr;
+    QString lastNotice_;
 };

@@ -1,0 +1,160 @@
+// The preferences window.
+#include "ui/PrefWin.h"
+
+#include "core/Preferences.h"
+#include "core/TextUtil.h"
+#include "core/UserPrompt.h"
+#include "transfer/Engine.h"
+
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QLineEdit *Field(const char *name)
+{
+    auto *edit = new QLineEdit;
+    edit->setObjectName(QLatin1String(name));
+    return edit;
+}
+
+}  // namespace
+
+PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(engine)
+{
+    setWindowTitle(QStringLiteral("Parcelwise Preferences"));
+    setObjectName(QStringLiteral("PrefWin"));
+    setModal(true);
+
+    auto *general = new QGroupBox(QStringLiteral("General Options"));
+    general->setObjectName(QStringLiteral("Frame1"));
+    sendChannels_ = Field("Editfield1");
+    receiveChannels_ = Field("Editfield2");
+    port_ = Field("Editfield3");
+    port_->setText(QStringLiteral("4444"));
+    for (QLineEdit *e : {sendChannels_, receiveChannels_, port_})
+        e->setMaximumWidth(120);
+    static_ = new QRadioButton(QStringLiteral("Static"));
+    static_->setObjectName(QStringLiteral("RadioButton1"));
+    dynamic_ = new QRadioButton(QStringLiteral("Dynamic"));
+    dynamic_->setObjectName(QStringLiteral("RadioButton2"));
+    auto *types = new QHBoxLayout;
+    types->addWidget(static_);
+    types->addWidget(dynamic_);
+    types->addStretch(1);
+    auto *generalForm = new QFormLayout(general);
+    generalForm->addRow(QStringLiteral("Number of Send Channels [0-4]:"), sendChannels_);
+    generalForm->addRow(QStringLiteral("Number of Receive Channels [1-4]:"), receiveChannels_);
+    generalForm->addRow(QStringLiteral("Port:"), port_);
+    generalForm->addRow(QStringLiteral("Address Type:"), types);
+
+    auto *posting = new QGroupBox(QStringLiteral("IP Posting"));
+    posting->setObjectName(QStringLiteral("Frame2"));
+    auto *note = new QLabel(
+        QStringLiteral("Use this section if you have a dynamic IP and want your IP posted via FTP to a web page."));
+    note->setWordWrap(true);
+    ftpUrl_ = Field("Editfield4");
+    ftpUrl_->setText(QStringLiteral("ftp://"));
+    ftpLogin_ = Field("Editfield5");
+    ftpPassword_ = Field("Editfield6");
+    auto *postingForm = new QFormLayout;
+    postingForm->addRow(QStringLiteral("FTP URL:"), ftpUrl_);
+    postingForm->addRow(QStringLiteral("FTP Login:"), ftpLogin_);
+    postingForm->addRow(QStringLiteral("FTP Password:"), ftpPassword_);
+    auto *postingBox = new QVBoxLayout(posting);
+    postingBox->addWidget(note);
+    postingBox->addLayout(postingForm);
+
+    auto *save = new QPushButton(QStringLiteral("Save"));
+    save->setObjectName(QStringLiteral("PushButton1"));
+    save->setDefault(true);
+    auto *cancel = new QPushButton(QStringLiteral("Cancel"));
+    cancel->setObjectName(QStringLiteral("PushButton2"));
+    cancel->setAutoDefault(false);
+    connect(save, &QPushButton::clicked, this, &PrefWin::Save);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(save);
+    buttons->addWidget(cancel);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(general);
+    layout->addWidget(posting);
+    layout->addStretch(1);
+    layout->addLayout(buttons);
+
+    const Preferences &prefs = engine_.Prefs;
+    const bool isStatic = prefs.AddressType == "S";
+    static_->setChecked(isStatic);
+    dynamic_->setChecked(!isStatic);
+    EnableFtpFields();
+    sendChannels_->setText(QString::number(prefs.SendChannels));
+    receiveChannels_->setText(QString::number(prefs.ReceiveChannels));
+    port_->setText(QString::number(prefs.ListenPort));
+    ftpUrl_->setText(QString::fromLocal8Bit(prefs.FtpUrl));
+    ftpLogin_->setText(QString::fromLocal8Bit(prefs.FtpLogin));
+    ftpPassword_->setText(QString::fromLocal8Bit(prefs.FtpPassword));
+    connect(static_, &QRadioButton::clicked, this, &PrefWin::EnableFtpFields);
+    connect(dynamic_, &QRadioButton::clicked, this, &PrefWin::EnableFtpFields);
+
+    resize(520, sizeHint().height());
+}
+
+void PrefWin::EnableFtpFields()
+{
+    const bool dynamic = !static_->isChecked();
+    for (QLineEdit *e : {ftpUrl_, ftpLogin_, ftpPassword_})
+        e->setEnabled(dynamic);
+}
+
+void PrefWin::Refuse(const QString &message, QLineEdit *field)
+{
+    engine_.Prompt().Message(message);
+    field->setFocus(Qt::OtherFocusReason);
+}
+
+void PrefWin::Save()
+{
+    const double send = LeadingNumber(sendChannels_->text().toLocal8Bit());
+    const double receive = LeadingNumber(receiveChannels_->text().toLocal8Bit());
+    const double port = LeadingNumber(port_->text().toLocal8Bit());
+    if (!(send >= 0 && send <= 4))
+        return Refuse(QStringLiteral("Please enter a value between 0 and 4"), sendChannels_);
+    if (!(receive >= 1 && receive <= 4))
+        return Refuse(QStringLiteral("Please enter a value between 1 and 4"), receiveChannels_);
+    if (!(port >= 1024))
+        return Refuse(QStringLiteral("Please enter a value greater than 1024"), port_);
+    // A port is 16 bits wide: anything above cannot be listened on.
+    if (port > 65535)
+        return Refuse(QStringLiteral("Please enter a value between 1024 and 65535"), port_);
+    const QByteArray url = ftpUrl_->text().toLocal8Bit();
+    const QByteArray login = ftpLogin_->text().toLocal8Bit();
+    const QByteArray password = ftpPassword_->text().toLocal8Bit();
+    if (dynamic_->isChecked()) {
+        if (url == "ftp://" || TrimBlanks(url).isEmpty())
+            return Refuse(QStringLiteral("Please enter a valid URL"), ftpUrl_);
+        if (!url.startsWith("ftp://"))
+            return Refuse(QStringLiteral("Please enter a full 'ftp://' URL"), ftpUrl_);
+        if (TrimBlanks(login).isEmpty())
+            return Refuse(QStringLiteral("Please enter a valid Login"), ftpLogin_);
+        if (TrimBlanks(password).isEmpty())
+            return Refuse(QStringLiteral("Please enter a valid Password"), ftpPassword_);
+    }
+    Preferences prefs = engine_.Prefs;
+    prefs.SendChannels = static_cast<int>(RoundHalfEven(send));
+    prefs.ReceiveChannels = static_cast<int>(RoundHalfEven(receive));
+    prefs.ListenPort = static_cast<int>(RoundHalfEven(port));
+    prefs.AddressType = static_->isChecked() ? "S" : "D";
+    prefs.FtpUrl = url;
+    prefs.FtpLogin = login;
+    prefs.FtpPassword = password;
+    engine_.SavePrefs(prefs);
+    accept();
+}

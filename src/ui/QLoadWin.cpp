@@ -1,0 +1,252 @@
+// The queue loader window.
+#include "ui/QLoadWin.h"
+
+#include "core/FileOps.h"
+#include "core/TextUtil.h"
+#include "transfer/Engine.h"
+#include "ui/DisplayText.h"
+#include "ui/Icons.h"
+#include "ui/Viewers.h"
+
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+const char *const QLoadWin::FileFilter = "All Files (*);;Text Files (*.txt)";
+
+namespace {
+
+constexpr int ImageRole = Qt::UserRole + 1;
+constexpr int BytesRole = Qt::UserRole + 2;
+enum Column { ImageColumn, UserColumn, NameColumn, PathColumn };
+
+QStringList LocalFiles(const QMimeData *data)
+{
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl &url : data->urls())
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty())
+            paths << url.toLocalFile();
+    return paths;
+}
+
+}  // namespace
+
+PendingFileList::PendingFileList(QWidget *parent) : QTreeWidget(parent)
+{
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    setDragDropMode(QAbstractItemView::DropOnly);
+}
+
+void PendingFileList::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (LocalFiles(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void PendingFileList::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (LocalFiles(event->mimeData()).isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+}
+
+void PendingFileList::dropEvent(QDropEvent *event)
+{
+    const QStringList paths = LocalFiles(event->mimeData());
+    if (paths.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    emit filesDropped(paths);
+}
+
+QLoadWin::QLoadWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(engine)
+{
+    setWindowTitle(QStringLiteral("Parcelwise File Queue Loader"));
+    setObjectName(QStringLiteral("QLoadWin"));
+    setModal(true);
+
+    sendTo_ = new QComboBox;
+    sendTo_->setObjectName(QStringLiteral("PopUpMenu1"));
+    sendTo_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    sendTo_->setMinimumContentsLength(24);
+    message_ = new QPlainTextEdit;
+    message_->setObjectName(QStringLiteral("Editfield1"));
+    message_->setTabChangesFocus(true);
+    message_->setFixedHeight(message_->fontMetrics().lineSpacing() * 3 + 2 * message_->frameWidth() + 8);
+
+    files_ = new PendingFileList;
+    files_->setObjectName(QStringLiteral("ListBox1"));
+    files_->setColumnCount(4);
+    files_->setHeaderLabels({QString(), QStringLiteral("Send To"), QStringLiteral("File"), QString()});
+    files_->setRootIsDecorated(false);
+    files_->setUniformRowHeights(true);
+    files_->setAllColumnsShowFocus(true);
+    files_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    files_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    files_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    files_->header()->setStretchLastSection(false);
+    const qreal dpi = logicalDpiX();
+    files_->setColumnWidth(ImageColumn, TwipsToPixels(617, dpi));
+    files_->setColumnWidth(UserColumn, TwipsToPixels(2646, dpi));
+    files_->setColumnWidth(NameColumn, TwipsToPixels(7937, dpi));
+    files_->setColumnHidden(PathColumn, true);
+    files_->setToolTip(QStringLiteral("Drop files here to add them"));
+    connect(files_, &PendingFileList::filesDropped, this, [this](const QStringList &paths) {
+        for (const QString &path : paths)
+            AddPendingFile(path.toLocal8Bit());
+    });
+
+    auto button = [this](const char *caption, const char *name) {
+        auto *b = new QPushButton(QString::fromLatin1(caption));
+        b->setObjectName(QLatin1String(name));
+        b->setAutoDefault(false);
+        return b;
+    };
+    QPushButton *select = button("Select File", "Command2");
+    QPushButton *remove = button("Delete", "Command3");
+    QPushButton *load = button("Load", "Command1");
+    QPushButton *cancel = button("Cancel", "Command4");
+    connect(select, &QPushButton::clicked, this, &QLoadWin::SelectFile);
+    connect(remove, &QPushButton::clicked, this, &QLoadWin::DeleteSelected);
+    connect(load, &QPushButton::clicked, this, &QLoadWin::Load);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto *grid = new QGridLayout;
+    auto *sendToLabel = new QLabel(QStringLiteral("Send To:"));
+    sendToLabel->setObjectName(QStringLiteral("Label1"));
+    auto *messageLabel = new QLabel(QStringLiteral("Message:"));
+    messageLabel->setObjectName(QStringLiteral("Label2"));
+    messageLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto *filesLabel = new QLabel(QStringLiteral("Files:"));
+    filesLabel->setObjectName(QStringLiteral("Label3"));
+    filesLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    grid->addWidget(sendToLabel, 0, 0);
+    grid->addWidget(sendTo_, 0, 1, Qt::AlignLeft);
+    grid->addWidget(messageLabel, 1, 0);
+    grid->addWidget(message_, 1, 1);
+    grid->addWidget(filesLabel, 2, 0);
+    grid->addWidget(files_, 2, 1);
+    grid->setRowStretch(2, 1);
+    grid->setColumnStretch(1, 1);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(select);
+    buttons->addWidget(remove);
+    buttons->addStretch(1);
+    buttons->addWidget(load);
+    buttons->addWidget(cancel);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(grid, 1);
+    layout->addLayout(buttons);
+
+    for (const UserRecord &record : engine_.Users) {
+        const qsizetype sep = record.indexOf(FieldSep);
+        if (sep < 0)
+            continue;
+        const QByteArray name = TrimBlanks(record.left(sep));
+        if (name.isEmpty())
+            continue;
+        sendTo_->addItem(DisplayText(name), name);
+    }
+    if (sendTo_->count() > 0)
+        sendTo_->setCurrentIndex(0);
+
+    resize(std::max(620, TwipsToPixels(617 + 2646 + 7937, dpi) + 120), 420);
+}
+
+void QLoadWin::AddPendingFile(const QByteArray &rawPath)
+{
+    const QByteArray path = TrimBlanks(rawPath);
+    const QByteArray user = sendTo_->currentIndex() >= 0 ? TrimBlanks(sendTo_->currentData().toByteArray())
+                                                         : QByteArray();
+    if (user.isEmpty() || path.isEmpty())
+        return;
+    const int image = FileExists(QString::fromLocal8Bit(path)) ? FileFound : FileMissing;
+    const QByteArray fileName = FileNameOf(path);
+    auto *item = new QTreeWidgetItem(files_);
+    item->setIcon(ImageColumn, LoaderRowIcon(image));
+    item->setData(ImageColumn, ImageRole, image);
+    item->setText(ImageColumn, QStringLiteral(" "));
+    item->setText(UserColumn, DisplayText(user));
+    item->setData(UserColumn, BytesRole, user);
+    item->setText(NameColumn, DisplayText(fileName));
+    item->setData(NameColumn, BytesRole, fileName);
+    item->setToolTip(NameColumn, DisplayText(path));
+    item->setText(PathColumn, DisplayText(path));
+    item->setData(PathColumn, BytesRole, path);
+    files_->scrollToItem(item);
+}
+
+QList<QLoadWin::PendingFile> QLoadWin::PendingFiles() const
+{
+    QList<PendingFile> rows;
+    for (int r = 0; r < files_->topLevelItemCount(); ++r) {
+        const QTreeWidgetItem *item = files_->topLevelItem(r);
+        rows.append({item->data(ImageColumn, ImageRole).toInt(), item->data(UserColumn, BytesRole).toByteArray(),
+                     item->data(NameColumn, BytesRole).toByteArray(),
+                     item->data(PathColumn, BytesRole).toByteArray()});
+    }
+    return rows;
+}
+
+void QLoadWin::SelectFile()
+{
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Select File"), QString(),
+                                                      QString::fromLatin1(FileFilter));
+    if (!path.isEmpty())
+        AddPendingFile(path.toLocal8Bit());
+}
+
+void QLoadWin::DeleteSelected()
+{
+    for (int r = files_->topLevelItemCount() - 1; r >= 0; --r) {
+        QTreeWidgetItem *item = files_->topLevelItem(r);
+        if (item->isSelected()) {
+            item->setSelected(false);
+            delete item;
+        }
+    }
+}
+
+void QLoadWin::Load()
+{
+    const QList<PendingFile> rows = PendingFiles();
+    if (rows.isEmpty()) {
+        accept();
+        return;
+    }
+    const double now = engine_.ClockRef().nowSerial();
+    // Line breaks travel as carriage returns; the receiver turns each into a full line end.
+    QByteArray message = message_->toPlainText().toLocal8Bit();
+    message.replace('\n', '\r');
+    std::vector<QueueItem> items;
+    items.reserve(static_cast<size_t>(rows.size()));
+    for (const PendingFile &row : rows)
+        items.push_back(QueueModel::MakeNewItem(row.user, row.fileName, row.path, message, now));
+    engine_.AddQueueItems(items);
+    accept();
+}

@@ -1,0 +1,61 @@
+// The queue loader: pick an addressee, type an optional message, gather files by the file
+// dialog or by dropping them from the desktop, then "Load" puts them all at the bottom of the
+// queue at once.
+#pragma once
+
+#include <QByteArray>
+#include <QDialog>
+#include <QList>
+#include <QTreeWidget>
+
+class Engine;
+class QComboBox;
+class QPlainTextEdit;
+
+// The file list: accepts files dragged in from the desktop and nothing else.
+class PendingFileList : public QTreeWidget {
+    Q_OBJECT
+public:
+    explicit PendingFileList(QWidget *parent = nullptr);
+
+signals:
+    void filesDropped(const QStringList &paths);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+};
+
+class QLoadWin : public QDialog {
+    Q_OBJECT
+public:
+    // Row images of the file list.
+    enum PendingImage : int { FileFound = 1, FileMissing = 3 };
+
+    explicit QLoadWin(Engine &engine, QWidget *parent = nullptr);
+
+    // One row for the path, addressed to the user shown in "Send To:" right now.
+    void AddPendingFile(const QByteArray &path);
+    // "Select File", "Delete" and "Load".
+    void SelectFile();
+    void DeleteSelected();
+    void Load();
+
+    struct PendingFile {
+        int image;
+        QByteArray user, fileName, path;
+    };
+    QList<PendingFile> PendingFiles() const;
+    QTreeWidget *fileList() const { return files_; }
+    QComboBox *sendTo() const { return sendTo_; }
+
+    // The file dialog's filter.
+    static const char *const FileFilter;
+
+private:
+    Engine &engine_;
+    QComboBox *sendTo_ = nullptr;       // PopUpMenu1
+    QPlainTextEdit *message_ = nullptr; // Editfield1
+    PendingFileList *files_ = nullptr;  // ListBox1
+};

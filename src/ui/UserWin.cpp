@@ -1,0 +1,331 @@
+// The users window.
+#include "ui/UserWin.h"
+
+#include "core/TextUtil.h"
+#include "core/UserPrompt.h"
+#include "core/Users.h"
+#include "transfer/Engine.h"
+#include "ui/DisplayText.h"
+
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int FieldsPerRow = 9;   // what a stored record holds
+constexpr int FieldsRead = 10;    // how far a row is filled from a record
+constexpr int FieldsRole = Qt::UserRole + 1;
+
+// Visible list columns (the row field shown in each) and their captions; passwords stay hidden.
+constexpr std::pair<int, const char *> Columns[] = {
+    {UserName, "User Name"}, {UserSendName, "Sending Name"}, {UserAddressType, "Type"},
+    {UserAddress, "IP Address/URL"}, {UserPort, "Port"}};
+
+bool HasControlCode(const QByteArray &text)
+{
+    return text.contains('\x01') || text.contains('\x02') || text.contains('\r');
+}
+
+QByteArray WithoutControlCodes(QByteArray text)
+{
+    text = RemoveAll(text, '\x01');
+    text = RemoveAll(text, '\x02');
+    return RemoveAll(text, '\r');
+}
+
+QByteArray Bytes(const QLineEdit *edit)
+{
+    return edit->text().toLocal8Bit();
+}
+
+QLabel *Note(const char *text)
+{
+    auto *label = new QLabel(QString::fromLatin1(text));
+    label->setWordWrap(true);
+    return label;
+}
+
+QLineEdit *Field(const char *name)
+{
+    auto *edit = new QLineEdit;
+    edit->setObjectName(QLatin1String(name));
+    return edit;
+}
+
+}  // namespace
+
+UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(engine)
+{
+    setWindowTitle(QStringLiteral("Parcelwise User Functions"));
+    setObjectName(QStringLiteral("UserWin"));
+    setModal(true);
+
+    list_ = new QTreeWidget;
+    list_->setObjectName(QStringLiteral("ListBox1"));
+    list_->setColumnCount(FieldsRead + 1);
+    list_->setRootIsDecorated(false);
+    list_->setUniformRowHeights(true);
+    list_->setAllColumnsShowFocus(true);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    QStringList headers;
+    for (int c = 0; c <= FieldsRead; ++c)
+        headers << QString();
+    for (const auto &[field, caption] : Columns)
+        headers[field] = QString::fromLatin1(caption);
+    list_->setHeaderLabels(headers);
+    for (int c = 0; c <= FieldsRead; ++c)
+        list_->setColumnHidden(c, true);
+    for (const auto &[field, caption] : Columns)
+        list_->setColumnHidden(field, false);
+    list_->header()->setStretchLastSection(true);
+    list_->setColumnWidth(UserName, 130);
+    list_->setColumnWidth(UserSendName, 130);
+    list_->setColumnWidth(UserAddressType, 50);
+    list_->setColumnWidth(UserAddress, 180);
+    list_->setMinimumHeight(120);
+    connect(list_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *item) { RowClicked(item); });
+
+    // Receiving: the login this user assigned to the peer.
+    auto *receiving = new QGroupBox(QStringLiteral("Receiving:"));
+    receiving->setObjectName(QStringLiteral("Frame1"));
+    auto *recvForm = new QFormLayout;
+    name_ = Field("Editfield5");
+    password_ = Field("Editfield6");
+    recvForm->addRow(QStringLiteral("User Name:"), name_);
+    recvForm->addRow(QStringLiteral("Password:"), password_);
+    auto *recvBox = new QVBoxLayout(receiving);
+    recvBox->addWidget(Note("Enter here the login and password you have assigned to this user so that he "
+                            "can send files to you."));
+    recvBox->addLayout(recvForm);
+    recvBox->addStretch(1);
+
+    // Sending: the login the peer assigned, and where the peer is.
+    auto *sending = new QGroupBox(QStringLiteral("Sending:"));
+    sending->setObjectName(QStringLiteral("Frame2"));
+    auto *sendForm = new QFormLayout;
+    sendName_ = Field("Editfield1");
+    sendPassword_ = Field("Editfield2");
+    address_ = Field("Editfield3");
+    port_ = Field("Editfield4");
+    port_->setText(QStringLiteral("4444"));
+    static_ = new QRadioButton(QStringLiteral("Static"));
+    static_->setObjectName(QStringLiteral("RadioButton1"));
+    dynamic_ = new QRadioButton(QStringLiteral("Dynamic"));
+    dynamic_->setObjectName(QStringLiteral("RadioButton2"));
+    static_->setChecked(true);
+    auto *types = new QHBoxLayout;
+    types->addWidget(static_);
+    types->addWidget(dynamic_);
+    types->addStretch(1);
+    sendForm->addRow(QStringLiteral("User Name:"), sendName_);
+    sendForm->addRow(QStringLiteral("Password:"), sendPassword_);
+    sendForm->addRow(QStringLiteral("Address Type:"), types);
+    sendForm->addRow(QStringLiteral("IP Address/URL:"), address_);
+    sendForm->addRow(QStringLiteral("Port:"), port_);
+    auto *sendBox = new QVBoxLayout(sending);
+    sendBox->addWidget(Note("Enter here the login and password that this user has assigned to you at his "
+                            "end so that you can send files to him."));
+    sendBox->addLayout(sendForm);
+    connect(static_, &QRadioButton::clicked, this, [this] { port_->setEnabled(static_->isChecked()); });
+    connect(dynamic_, &QRadioButton::clicked, this, [this] { port_->setEnabled(!dynamic_->isChecked()); });
+
+    auto *frames = new QHBoxLayout;
+    frames->addWidget(receiving, 1);
+    frames->addWidget(sending, 1);
+
+    auto button = [this](const char *caption, const char *name) {
+        auto *b = new QPushButton(QString::fromLatin1(caption));
+        b->setObjectName(QLatin1String(name));
+        b->setAutoDefault(false);
+        return b;
+    };
+    QPushButton *add = button("Add/Update", "Command1");
+    QPushButton *clear = button("Clear", "Command2");
+    QPushButton *remove = button("Delete", "Command3");
+    QPushButton *close = button("Close", "Command4");
+    connect(add, &QPushButton::clicked, this, &UserWin::AddUpdate);
+    connect(clear, &QPushButton::clicked, this, &UserWin::ClearFields);
+    connect(remove, &QPushButton::clicked, this, &UserWin::DeleteUser);
+    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(add);
+    buttons->addWidget(clear);
+    buttons->addWidget(remove);
+    buttons->addStretch(1);
+    buttons->addWidget(close);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(list_, 1);
+    layout->addLayout(frames);
+    layout->addLayout(buttons);
+
+    FillList();
+    resize(760, 520);
+}
+
+void UserWin::SetRowFields(QTreeWidgetItem *item, const QList<QByteArray> &fields)
+{
+    QList<QByteArray> row = fields;
+    while (row.size() < FieldsRead)
+        row.append(QByteArray());
+    item->setData(0, FieldsRole, QVariant::fromValue(row));
+    for (int n = 1; n <= FieldsRead; ++n) {
+        QString shown = DisplayText(row[n - 1]);
+        shown.replace(u'\n', u' ');
+        item->setText(n, shown);
+    }
+    item->setText(UserAddressType, row[UserAddressType - 1] == "S" ? QStringLiteral("Static")
+                                                                   : QStringLiteral("Dynamic"));
+}
+
+QList<QByteArray> UserWin::RowFields(int row) const
+{
+    const QTreeWidgetItem *item = list_->topLevelItem(row);
+    if (!item)
+        return {};
+    return item->data(0, FieldsRole).value<QList<QByteArray>>().mid(0, FieldsPerRow);
+}
+
+int UserWin::RowCount() const
+{
+    return list_->topLevelItemCount();
+}
+
+void UserWin::FillList()
+{
+    list_->clear();
+    for (const UserRecord &record : engine_.Users) {
+        if (record.isEmpty())
+            continue;
+        QList<QByteArray> fields;
+        qsizetype from = 0;
+        while (fields.size() < FieldsRead) {
+            const qsizetype sep = record.indexOf(FieldSep, from);
+            if (sep < 0)
+                break;
+            fields.append(TrimBlanks(record.mid(from, sep - from)));
+            from = sep + 1;
+        }
+        auto *item = new QTreeWidgetItem(list_);
+        SetRowFields(item, fields);
+        list_->scrollToItem(item);
+    }
+}
+
+void UserWin::StoreList()
+{
+    UserList users;
+    for (int r = 0; r < RowCount(); ++r)
+        users.append(MakeUserRecord(RowFields(r)));
+    engine_.SaveUsers(users);
+}
+
+void UserWin::SelectStatic(bool isStatic)
+{
+    static_->setChecked(isStatic);
+    dynamic_->setChecked(!isStatic);
+    port_->setEnabled(isStatic);
+}
+
+void UserWin::RowClicked(QTreeWidgetItem *item)
+{
+    if (RowCount() == 0 || !item)
+        return;
+    const QList<QByteArray> f = RowFields(list_->indexOfTopLevelItem(item));
+    name_->setText(QString::fromLocal8Bit(f.value(UserName - 1)));
+    password_->setText(QString::fromLocal8Bit(f.value(UserPassword - 1)));
+    sendName_->setText(QString::fromLocal8Bit(f.value(UserSendName - 1)));
+    sendPassword_->setText(QString::fromLocal8Bit(f.value(UserSendPassword - 1)));
+    SelectStatic(f.value(UserAddressType - 1) == "S");
+    address_->setText(QString::fromLocal8Bit(f.value(UserAddress - 1)));
+    port_->setText(QString::fromLocal8Bit(f.value(UserPort - 1)));
+}
+
+void UserWin::ClearFields()
+{
+    name_->clear();
+    password_->clear();
+    sendName_->clear();
+    sendPassword_->clear();
+    address_->clear();
+    SelectStatic(true);
+    port_->setText(QStringLiteral("4444"));
+}
+
+void UserWin::Refuse(const QString &message, QLineEdit *field)
+{
+    engine_.Prompt().Message(message);
+    field->setFocus(Qt::OtherFocusReason);
+}
+
+void UserWin::AddUpdate()
+{
+    const QByteArray name = Bytes(name_);
+    const QByteArray password = Bytes(password_);
+    if (name.isEmpty()) {
+        StoreList();
+        return;
+    }
+    if (password.isEmpty())
+        return Refuse(QStringLiteral("Please Enter a Password"), password_);
+    if (HasControlCode(name))
+        return Refuse(QStringLiteral("Invalid Name"), name_);
+    if (HasControlCode(password))
+        return Refuse(QStringLiteral("Invalid Password"), password_);
+    if (TrimBlanks(Bytes(port_)).isEmpty())
+        port_->setText(QStringLiteral("4444"));
+
+    // The other fields cannot break a record either: their separator and line-end codes go.
+    QList<QByteArray> fields = {TrimBlanks(name),
+                                TrimBlanks(password),
+                                TrimBlanks(WithoutControlCodes(Bytes(sendName_))),
+                                TrimBlanks(WithoutControlCodes(Bytes(sendPassword_))),
+                                static_->isChecked() ? QByteArray("S") : QByteArray("D"),
+                                TrimBlanks(WithoutControlCodes(Bytes(address_))),
+                                TrimBlanks(WithoutControlCodes(Bytes(port_)))};
+    QTreeWidgetItem *item = nullptr;
+    for (int r = 0; r < RowCount() && !item; ++r)
+        if (RowFields(r).value(0) == fields[0])
+            item = list_->topLevelItem(r);
+    if (item) {
+        // Fields past the seventh are kept as they were.
+        const QList<QByteArray> old = item->data(0, FieldsRole).value<QList<QByteArray>>();
+        fields += old.mid(fields.size());
+    } else {
+        item = new QTreeWidgetItem(list_);
+    }
+    SetRowFields(item, fields);
+    list_->scrollToItem(item);
+    StoreList();
+}
+
+void UserWin::DeleteUser()
+{
+    if (RowCount() == 0)
+        return;
+    const QList<QTreeWidgetItem *> selected = list_->selectedItems();
+    if (selected.isEmpty())
+        return;
+    delete selected.first();
+    StoreList();
+    name_->clear();
+    password_->clear();
+    sendName_->clear();
+    sendPassword_->clear();
+    address_->clear();
+    port_->clear();
+    SelectStatic(true);
+    if (RowCount() > 0)
+        list_->setCurrentItem(list_->topLevelItem(0));
+}

@@ -1,0 +1,50 @@
+// The users window: maintains the address book. Each entry pairs the login this user hands out
+// to a peer with the login the peer handed out, plus the peer's address. Every confirmed change
+// is stored at once through the engine, which writes the users file.
+#pragma once
+
+#include <QByteArray>
+#include <QDialog>
+#include <QList>
+
+class Engine;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+class UserWin : public QDialog {
+    Q_OBJECT
+public:
+    explicit UserWin(Engine &engine, QWidget *parent = nullptr);
+
+    // The buttons and row clicks.
+    void AddUpdate();
+    void ClearFields();
+    void DeleteUser();
+    void RowClicked(QTreeWidgetItem *item);
+
+    // Row fields 1 to 9 of a list row, as bytes.
+    QList<QByteArray> RowFields(int row) const;
+    int RowCount() const;
+    QTreeWidget *list() const { return list_; }
+
+private:
+    void FillList();
+    void StoreList();
+    void SetRowFields(QTreeWidgetItem *item, const QList<QByteArray> &fields);
+    void SelectStatic(bool isStatic);
+    void Refuse(const QString &message, QLineEdit *field);
+
+    Engine &engine_;
+    QTreeWidget *list_ = nullptr;
+    QLineEdit *name_ = nullptr;          // Editfield5: the login this user gave the peer
+    QLineEdit *password_ = nullptr;      // Editfield6
+    QLineEdit *sendName_ = nullptr;      // Editfield1: the login the peer gave this user
+    QLineEdit *sendPassword_ = nullptr;  // Editfield2
+    QLineEdit *address_ = nullptr;       // Editfield3
+    QLineEdit *port_ = nullptr;          // Editfield4
+    QRadioButton *static_ = nullptr;
+    QRadioButton *dynamic_ = nullptr;
+};

@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <unistd.h>
+
 namespace {
 QString TrimmedPath(const QString &path)
 {
@@ -79,9 +81,15 @@ int WriteWholeFile(const QString &path, const QByteArray &text)
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly))
         return WriteOpenFailed;
-    if (file.write(text) != text.size()) {
+    // commit() only reports failures of write() itself: a failed flush of the write buffer or a
+    // failed sync would still rename the short file over the old one, so both are checked here.
+    if (file.write(text) != text.size() || !file.flush()) {
         file.cancelWriting();
         return WriteWriteFailed;
+    }
+    if (::fsync(file.handle()) != 0) {
+        file.cancelWriting();
+        return WriteCloseFailed;
     }
     if (!file.commit())
         return WriteCloseFailed;

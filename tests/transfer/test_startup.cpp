@@ -1,0 +1,290 @@
+// Start-up in a fresh or prepared folder, the orderly shutdown and its log lines, the quit
+// timer, one instance per program folder, and termination signals.
+#include "EngineHarness.h"
+#include "core/SingleInstance.h"
+#include "core/TermSignals.h"
+#include "core/UserPrompt.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <csignal>
+#include <map>
+#include <unistd.h>
+
+namespace {
+
+const QList<QByteArray> ShutdownLines = {
+    "Closing down program", "Closing Outgoing Connections", "Closing Incoming Connections",
+    "Closing Queue",        "Deleting Temporary Files",     "Closing Logs",
+    "Cleaning Up"};
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The texts of the log lines from `from` on, without their date and time.
+QList<QByteArray> LoggedTexts(const QByteArray &screen, const QDateTime &at, qsizetype from = 0)
+{
+    const QByteArray stamp = ShortDate(at) + ' ' + ShortTime(at) + ' ';
+    QList<QByteArray> texts;
+    for (const QByteArray &line : screen.mid(from).split('\n')) {
+        if (line.isEmpty())
+            continue;
+        EXPECT_TRUE(line.startsWith(stamp) && line.endsWith('\r')) << line.constData();
+        texts << line.mid(stamp.size()).chopped(1);
+    }
+    return texts;
+}
+
+TEST(Startup, FirstStartInAnEmptyFolder)
+{
+    ScratchDir dir;
+    FakeClock clock;
+    RecordingPrompt prompt;
+    Engine engine(dir.path(), clock, prompt);
+    engine.Prefs.ListenPort = 1; // must be replaced by the defaults
+    engine.NextDataPort = 9;
+    engine.InitGlobals();
+
+    const QDir root(dir.path());
+    for (const char *folder : {"Parcelwise_Downloads", "Parcelwise_Logs", "Temporary_Files/Temp0",
+                               "Temporary_Files/Temp1", "Temporary_Files/Temp2", "Temporary_Files/Temp3"})
+        EXPECT_TRUE(QFileInfo(root.filePath(folder)).isDir()) << folder;
+    EXPECT_EQ(engine.Paths().ProgramFolder, dir.path());
+    EXPECT_EQ(engine.Paths().LookupTempFolder[2], root.filePath("Temporary_Files/Temp2"));
+    EXPECT_EQ(engine.Prefs.ListenPort, 4444);
+    EXPECT_EQ(engine.Prefs.ReceiveChannels, 2);
+    EXPECT_EQ(engine.Prefs.SendChannels, 1);
+    EXPECT_EQ(engine.Prefs.AddressType, "S");
+    EXPECT_TRUE(engine.Prefs.FtpUrl.isEmpty() && engine.Prefs.FtpLogin.isEmpty() && engine.Prefs.FtpPassword.isEmpty());
+    EXPECT_EQ(engine.NextDataPort, 1555);
+    EXPECT_TRUE(engine.Users.isEmpty());
+    // Start-up itself writes no file: only folders.
+    EXPECT_TRUE(QDir(engine.Paths().LogsFolder).isEmpty());
+    EXPECT_EQ(root.entryList(QDir::Files | QDir::Hidden), QStringList{});
+
+    engine.SetOwnAddress("127.0.0.1");
+    engine.MainWindowLoad();
+    EXPECT_EQ(engine.VersionText, "Version 1.0");
+    EXPECT_EQ(engine.StatusPanel(3), "  Version 1.0");
+    EXPECT_FALSE(engine.ShuttingDown);
+    EXPECT_TRUE(engine.Log().LogFileOpen());
+    EXPECT_TRUE(engine.Log().MessageFileOpen());
+    EXPECT_EQ(QDir(engine.Paths().LogsFolder).entryList(QDir::Files, QDir::Name),
+              (QStringList{TransferLog::LogFileName(clock.now()), TransferLog::MessageFileName(clock.now())}));
+    EXPECT_EQ(prompt.messages, QStringList{});
+}
+
+TEST(Startup, KeepsExistingFoldersAndReadsPrefsThenUsers)
+{
+    ScratchDir dir;
+    QDir(dir.path()).mkpath("Parcelwise_Downloads");
+    dir.write("Parcelwise_Downloads/half.bin", "partial");
+    dir.write("Parcelwise_Prefs", "PO5000\rRE0\rSE3\rSDS\rFLme\r");
+    const UserList users{MakeUserRecord({"ann", "pw", "me", "x", "S", "10.0.0.9", "4444"}),
+                         MakeUserRecord({"bob", "pw2", "me", "y", "D", "http://h/p.html", "4444"})};
+    dir.write("Parcelwise_Users", EncodeUsers(users));
+
+    FakeClock clock;
+    RecordingPrompt prompt;
+    Engine engine(dir.path(), clock, prompt);
+    engine.InitGlobals();
+    EXPECT_EQ(dir.read("Parcelwise_Downloads/half.bin"), "partial");
+    EXPECT_EQ(engine.Prefs.ListenPort, 5000);
+    EXPECT_EQ(engine.Prefs.ReceiveChannels, 1); // 0 receive channels is raised to 1
+    EXPECT_EQ(engine.Prefs.SendChannels, 3);
+    EXPECT_EQ(engine.Prefs.FtpLogin, "me");
+    EXPECT_EQ(engine.Users, users);
+
+    engine.SetOwnAddress("127.0.0.1");
+    engine.MainWindowLoad();
+    const QByteArray rx[] = {"", "D", "D", "D"};
+    const QByteArray tx[] = {"I", "I", "I", "D"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(engine.Receivers()[i].Letter, rx[i]) << i;
+        EXPECT_EQ(engine.Senders()[i].Letter, tx[i]) << i;
+    }
+}
+
+TEST(Shutdown, StepsAreLoggedInOrderThenTheQuitTimerEnds)
+{
+    EngineHarness h;
+    h.Start();
+    Engine &e = *h.engine;
+    ASSERT_TRUE(e.TimersRunning());
+    e.Log().AddReceivedMessage(h.clock.now(), "bob", "hi");
+    int quitReady = 0;
+    QObject::connect(&e, &Engine::QuitReady, [&quitReady] { ++quitReady; });
+
+    const qsizetype before = e.Log().ScreenText().size();
+    e.BeginShutdown();
+    EXPECT_EQ(LoggedTexts(e.Log().ScreenText(), h.clock.now(), before), ShutdownLines);
+    EXPECT_TRUE(e.ShuttingDown);
+    EXPECT_TRUE(e.ShutdownStepsDone);
+    EXPECT_TRUE(e.DynamicSideClosed); // static address: nothing to close on that side
+    EXPECT_TRUE(e.StatusPanel(1).isEmpty());
+    EXPECT_TRUE(e.StatusPanel(2).isEmpty());
+    EXPECT_FALSE(e.MayUnload);
+
+    // A second quit command runs no step twice.
+    e.BeginShutdown();
+    EXPECT_EQ(LoggedTexts(e.Log().ScreenText(), h.clock.now(), before), ShutdownLines);
+
+    // The quit timer waits as long as the dynamic-address side has not closed.
+    e.DynamicSideClosed = false;
+    e.QuitTimerTick();
+    EXPECT_FALSE(e.MayUnload);
+    EXPECT_EQ(quitReady, 0);
+    EXPECT_TRUE(e.Log().LogFileOpen());
+    e.DynamicSideClosed = true;
+    e.QuitTimerTick();
+    EXPECT_TRUE(e.MayUnload);
+    EXPECT_EQ(quitReady, 1);
+    EXPECT_FALSE(e.Log().LogFileOpen());
+    EXPECT_FALSE(e.Log().MessageFileOpen());
+    EXPECT_FALSE(e.TimersRunning());
+    EXPECT_EQ(e.ListeningPort(), 0);
+
+    // The day's files: the log file ends with the same lines, the messages went to the message file.
+    const QDir logs(e.Paths().LogsFolder);
+    const QByteArray logFile = ReadFile(logs.filePath(TransferLog::LogFileName(h.clock.now())));
+    EXPECT_TRUE(logFile.endsWith(e.Log().ScreenText().mid(before))) << logFile.constData();
+    EXPECT_EQ(ReadFile(logs.filePath(TransferLog::MessageFileName(h.clock.now()))),
+              e.Log().ReceivedMessages() + "\r\n");
+    EXPECT_TRUE(e.Log().ReceivedMessages().contains("bob\r\nhi\r\n"));
+}
+
+TEST(Shutdown, QuitTimerRunsAfterBeginShutdown)
+{
+    ScratchDir dir;
+    FakeClock clock;
+    RecordingPrompt prompt;
+    TimerIntervals fast;
+    fast.QuitTimer = 10;
+    Engine engine(dir.path(), clock, prompt, fast);
+    engine.InitGlobals();
+    engine.SetOwnAddress("127.0.0.1");
+    engine.MainWindowLoad();
+    bool ready = false;
+    QObject::connect(&engine, &Engine::QuitReady, [&ready] { ready = true; });
+    engine.BeginShutdown();
+    EXPECT_TRUE(WaitFor([&] { return ready; }, 5000));
+    EXPECT_TRUE(engine.MayUnload);
+}
+
+// Every file and folder under a folder, with its bytes and modification time.
+std::map<QString, std::pair<QByteArray, qint64>> Snapshot(const QString &folder)
+{
+    std::map<QString, std::pair<QByteArray, qint64>> seen;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QFileInfo info(path);
+        QByteArray bytes;
+        if (info.isFile()) {
+            QFile f(path);
+            if (f.open(QIODevice::ReadOnly))
+                bytes = f.readAll();
+        }
+        seen[QDir(folder).relativeFilePath(path)] = {bytes, info.lastModified().toMSecsSinceEpoch()};
+    }
+    return seen;
+}
+
+TEST(SingleInstance, SecondStartInTheSameFolderIsRefusedAndTouchesNothing)
+{
+    ScratchDir a, b;
+    QDir(a.path()).mkpath("Parcelwise_Logs");
+    QDir(a.path()).mkpath("Temporary_Files/Temp0");
+    a.write("Parcelwise_Prefs", "PO5000\r");
+    a.write("Parcelwise_Users", "0123456789ABCDEF");
+    a.write("Parcelwise_Logs/Parcelwise_Log_x", "line\r\n");
+
+    auto first = std::make_unique<SingleInstance>(a.path());
+    ASSERT_TRUE(first->Acquire());
+    const auto before = Snapshot(a.path());
+    {
+        SingleInstance second(a.path());
+        EXPECT_FALSE(second.Acquire());
+        EXPECT_FALSE(second.Acquire());
+    }
+    EXPECT_EQ(Snapshot(a.path()), before);
+
+    // Another installation runs side by side.
+    SingleInstance other(b.path());
+    EXPECT_TRUE(other.Acquire());
+
+    // Once the first instance ends the folder is free again.
+    first.reset();
+    SingleInstance next(a.path());
+    EXPECT_TRUE(next.Acquire());
+}
+
+TEST(SingleInstance, LockOfAnEndedProcessDoesNotBlock)
+{
+    ScratchDir dir;
+    // A process number that belongs to no process, as after a crash.
+    pid_t gone = 30000;
+    while (gone > 2 && !(::kill(gone, 0) == -1 && errno == ESRCH))
+        --gone;
+    ASSERT_GT(gone, 2);
+    // Whatever file the test uses to mark the folder, leave one behind as a crashed run would.
+    QString lockName;
+    {
+        SingleInstance probe(dir.path());
+        ASSERT_TRUE(probe.Acquire());
+        const QStringList names = QDir(dir.path()).entryList(QDir::Hidden | QDir::Files);
+        ASSERT_EQ(names.size(), 1);
+        lockName = names.first();
+    }
+    const QByteArray app = QCoreApplication::applicationName().toLocal8Bit();
+
+    // Naming a live process (this one) it is respected...
+    dir.write(lockName, QByteArray::number(::getpid()) + "\n" + app + "\n\n");
+    EXPECT_FALSE(SingleInstance(dir.path()).Acquire());
+    // ...naming one that has ended it is taken over.
+    dir.write(lockName, QByteArray::number(gone) + "\n" + app + "\n\n");
+    SingleInstance instance(dir.path());
+    EXPECT_TRUE(instance.Acquire());
+}
+
+struct SignalCase {
+    int signal;
+    const char *name;
+};
+
+TEST(TermSignals, SignalRunsTheOrderlyShutdown)
+{
+    for (const SignalCase c : {SignalCase{SIGTERM, "SIGTERM"}, SignalCase{SIGINT, "SIGINT"}}) {
+        EngineHarness h;
+        Engine &e = *h.engine;
+        const qsizetype before = e.Log().ScreenText().size();
+        {
+            TermSignals handlers([&e] { e.BeginShutdown(); });
+            struct sigaction current {};
+            sigaction(c.signal, nullptr, &current);
+            // Guard: without a handler the signal below would end the test run.
+            ASSERT_NE(current.sa_handler, SIG_DFL) << c.name;
+            ASSERT_NE(current.sa_handler, SIG_IGN) << c.name;
+
+            ASSERT_EQ(std::raise(c.signal), 0);
+            EXPECT_FALSE(e.ShuttingDown) << c.name << ": the work runs on the event loop, not in the handler";
+            EXPECT_TRUE(WaitFor([&e] { return e.ShutdownStepsDone; }, 5000)) << c.name;
+            EXPECT_EQ(LoggedTexts(e.Log().ScreenText(), h.clock.now(), before), ShutdownLines) << c.name;
+        }
+        struct sigaction restored {};
+        sigaction(c.signal, nullptr, &restored);
+        EXPECT_EQ(restored.sa_handler, SIG_DFL) << c.name;
+    }
+}
+
+} // namespace

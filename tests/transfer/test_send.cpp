@@ -256,3 +256,37 @@ TEST(Send, ShutdownDuringTransferAbortsAndKeepsTheQueue)
     EXPECT_EQ(loaded[0].status(), "Q");
     EXPECT_EQ(loaded[0].statusText(), "Queued");
 }
+
+TEST(Send, FileOver2GiBResumesAtA64BitOffset)
+{
+    // Sparse files keep this quick: only the tail beyond the receiver's copy travels.
+    const qint64 base = (qint64(1) << 31) + 4096;
+    const QByteArray tail = PatternBytes(70000, 21);
+    Pair p;
+    {
+        QFile source(p.tx.dir.file("huge.bin"));
+        ASSERT_TRUE(source.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(source.resize(base));
+        ASSERT_TRUE(source.seek(base));
+        ASSERT_EQ(source.write(tail), tail.size());
+        QFile partial(p.rx.Downloads("huge.bin"));
+        ASSERT_TRUE(partial.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(partial.resize(base));
+    }
+    QueueItem item = QueueModel::MakeNewItem("bob", "huge.bin", p.tx.dir.file("huge.bin").toLocal8Bit(), "",
+                                             p.tx.clock.nowSerial());
+    p.tx.engine->AddQueueItems({item});
+    p.tx.engine->QueueTick();
+    ASSERT_TRUE(WaitFor([&] { return p.RowSettled(); }));
+    EXPECT_EQ(p.Row().status(), "S");
+    const QByteArray total = QByteArray::number(base + tail.size());
+    EXPECT_TRUE(p.rx.LogHas("alice is sending huge.bin - " + total + " bytes"));
+    EXPECT_TRUE(p.rx.LogHas("alice is resuming huge.bin at " + QByteArray::number(base) + " bytes"));
+    EXPECT_TRUE(p.tx.LogHas(" starting at " + QByteArray::number(base) + " bytes to bob"));
+    ASSERT_TRUE(WaitFor([&] { return p.rx.LogHas("alice successfully sent huge.bin"); }));
+    QFile received(p.rx.Downloads("huge.bin"));
+    ASSERT_TRUE(received.open(QIODevice::ReadOnly));
+    EXPECT_EQ(received.size(), base + tail.size());
+    ASSERT_TRUE(received.seek(base));
+    EXPECT_EQ(received.readAll(), tail);
+}

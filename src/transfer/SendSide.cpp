@@ -263,9 +263,11 @@ void Engine::SendNextPiece(int channel)
             if (!ReadPiece(channel))
                 return;
             s.Socket->write(s.Piece);
-            // The piece counts as sent once the operating system has taken all of it.
+            // The piece counts as sent once the operating system has taken all of it. The flush
+            // normally reports that itself through bytesWritten, which has then queued the next
+            // piece or moved on to "095"; only when it did not is the send complete handled here.
             s.Socket->flush();
-            if (s.Socket && s.Socket->bytesToWrite() == 0)
+            if (s.Socket && s.Socket->bytesToWrite() == 0 && !s.PieceQueued && s.State == "090")
                 OnSendBytesWritten(channel);
         },
         Qt::QueuedConnection);

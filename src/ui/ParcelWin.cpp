@@ -54,10 +54,8 @@ public:
         if (role == Qt::DecorationRole && index.column() == 0)
             return QueueRowIcon(QIdentityProxyModel::data(index, QueueModel::ImageRole).toInt());
         if (role == Qt::ToolTipRole && index.column() == QueueItem::FileName)
-            return DisplayText(sourceModel()
-                                   ->index(index.row(), QueueItem::FilePath)
-                                   .data(QueueModel::FieldRole)
-                                   .toByteArray());
+            return DisplayText(
+                sourceModel()->index(index.row(), QueueItem::FilePath).data(QueueModel::FieldRole).toByteArray());
         if (role == Qt::DisplayRole && index.column() >= 1 && index.column() <= QueueItem::FieldCount)
             return DisplayText(QIdentityProxyModel::data(index, QueueModel::FieldRole).toByteArray());
         return QIdentityProxyModel::data(index, role);
@@ -77,7 +75,7 @@ QFrame *HorizontalLine(const char *name)
     return line;
 }
 
-}  // namespace
+} // namespace
 
 ParcelWin::ParcelWin(Engine &engine, QWidget *parent) : QMainWindow(parent), engine_(engine)
 {
@@ -415,9 +413,8 @@ void ParcelWin::ConnectEngine()
     connect(&engine_, &Engine::FileReceived, this, [this](const QByteArray &login, const QByteArray &fileName) {
         Notify(QStringLiteral("Received %1 from %2").arg(DisplayText(fileName), DisplayText(login)));
     });
-    connect(&engine_, &Engine::MessageReceived, this, [this](const QByteArray &login) {
-        Notify(QStringLiteral("New message from %1").arg(DisplayText(login)));
-    });
+    connect(&engine_, &Engine::MessageReceived, this,
+            [this](const QByteArray &login) { Notify(QStringLiteral("New message from %1").arg(DisplayText(login))); });
     connect(&engine_, &Engine::SendFailed, this,
             [this](const QByteArray &user, const QByteArray &fileName, const QByteArray &statusText) {
                 Notify(QStringLiteral("Sending %1 to %2 failed: %3")

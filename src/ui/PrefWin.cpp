@@ -24,7 +24,7 @@ QLineEdit *Field(const char *name)
     return edit;
 }
 
-}  // namespace
+} // namespace
 
 PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(engine)
 {

@@ -22,12 +22,12 @@ private:
     void Refuse(const QString &message, QLineEdit *field);
 
     Engine &engine_;
-    QLineEdit *sendChannels_ = nullptr;     // Editfield1
-    QLineEdit *receiveChannels_ = nullptr;  // Editfield2
-    QLineEdit *port_ = nullptr;             // Editfield3
-    QLineEdit *ftpUrl_ = nullptr;           // Editfield4
-    QLineEdit *ftpLogin_ = nullptr;         // Editfield5
-    QLineEdit *ftpPassword_ = nullptr;      // Editfield6
+    QLineEdit *sendChannels_ = nullptr;    // Editfield1
+    QLineEdit *receiveChannels_ = nullptr; // Editfield2
+    QLineEdit *port_ = nullptr;            // Editfield3
+    QLineEdit *ftpUrl_ = nullptr;          // Editfield4
+    QLineEdit *ftpLogin_ = nullptr;        // Editfield5
+    QLineEdit *ftpPassword_ = nullptr;     // Editfield6
     QRadioButton *static_ = nullptr;
     QRadioButton *dynamic_ = nullptr;
 };

@@ -41,7 +41,7 @@ QStringList LocalFiles(const QMimeData *data)
     return paths;
 }
 
-}  // namespace
+} // namespace
 
 PendingFileList::PendingFileList(QWidget *parent) : QTreeWidget(parent)
 {
@@ -181,8 +181,8 @@ QLoadWin::QLoadWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(e
 void QLoadWin::AddPendingFile(const QByteArray &rawPath)
 {
     const QByteArray path = TrimBlanks(rawPath);
-    const QByteArray user = sendTo_->currentIndex() >= 0 ? TrimBlanks(sendTo_->currentData().toByteArray())
-                                                         : QByteArray();
+    const QByteArray user =
+        sendTo_->currentIndex() >= 0 ? TrimBlanks(sendTo_->currentData().toByteArray()) : QByteArray();
     if (user.isEmpty() || path.isEmpty())
         return;
     const int image = FileExists(QString::fromLocal8Bit(path)) ? FileFound : FileMissing;
@@ -207,16 +207,15 @@ QList<QLoadWin::PendingFile> QLoadWin::PendingFiles() const
     for (int r = 0; r < files_->topLevelItemCount(); ++r) {
         const QTreeWidgetItem *item = files_->topLevelItem(r);
         rows.append({item->data(ImageColumn, ImageRole).toInt(), item->data(UserColumn, BytesRole).toByteArray(),
-                     item->data(NameColumn, BytesRole).toByteArray(),
-                     item->data(PathColumn, BytesRole).toByteArray()});
+                     item->data(NameColumn, BytesRole).toByteArray(), item->data(PathColumn, BytesRole).toByteArray()});
     }
     return rows;
 }
 
 void QLoadWin::SelectFile()
 {
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Select File"), QString(),
-                                                      QString::fromLatin1(FileFilter));
+    const QString path =
+        QFileDialog::getOpenFileName(this, QStringLiteral("Select File"), QString(), QString::fromLatin1(FileFilter));
     if (!path.isEmpty())
         AddPendingFile(path.toLocal8Bit());
 }

@@ -21,14 +21,16 @@
 
 namespace {
 
-constexpr int FieldsPerRow = 9;   // what a stored record holds
-constexpr int FieldsRead = 10;    // how far a row is filled from a record
+constexpr int FieldsPerRow = 9; // what a stored record holds
+constexpr int FieldsRead = 10;  // how far a row is filled from a record
 constexpr int FieldsRole = Qt::UserRole + 1;
 
 // Visible list columns (the row field shown in each) and their captions; passwords stay hidden.
-constexpr std::pair<int, const char *> Columns[] = {
-    {UserName, "User Name"}, {UserSendName, "Sending Name"}, {UserAddressType, "Type"},
-    {UserAddress, "IP Address/URL"}, {UserPort, "Port"}};
+constexpr std::pair<int, const char *> Columns[] = {{UserName, "User Name"},
+                                                    {UserSendName, "Sending Name"},
+                                                    {UserAddressType, "Type"},
+                                                    {UserAddress, "IP Address/URL"},
+                                                    {UserPort, "Port"}};
 
 bool HasControlCode(const QByteArray &text)
 {
@@ -61,7 +63,7 @@ QLineEdit *Field(const char *name)
     return edit;
 }
 
-}  // namespace
+} // namespace
 
 UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(engine)
 {
@@ -185,8 +187,8 @@ void UserWin::SetRowFields(QTreeWidgetItem *item, const QList<QByteArray> &field
         shown.replace(u'\n', u' ');
         item->setText(n, shown);
     }
-    item->setText(UserAddressType, row[UserAddressType - 1] == "S" ? QStringLiteral("Static")
-                                                                   : QStringLiteral("Dynamic"));
+    item->setText(UserAddressType,
+                  row[UserAddressType - 1] == "S" ? QStringLiteral("Static") : QStringLiteral("Dynamic"));
 }
 
 QList<QByteArray> UserWin::RowFields(int row) const

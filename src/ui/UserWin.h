@@ -39,12 +39,12 @@ private:
 
     Engine &engine_;
     QTreeWidget *list_ = nullptr;
-    QLineEdit *name_ = nullptr;          // Editfield5: the login this user gave the peer
-    QLineEdit *password_ = nullptr;      // Editfield6
-    QLineEdit *sendName_ = nullptr;      // Editfield1: the login the peer gave this user
-    QLineEdit *sendPassword_ = nullptr;  // Editfield2
-    QLineEdit *address_ = nullptr;       // Editfield3
-    QLineEdit *port_ = nullptr;          // Editfield4
+    QLineEdit *name_ = nullptr;         // Editfield5: the login this user gave the peer
+    QLineEdit *password_ = nullptr;     // Editfield6
+    QLineEdit *sendName_ = nullptr;     // Editfield1: the login the peer gave this user
+    QLineEdit *sendPassword_ = nullptr; // Editfield2
+    QLineEdit *address_ = nullptr;      // Editfield3
+    QLineEdit *port_ = nullptr;         // Editfield4
     QRadioButton *static_ = nullptr;
     QRadioButton *dynamic_ = nullptr;
 };

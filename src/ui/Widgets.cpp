@@ -5,7 +5,7 @@
 
 ElidedLabel::ElidedLabel(QWidget *parent) : QLabel(parent)
 {
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     setTextFormat(Qt::PlainText);
 }
 

@@ -1,0 +1,441 @@
+// The main window over a live engine: what it shows, what its menus, toolbar, buttons and keys
+// do to the engine, its resize rule, and texts that are long or not ASCII.
+#include "UiFixture.h"
+#include "core/TextUtil.h"
+#include "core/Users.h"
+#include "ui/ParcelWin.h"
+#include "ui/Viewers.h"
+#include "ui/Widgets.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QTreeView>
+#include <QUrl>
+
+namespace {
+
+// Receives the addresses the window asks the desktop to open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened << url; }
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        window = std::make_unique<ParcelWin>(*inst.engine);
+        window->show();
+        WaitFor([this] { return window->isVisible(); }, 2000);
+    }
+
+    QString LabelText(const char *name) const
+    {
+        if (auto *elided = window->findChild<ElidedLabel *>(QLatin1String(name)))
+            return elided->fullText();
+        return window->findChild<QLabel *>(QLatin1String(name))->text();
+    }
+
+    // Puts rows in the queue as the loader would: one per file name, for user "bob".
+    void Queue(const QList<QByteArray> &names)
+    {
+        std::vector<QueueItem> items;
+        for (const QByteArray &n : names)
+            items.push_back(QueueModel::MakeNewItem("bob", n, "/nowhere/" + n, "", inst.clock.nowSerial()));
+        inst.engine->AddQueueItems(items);
+    }
+
+    void Select(const QList<int> &rows)
+    {
+        QTreeView *view = window->queueView();
+        view->clearSelection();
+        for (int r : rows)
+            view->selectionModel()->select(view->model()->index(r, 0),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+
+    QByteArray Field(int row, int field) const { return inst.engine->Queue().item(row).field(field); }
+
+    int PxX(int twips) const { return TwipsToPixels(twips, window->logicalDpiX()); }
+
+    Installation inst;
+    std::unique_ptr<ParcelWin> window;
+};
+
+TEST_F(MainWindowTest, ShowsTheEngineStateAtStart)
+{
+    EXPECT_EQ(window->windowTitle(), "Parcelwise");
+    EXPECT_EQ(LabelText("Statictext4"), "Send channel  1 status: Idle");
+    EXPECT_EQ(LabelText("Statictext6"), "");
+    EXPECT_EQ(LabelText("Statictext5"), "");
+    EXPECT_EQ(LabelText("Statictext1"), "127.0.0.1");
+    EXPECT_EQ(LabelText("Panel3"), "  Version 1.0");
+    auto *incoming = window->findChild<QGroupBox *>("Frame1");
+    auto *outgoing = window->findChild<QGroupBox *>("Frame2");
+    ASSERT_TRUE(incoming && outgoing);
+    EXPECT_EQ(incoming->title(), "Incoming");
+    EXPECT_EQ(outgoing->title(), "Outgoing");
+    EXPECT_EQ(window->findChild<QGroupBox *>("Frame3")->title(), "Channel Status");
+    for (const char *side : {"Inc", "Out"})
+        for (int i = 0; i < 4; ++i) {
+            auto *button = window->findChild<QPushButton *>(QStringLiteral("%1Com%2").arg(side).arg(i));
+            ASSERT_TRUE(button);
+            EXPECT_EQ(button->text(), QStringLiteral("Channel %1").arg(i + 1));
+            EXPECT_EQ(button->toolTip(), "View Channel Status");
+        }
+    // Two receive channels and one send channel by default; the rest are disabled (picture 4).
+    EXPECT_EQ(window->findChild<QLabel *>("IncPic1")->property("picture").toInt(), 2);
+    EXPECT_EQ(window->findChild<QLabel *>("IncPic2")->property("picture").toInt(), 4);
+    EXPECT_EQ(window->findChild<QLabel *>("OutPic0")->property("picture").toInt(), 2);
+    EXPECT_EQ(window->findChild<QLabel *>("OutPic1")->property("picture").toInt(), 4);
+    EXPECT_FALSE(window->findChild<QLabel *>("Picture1")->pixmap().isNull());
+    EXPECT_FALSE(window->findChild<QLabel *>("Picture2")->pixmap().isNull());
+    SaveScreenshot(window.get(), "main_window");
+}
+
+TEST_F(MainWindowTest, QueueListMirrorsTheModelWithSixVisibleColumns)
+{
+    Queue({"a.txt", "b.txt"});
+    QTreeView *view = window->queueView();
+    ASSERT_EQ(view->model()->columnCount(), 21);
+    ASSERT_EQ(view->model()->rowCount(), 2);
+    const QList<std::pair<int, int>> visible = {{0, 617}, {3, 2646}, {5, 5468}, {7, 529}, {10, 706}};
+    for (int c = 0; c < 21; ++c) {
+        const bool shown =
+            c == 12 || std::any_of(visible.begin(), visible.end(), [c](const auto &v) { return v.first == c; });
+        EXPECT_EQ(!view->isColumnHidden(c), shown) << "column " << c;
+        EXPECT_EQ(view->model()->headerData(c, Qt::Horizontal).toString(), "") << "column " << c;
+    }
+    for (const auto &[column, twips] : visible)
+        EXPECT_EQ(view->columnWidth(column), PxX(twips)) << "column " << column;
+    EXPECT_EQ(view->model()->index(1, 5).data().toString(), "b.txt");
+    EXPECT_EQ(view->model()->index(1, 12).data().toString(), "Queued");
+    EXPECT_FALSE(view->model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
+    EXPECT_EQ(view->selectionMode(), QAbstractItemView::ExtendedSelection);
+}
+
+TEST_F(MainWindowTest, QueueMenuCommandsActOnTheSelectedRows)
+{
+    Queue({"a", "b", "c", "d"});
+    Select({1, 3});
+    window->menuAction("mnuHold")->trigger();
+    EXPECT_EQ(Field(0, QueueItem::Status), "Q");
+    EXPECT_EQ(Field(1, QueueItem::Status), "H");
+    EXPECT_EQ(Field(1, QueueItem::StatusText), "Hold");
+    EXPECT_EQ(Field(3, QueueItem::Status), "H");
+    EXPECT_TRUE(inst.dir.read("Parcelwise_Queue").contains("Hold"));
+
+    Select({3});
+    window->menuAction("mnuEnable")->trigger();
+    EXPECT_EQ(Field(1, QueueItem::Status), "H");
+    EXPECT_EQ(Field(3, QueueItem::Status), "Q");
+    EXPECT_EQ(Field(3, QueueItem::StatusText), "Queued");
+
+    Select({0, 2});
+    window->menuAction("mnuPriority1")->trigger();
+    EXPECT_EQ(Field(0, QueueItem::Priority), "1");
+    EXPECT_EQ(Field(1, QueueItem::Priority), "3");
+    EXPECT_EQ(Field(2, QueueItem::Priority), "1");
+
+    Select({0, 1});
+    window->menuAction("mnuDelete")->trigger();
+    ASSERT_EQ(inst.engine->Queue().rowCount(), 2);
+    EXPECT_EQ(Field(0, QueueItem::FileName), "c");
+    EXPECT_EQ(Field(1, QueueItem::FileName), "d");
+}
+
+TEST_F(MainWindowTest, DeleteKeyInTheListDeletesTheSelectedRows)
+{
+    Queue({"a", "b", "c"});
+    Select({0, 2});
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    QApplication::sendEvent(window->queueView(), &press);
+    ASSERT_EQ(inst.engine->Queue().rowCount(), 1);
+    EXPECT_EQ(Field(0, QueueItem::FileName), "b");
+    // Other keys leave the queue alone.
+    Select({0});
+    QKeyEvent other(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
+    QApplication::sendEvent(window->queueView(), &other);
+    EXPECT_EQ(inst.engine->Queue().rowCount(), 1);
+}
+
+TEST_F(MainWindowTest, ToolbarHasTwentyOnePositionsWithTheirToolTips)
+{
+    auto *bar = window->findChild<QToolBar *>("Toolbar1");
+    ASSERT_TRUE(bar);
+    const QList<QAction *> actions = bar->actions();
+    ASSERT_GE(actions.size(), 21);
+    const std::map<int, QString> tips = {
+        {2, "Start the Comms"},
+        {5, "Place selected queue items on hold"},
+        {6, "Enable selected queue items"},
+        {7, "Delete selected queue items"},
+        {8, "Change selected queue items to priority 1"},
+        {9, "Change selected queue items to priority 2"},
+        {10, "Change selected queue items to priority 3"},
+        {13, "Maintain list of Users"},
+        {14, "Maintain Preferences"},
+        {15, "Place Files in the queue"},
+        {16, "View Incoming Messages"},
+        {17, "View Transfer Log"},
+        {20, "Show Help"},
+        {21, "Shut down and Quit"},
+    };
+    for (int position = 1; position <= 21; ++position) {
+        QAction *a = actions[position - 1];
+        const auto tip = tips.find(position);
+        if (tip == tips.end()) {
+            EXPECT_TRUE(a->isSeparator()) << "position " << position;
+        } else {
+            EXPECT_FALSE(a->isSeparator()) << "position " << position;
+            EXPECT_EQ(a->toolTip(), tip->second) << "position " << position;
+            EXPECT_FALSE(a->icon().isNull()) << "position " << position;
+        }
+    }
+
+    // Position 6 enables, position 8 sets priority 1, position 2 starts the channels.
+    Queue({"a"});
+    inst.engine->HoldSelectedItems({0});
+    Select({0});
+    actions[5]->trigger();
+    EXPECT_EQ(Field(0, QueueItem::Status), "Q");
+    actions[7]->trigger();
+    EXPECT_EQ(Field(0, QueueItem::Priority), "1");
+    EXPECT_FALSE(inst.engine->TimersRunning());
+    actions[1]->trigger();
+    EXPECT_TRUE(inst.engine->TimersRunning());
+    actions[20]->trigger();
+    EXPECT_TRUE(inst.engine->ShuttingDown);
+}
+
+TEST_F(MainWindowTest, MenusCarryTheirCaptionsInOrder)
+{
+    QStringList shown;
+    for (QAction *menu : window->menuBar()->actions()) {
+        QStringList entries;
+        for (QAction *a : menu->menu()->actions())
+            entries << (a->isSeparator() ? QStringLiteral("-") : a->text());
+        shown << menu->text() + ": " + entries.join(" | ");
+    }
+    EXPECT_EQ(shown, QStringList({
+                         "&File: E&xit",
+                         "&Edit: &Copy | - | Preferences... | Users...",
+                         "&Queue: Enable | Hold | - | Delete | - | Set Priority 1 | Set Priority 2 | "
+                         "Set Priority 3 | - | Load Files...",
+                         "&Communications: Start Communications",
+                         "&View: Messages... | Logs... | - | Open Downloads Folder",
+                         "&Help: Program Help... | - | About Parcelwise...",
+                     }));
+}
+
+TEST_F(MainWindowTest, LoadFilesWithoutUsersOnlySaysSo)
+{
+    ASSERT_TRUE(inst.engine->Users.isEmpty());
+    window->menuAction("mnuLoad")->trigger();
+    EXPECT_EQ(inst.prompt.messages, QStringList({"No Users Defined"}));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(inst.engine->Queue().rowCount(), 0);
+}
+
+TEST_F(MainWindowTest, ChannelButtonsPickTheChannelShown)
+{
+    ClickOn(window->findChild<QPushButton *>("IncCom2"));
+    EXPECT_EQ(LabelText("Statictext4"), "Receive channel  3 status: Disabled");
+    ClickOn(window->findChild<QPushButton *>("IncCom0"));
+    EXPECT_EQ(LabelText("Statictext4"), "Receive channel  1 status: Idle");
+    window->menuAction("mnuStart")->trigger();
+    inst.engine->QueueTick();
+    ClickOn(window->findChild<QPushButton *>("IncCom0"));
+    EXPECT_EQ(LabelText("Statictext4"), "Receive channel  1 status: Listening");
+    ClickOn(window->findChild<QPushButton *>("OutCom3"));
+    EXPECT_EQ(LabelText("Statictext4"), "Send channel  4 status: Disabled");
+    EXPECT_EQ(inst.engine->ShownDirection(), 'O');
+    EXPECT_EQ(inst.engine->ShownChannel(), 4);
+    auto *bar = window->findChild<QProgressBar *>("ChannelProgress");
+    ASSERT_TRUE(bar);
+    EXPECT_FALSE(bar->isEnabled());
+}
+
+TEST_F(MainWindowTest, LogFollowsTheEngineAndIsEmptiedWithIt)
+{
+    auto *log = window->findChild<QPlainTextEdit *>("Editfield1");
+    ASSERT_TRUE(log);
+    EXPECT_TRUE(log->isReadOnly());
+    inst.engine->Showit("first line");
+    EXPECT_TRUE(log->toPlainText().endsWith(" first line"));
+    // Fill the engine's screen text past its limit; the next line empties the screen first.
+    while (inst.engine->Log().ScreenText().size() <= 15000)
+        inst.engine->Showit(QByteArray(400, 'x'));
+    inst.engine->Showit("after the limit");
+    EXPECT_EQ(log->document()->blockCount(), 1);
+    EXPECT_TRUE(log->toPlainText().endsWith(" after the limit"));
+    EXPECT_FALSE(log->toPlainText().contains("first line"));
+}
+
+TEST_F(MainWindowTest, MouseOverTheBackgroundClearsStatusPanelOne)
+{
+    // A send to a closed port shows "Connecting to" in panel 1.
+    inst.engine->Users = {
+        MakeUserRecord({"bob", "pw", "me", "mine", "S", "127.0.0.1", QByteArray::number(FreeLoopbackPort())})};
+    inst.dir.write("a", "content");
+    inst.engine->AddQueueItems(
+        {QueueModel::MakeNewItem("bob", "a", inst.file("a").toLocal8Bit(), "", inst.clock.nowSerial())});
+    inst.engine->StartChannels();
+    inst.engine->QueueTick();
+    ASSERT_TRUE(WaitFor([this] { return !inst.engine->StatusPanel(1).isEmpty(); }, 3000))
+        << inst.engine->Log().ScreenText().toStdString();
+    EXPECT_EQ(LabelText("Panel1"), "Connecting to 127.0.0.1");
+    QWidget *background = window->centralWidget();
+    QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), background->mapToGlobal(QPointF(2, 2)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(background, &move);
+    EXPECT_EQ(inst.engine->StatusPanel(1), "");
+    EXPECT_EQ(LabelText("Panel1"), "");
+}
+
+TEST_F(MainWindowTest, CopyTakesTheSelectedTextOfAFocusedTextFieldOnly)
+{
+    inst.engine->Showit("copy me please");
+    auto *log = window->findChild<QPlainTextEdit *>("Editfield1");
+    QApplication::clipboard()->setText("before");
+    window->activateWindow();
+
+    window->queueView()->setFocus();
+    window->menuAction("mnuCopy")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), "before");
+
+    log->setFocus();
+    QTextCursor cursor = log->document()->find("copy me");
+    ASSERT_FALSE(cursor.isNull());
+    log->setTextCursor(cursor);
+    window->menuAction("mnuCopy")->trigger();
+    EXPECT_EQ(QApplication::clipboard()->text(), "copy me");
+}
+
+TEST_F(MainWindowTest, ResizeRuleSizesTheStatusColumnAndPanelTwo)
+{
+    EXPECT_EQ(window->minimumSize(), QSize(PxX(7735), TwipsToPixels(7455, window->logicalDpiY())));
+    window->resize(PxX(12000), TwipsToPixels(9000, window->logicalDpiY()));
+    Pump(20);
+    const int w = window->frameGeometry().width();
+    EXPECT_EQ(window->queueView()->columnWidth(12), w - PxX(5250));
+    EXPECT_EQ(window->findChild<QLabel *>("Panel2")->minimumWidth(), w - PxX(5565));
+
+    window->resize(10, 10);
+    Pump(20);
+    EXPECT_GE(window->width(), PxX(7735));
+    EXPECT_GE(window->height(), TwipsToPixels(7455, window->logicalDpiY()));
+}
+
+TEST_F(MainWindowTest, LogoAndDownloadsOpenThroughTheDesktop)
+{
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("https", &catcher, "open");
+    QDesktopServices::setUrlHandler("file", &catcher, "open");
+    ClickOn(window->findChild<QLabel *>("Picture1"));
+    window->menuAction("mnuDownloads")->trigger();
+    QDesktopServices::unsetUrlHandler("https");
+    QDesktopServices::unsetUrlHandler("file");
+    ASSERT_EQ(catcher.opened.size(), 2);
+    EXPECT_EQ(catcher.opened[0], QUrl("https://parcelwise.example/"));
+    EXPECT_EQ(catcher.opened[1], QUrl::fromLocalFile(inst.engine->Paths().DownloadsFolder));
+}
+
+TEST_F(MainWindowTest, ExitAndClosingStartTheShutdown)
+{
+    window->close();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(inst.engine->ShuttingDown);
+    EXPECT_TRUE(inst.engine->Log().ScreenText().contains("Closing down program"));
+    inst.engine->QuitTimerTick();
+    ASSERT_TRUE(inst.engine->MayUnload);
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, ExitMenuBeginsTheShutdown)
+{
+    window->menuAction("mnuExit")->trigger();
+    EXPECT_TRUE(inst.engine->ShuttingDown);
+}
+
+TEST_F(MainWindowTest, AboutBoxCodeWordSetsThePictureFlag)
+{
+    bool opened = false;
+    WhenModalShown([&](QWidget *dialog) {
+        opened = qobject_cast<AboutWin *>(dialog) != nullptr;
+        for (const char c : QByteArray(AboutWin::CodeWord)) {
+            QKeyEvent key(QEvent::KeyPress, Qt::Key_A + (c - 'a'), Qt::NoModifier, QString(QChar(c)));
+            QApplication::sendEvent(dialog, &key);
+        }
+    });
+    window->menuAction("mnuAbout")->trigger();
+    EXPECT_TRUE(opened);
+    EXPECT_TRUE(inst.engine->PicFlag);
+}
+
+TEST_F(MainWindowTest, ViewersOpenWithTheEngineTexts)
+{
+    inst.engine->Showit("a line for the viewer");
+    QString logShown;
+    WhenModalShown([&](QWidget *dialog) {
+        if (auto *viewer = qobject_cast<NewLogWin *>(dialog))
+            logShown = viewer->textArea()->toPlainText();
+    });
+    window->menuAction("mnuLogs")->trigger();
+    EXPECT_TRUE(logShown.contains("a line for the viewer"));
+
+    QString title;
+    WhenModalShown([&](QWidget *dialog) { title = dialog ? dialog->windowTitle() : QString(); });
+    window->menuAction("mnuMessages")->trigger();
+    EXPECT_EQ(title, "Parcelwise New Messages");
+
+    bool found = true;
+    WhenModalShown([&](QWidget *dialog) {
+        if (auto *help = qobject_cast<HelpWin *>(dialog))
+            found = help->helpFileFound();
+    });
+    window->menuAction("mnuHelp")->trigger();
+    EXPECT_FALSE(found); // the scratch folder has no help file
+}
+
+TEST_F(MainWindowTest, LongAndNonAsciiTextsKeepTheWindowSize)
+{
+    const QSize before = window->size();
+    const QByteArray longName = QByteArray("\xc3\xa9t\xc3\xa9_") + QByteArray(5000, 'n') + ".bin";
+    Queue({longName});
+    inst.engine->Showit(QByteArray(20000, 'w'));
+    inst.engine->Showit("caf\xe9 \xff\x01\x02 bytes that are no UTF-8");
+    inst.engine->Users = {
+        MakeUserRecord({"bob", "pw", "me", "mine", "S", "127.0.0.1", QByteArray::number(FreeLoopbackPort())})};
+    inst.engine->StartChannels();
+    inst.engine->QueueTick();
+    inst.engine->QueueTick();
+    Pump(50);
+    EXPECT_EQ(window->size(), before);
+    EXPECT_TRUE(window->queueView()->model()->index(0, 5).data().toString().startsWith(u"\u00e9t\u00e9_nnn"));
+    EXPECT_TRUE(window->findChild<QPlainTextEdit *>("Editfield1")->toPlainText().contains(u"caf\u00e9"));
+    SaveScreenshot(window.get(), "main_window_long_texts");
+}
+
+} // namespace
+
+#include "test_main_window.moc"

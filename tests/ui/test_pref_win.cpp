@@ -1,0 +1,210 @@
+// The preferences window: what it shows, the values it refuses and the values it stores.
+#include "UiFixture.h"
+#include "core/Preferences.h"
+#include "ui/PrefWin.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace {
+
+struct Entry {
+    QString send = "1", receive = "2", port = "4444";
+    bool dynamic = false;
+    QString url = "ftp://", login, password;
+};
+
+class PrefWinTest : public ::testing::Test {
+protected:
+    PrefWin &Open()
+    {
+        win = std::make_unique<PrefWin>(*inst.engine);
+        win->show();
+        WaitFor([this] { return win->isVisible(); }, 2000);
+        return *win;
+    }
+    QLineEdit *Edit(const char *name) const { return win->findChild<QLineEdit *>(QLatin1String(name)); }
+    QRadioButton *Radio(const char *name) const { return win->findChild<QRadioButton *>(QLatin1String(name)); }
+    QPushButton *Button(const char *name) const { return win->findChild<QPushButton *>(QLatin1String(name)); }
+
+    void Fill(const Entry &e)
+    {
+        ClickOn(Radio(e.dynamic ? "RadioButton2" : "RadioButton1"));
+        TypeInto(Edit("Editfield1"), e.send);
+        TypeInto(Edit("Editfield2"), e.receive);
+        TypeInto(Edit("Editfield3"), e.port);
+        TypeInto(Edit("Editfield4"), e.url);
+        TypeInto(Edit("Editfield5"), e.login);
+        TypeInto(Edit("Editfield6"), e.password);
+    }
+
+    Installation inst;
+    std::unique_ptr<PrefWin> win;
+};
+
+TEST_F(PrefWinTest, OpensWithTheCurrentSettings)
+{
+    inst.engine->Prefs.SendChannels = 3;
+    inst.engine->Prefs.ReceiveChannels = 4;
+    inst.engine->Prefs.ListenPort = 5001;
+    inst.engine->Prefs.AddressType = "D";
+    inst.engine->Prefs.FtpUrl = "ftp://host/dir";
+    inst.engine->Prefs.FtpLogin = "me";
+    inst.engine->Prefs.FtpPassword = "secret";
+    Open();
+    EXPECT_EQ(win->windowTitle(), "Parcelwise Preferences");
+    EXPECT_EQ(Edit("Editfield1")->text(), "3");
+    EXPECT_EQ(Edit("Editfield2")->text(), "4");
+    EXPECT_EQ(Edit("Editfield3")->text(), "5001");
+    EXPECT_EQ(Edit("Editfield4")->text(), "ftp://host/dir");
+    EXPECT_EQ(Edit("Editfield5")->text(), "me");
+    EXPECT_EQ(Edit("Editfield6")->text(), "secret");
+    EXPECT_TRUE(Radio("RadioButton2")->isChecked());
+    EXPECT_TRUE(Edit("Editfield4")->isEnabled());
+    ClickOn(Radio("RadioButton1"));
+    for (const char *name : {"Editfield4", "Editfield5", "Editfield6"})
+        EXPECT_FALSE(Edit(name)->isEnabled()) << name;
+    SaveScreenshot(win.get(), "pref_win");
+}
+
+TEST_F(PrefWinTest, RefusesBadValuesWithAMessageAndTheFocusOnTheField)
+{
+    struct Case {
+        Entry entry;
+        QString message;
+        const char *focused;
+    };
+    auto dyn = [](QString url, QString login, QString password) {
+        Entry e;
+        e.dynamic = true;
+        e.url = url;
+        e.login = login;
+        e.password = password;
+        return e;
+    };
+    auto with = [](QString send, QString receive, QString port) {
+        Entry e;
+        e.send = send;
+        e.receive = receive;
+        e.port = port;
+        return e;
+    };
+    const Case cases[] = {
+        {with("5", "2", "4444"), "Please enter a value between 0 and 4", "Editfield1"},
+        {with("-1", "2", "4444"), "Please enter a value between 0 and 4", "Editfield1"},
+        {with("4.4", "2", "4444"), "Please enter a value between 0 and 4", "Editfield1"},
+        {with("1", "0", "4444"), "Please enter a value between 1 and 4", "Editfield2"},
+        {with("1", "x", "4444"), "Please enter a value between 1 and 4", "Editfield2"},
+        {with("1", "5", "4444"), "Please enter a value between 1 and 4", "Editfield2"},
+        {with("1", "2", "1023"), "Please enter a value greater than 1024", "Editfield3"},
+        {with("1", "2", ""), "Please enter a value greater than 1024", "Editfield3"},
+        {with("1", "2", "65536"), "Please enter a value between 1024 and 65535", "Editfield3"},
+        {with("1", "2", "99999999999999999999"), "Please enter a value between 1024 and 65535", "Editfield3"},
+        {dyn("ftp://", "me", "pw"), "Please enter a valid URL", "Editfield4"},
+        {dyn("   ", "me", "pw"), "Please enter a valid URL", "Editfield4"},
+        {dyn("FTP://host", "me", "pw"), "Please enter a full 'ftp://' URL", "Editfield4"},
+        {dyn("http://host", "me", "pw"), "Please enter a full 'ftp://' URL", "Editfield4"},
+        {dyn("ftp://host", "  ", "pw"), "Please enter a valid Login", "Editfield5"},
+        {dyn("ftp://host", "me", ""), "Please enter a valid Password", "Editfield6"},
+    };
+    const Preferences before = inst.engine->Prefs;
+    Open();
+    for (const Case &c : cases) {
+        inst.prompt.messages.clear();
+        Fill(c.entry);
+        ClickOn(Button("PushButton1"));
+        EXPECT_EQ(inst.prompt.messages, QStringList({c.message})) << c.message.toStdString();
+        EXPECT_EQ(win->focusWidget(), Edit(c.focused)) << c.message.toStdString();
+        EXPECT_TRUE(win->isVisible());
+    }
+    EXPECT_EQ(inst.engine->Prefs.SendChannels, before.SendChannels);
+    EXPECT_EQ(inst.engine->Prefs.ListenPort, before.ListenPort);
+    EXPECT_FALSE(QFile::exists(inst.file("Parcelwise_Prefs")));
+}
+
+TEST_F(PrefWinTest, StoresRoundedNumbersAndTheFieldsAsTyped)
+{
+    struct Case {
+        Entry entry;
+        int send, receive, port;
+    };
+    auto with = [](QString send, QString receive, QString port) {
+        Entry e;
+        e.send = send;
+        e.receive = receive;
+        e.port = port;
+        return e;
+    };
+    const Case cases[] = {
+        {with("2.5", "2", "4444"), 2, 2, 4444},
+        {with("3.5", "1.5", "1024"), 4, 2, 1024},
+        {with(" 0", "4abc", "65535"), 0, 4, 65535},
+        {with("1", "3", "5000.5"), 1, 3, 5000},
+    };
+    for (const Case &c : cases) {
+        Open();
+        Fill(c.entry);
+        ClickOn(Button("PushButton1"));
+        EXPECT_TRUE(inst.prompt.messages.isEmpty());
+        EXPECT_FALSE(win->isVisible());
+        EXPECT_EQ(win->result(), QDialog::Accepted);
+        EXPECT_EQ(inst.engine->Prefs.SendChannels, c.send);
+        EXPECT_EQ(inst.engine->Prefs.ReceiveChannels, c.receive);
+        EXPECT_EQ(inst.engine->Prefs.ListenPort, c.port);
+        Preferences stored;
+        LoadPrefsFile(inst.dir.path(), stored);
+        EXPECT_EQ(stored.SendChannels, c.send);
+        EXPECT_EQ(stored.ListenPort, c.port);
+    }
+}
+
+TEST_F(PrefWinTest, StoresTheFtpFieldsUntrimmedAndAcceptsAnEmptyUrlWhenStatic)
+{
+    Open();
+    Entry e;
+    e.url = "";
+    e.login = " kept ";
+    Fill(e);
+    ClickOn(Button("PushButton1"));
+    ASSERT_TRUE(inst.prompt.messages.isEmpty());
+    EXPECT_EQ(inst.engine->Prefs.AddressType, "S");
+    EXPECT_EQ(inst.engine->Prefs.FtpUrl, "");
+    EXPECT_EQ(inst.engine->Prefs.FtpLogin, " kept ");
+
+    Open();
+    Entry d;
+    d.dynamic = true;
+    d.url = "ftp://host/page.html ";
+    d.login = "me ";
+    d.password = QString::fromUtf8(" p\u00e4ss");
+    Fill(d);
+    ClickOn(Button("PushButton1"));
+    ASSERT_TRUE(inst.prompt.messages.isEmpty());
+    EXPECT_EQ(inst.engine->Prefs.AddressType, "D");
+    EXPECT_EQ(inst.engine->Prefs.FtpUrl, "ftp://host/page.html ");
+    EXPECT_EQ(inst.engine->Prefs.FtpLogin, "me ");
+    EXPECT_EQ(inst.engine->Prefs.FtpPassword, QString::fromUtf8(" p\u00e4ss").toLocal8Bit());
+    Preferences stored;
+    LoadPrefsFile(inst.dir.path(), stored);
+    EXPECT_EQ(stored.AddressType, "D");
+    EXPECT_EQ(stored.FtpPassword, inst.engine->Prefs.FtpPassword);
+}
+
+TEST_F(PrefWinTest, CancelLeavesSettingsAndFileAlone)
+{
+    Open();
+    Entry e = {"4", "4", "6000", true, "ftp://x", "l", "p"};
+    Fill(e);
+    ClickOn(Button("PushButton2"));
+    EXPECT_FALSE(win->isVisible());
+    EXPECT_EQ(win->result(), QDialog::Rejected);
+    EXPECT_EQ(inst.engine->Prefs.SendChannels, 1);
+    EXPECT_EQ(inst.engine->Prefs.AddressType, "S");
+    EXPECT_FALSE(QFile::exists(inst.file("Parcelwise_Prefs")));
+}
+
+} // namespace

@@ -1,0 +1,224 @@
+// The users window: its checks and messages, adding, updating, deleting and clearing entries,
+// and what reaches the engine's address book and the users file.
+#include "UiFixture.h"
+#include "core/TextUtil.h"
+#include "core/Users.h"
+#include "ui/UserWin.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+
+namespace {
+
+class UserWinTest : public ::testing::Test {
+protected:
+    // Opens a fresh window over the engine's current address book.
+    UserWin &Open()
+    {
+        win = std::make_unique<UserWin>(*inst.engine);
+        win->show();
+        WaitFor([this] { return win->isVisible(); }, 2000);
+        return *win;
+    }
+    QLineEdit *Edit(const char *name) const { return win->findChild<QLineEdit *>(QLatin1String(name)); }
+    QPushButton *Button(const char *name) const { return win->findChild<QPushButton *>(QLatin1String(name)); }
+    QRadioButton *Radio(const char *name) const { return win->findChild<QRadioButton *>(QLatin1String(name)); }
+
+    void Fill(const QString &name, const QString &password, const QString &sendName = "them",
+              const QString &sendPassword = "theirs", const QString &address = "10.0.0.9", const QString &port = "5000")
+    {
+        TypeInto(Edit("Editfield5"), name);
+        TypeInto(Edit("Editfield6"), password);
+        TypeInto(Edit("Editfield1"), sendName);
+        TypeInto(Edit("Editfield2"), sendPassword);
+        TypeInto(Edit("Editfield3"), address);
+        TypeInto(Edit("Editfield4"), port);
+    }
+
+    // What the users file on disk holds.
+    UserList Stored() const
+    {
+        UserList users;
+        LoadUsersFile(inst.dir.path(), users);
+        return users;
+    }
+
+    Installation inst;
+    std::unique_ptr<UserWin> win;
+};
+
+TEST_F(UserWinTest, RefusesBadInputWithAMessageAndTheFocusOnTheField)
+{
+    struct Case {
+        QString name, password, message;
+        const char *focused;
+    };
+    const Case cases[] = {
+        {"bob", "", "Please Enter a Password", "Editfield6"},
+        {"b\x02", "", "Please Enter a Password", "Editfield6"}, // the password is checked first
+        {"b\x01ob", "pw", "Invalid Name", "Editfield5"},
+        {"b\x02ob", "pw", "Invalid Name", "Editfield5"},
+        {"bob\r", "pw", "Invalid Name", "Editfield5"},
+        {"bob", "p\x01w", "Invalid Password", "Editfield6"},
+        {"bob", "\x02", "Invalid Password", "Editfield6"},
+        {"bob", "pw\r", "Invalid Password", "Editfield6"},
+    };
+    Open();
+    for (const Case &c : cases) {
+        inst.prompt.messages.clear();
+        Fill(c.name, c.password);
+        Edit("Editfield3")->setFocus();
+        ClickOn(Button("Command1"));
+        EXPECT_EQ(inst.prompt.messages, QStringList({c.message})) << c.name.toStdString();
+        EXPECT_EQ(win->focusWidget(), Edit(c.focused)) << c.name.toStdString();
+        EXPECT_EQ(win->RowCount(), 0);
+    }
+    EXPECT_TRUE(inst.engine->Users.isEmpty());
+    EXPECT_FALSE(QFile::exists(inst.file("Parcelwise_Users")));
+}
+
+TEST_F(UserWinTest, AddsUpdatesAndKeepsNamesThatDifferInCase)
+{
+    Open();
+    Fill("  bob ", " pw ", " them ", " theirs ", " host.example ", " 4445 ");
+    ClickOn(Button("Command1"));
+    ASSERT_TRUE(inst.prompt.messages.isEmpty());
+    const UserRecord first = MakeUserRecord({"bob", "pw", "them", "theirs", "S", "host.example", "4445"});
+    EXPECT_EQ(inst.engine->Users, UserList({first}));
+    EXPECT_EQ(Stored(), UserList({first}));
+
+    // The same name replaces the row's fields.
+    Fill("bob", "new", "t2", "p2", "10.1.1.1", "");
+    ClickOn(Radio("RadioButton2"));
+    ClickOn(Button("Command1"));
+    EXPECT_EQ(Edit("Editfield4")->text(), "4444");
+    const UserRecord updated = MakeUserRecord({"bob", "new", "t2", "p2", "D", "10.1.1.1", "4444"});
+    EXPECT_EQ(inst.engine->Users, UserList({updated}));
+
+    // Another case is another user, added at the end.
+    Fill("Bob", "x");
+    ClickOn(Button("Command1"));
+    ASSERT_EQ(win->RowCount(), 2);
+    EXPECT_EQ(FieldOf(inst.engine->Users[1], UserName), "Bob");
+    EXPECT_EQ(Stored(), inst.engine->Users);
+}
+
+TEST_F(UserWinTest, StripsRecordCodesFromTheOtherFields)
+{
+    Open();
+    const QChar one(1), two(2);
+    Fill("bob", "pw", "th" + QString(one) + "em", "the\x02irs\r", "\r 10.0.0.1\x01", "44" + QString(two) + "45");
+    ClickOn(Button("Command1"));
+    ASSERT_TRUE(inst.prompt.messages.isEmpty());
+    EXPECT_EQ(inst.engine->Users, UserList({MakeUserRecord({"bob", "pw", "them", "theirs", "S", "10.0.0.1", "4445"})}));
+    // The stored record still has exactly nine fields.
+    EXPECT_EQ(CountFields(Stored().value(0), QByteArray(1, '\x01')), 10);
+}
+
+TEST_F(UserWinTest, EmptyNameSavesTheListAsItIsAndBlankNameIsStoredEmpty)
+{
+    inst.engine->Users = {MakeUserRecord({"ann", "pw", "", "", "S", "a", "4444"})};
+    Open();
+    Fill("", "pw", "ignored");
+    ClickOn(Button("Command1"));
+    EXPECT_TRUE(inst.prompt.messages.isEmpty());
+    EXPECT_EQ(win->RowCount(), 1);
+    EXPECT_EQ(Stored(), inst.engine->Users);
+
+    Fill("   ", "pw");
+    ClickOn(Button("Command1"));
+    ASSERT_EQ(win->RowCount(), 2);
+    EXPECT_EQ(FieldOf(inst.engine->Users[1], UserName), "");
+}
+
+TEST_F(UserWinTest, OpeningFillsTheListAndARowClickFillsTheFields)
+{
+    inst.engine->Users = {MakeUserRecord({" ann ", "pw1", "me", "mine", "D", "page.example", "5000"}), QByteArray(),
+                          MakeUserRecord({"carl", "pw2", "c", "cp", "S", "10.0.0.3", "4446"})};
+    Open();
+    ASSERT_EQ(win->RowCount(), 2);
+    EXPECT_EQ(win->RowFields(0).value(0), "ann");
+    EXPECT_EQ(win->RowFields(1).value(5), "10.0.0.3");
+
+    emit win->list()->itemClicked(win->list()->topLevelItem(0), 1);
+    EXPECT_EQ(Edit("Editfield5")->text(), "ann");
+    EXPECT_EQ(Edit("Editfield6")->text(), "pw1");
+    EXPECT_EQ(Edit("Editfield1")->text(), "me");
+    EXPECT_EQ(Edit("Editfield2")->text(), "mine");
+    EXPECT_EQ(Edit("Editfield3")->text(), "page.example");
+    EXPECT_EQ(Edit("Editfield4")->text(), "5000");
+    EXPECT_TRUE(Radio("RadioButton2")->isChecked());
+    EXPECT_FALSE(Edit("Editfield4")->isEnabled());
+
+    // The port is greyed out, not emptied, and is stored with the dynamic type.
+    ClickOn(Button("Command1"));
+    EXPECT_EQ(inst.engine->Users[0], MakeUserRecord({"ann", "pw1", "me", "mine", "D", "page.example", "5000"}));
+
+    ClickOn(Radio("RadioButton1"));
+    EXPECT_TRUE(Edit("Editfield4")->isEnabled());
+
+    ClickOn(Button("Command2"));
+    for (const char *name : {"Editfield5", "Editfield6", "Editfield1", "Editfield2", "Editfield3"})
+        EXPECT_EQ(Edit(name)->text(), "") << name;
+    EXPECT_EQ(Edit("Editfield4")->text(), "4444");
+    EXPECT_TRUE(Radio("RadioButton1")->isChecked());
+    EXPECT_FALSE(Radio("RadioButton2")->isChecked());
+}
+
+TEST_F(UserWinTest, DeleteRemovesTheSelectedRowAndTheLastDeleteRemovesTheFile)
+{
+    inst.engine->Users = {MakeUserRecord({"ann", "p"}), MakeUserRecord({"bea", "p"})};
+    Open();
+    // Nothing selected: nothing happens.
+    ClickOn(Button("Command3"));
+    EXPECT_EQ(win->RowCount(), 2);
+
+    win->list()->setCurrentItem(win->list()->topLevelItem(1));
+    TypeInto(Edit("Editfield4"), "1234");
+    ClickOn(Button("Command3"));
+    ASSERT_EQ(win->RowCount(), 1);
+    EXPECT_EQ(inst.engine->Users, UserList({MakeUserRecord({"ann", "p"})}));
+    EXPECT_EQ(Stored(), inst.engine->Users);
+    EXPECT_EQ(Edit("Editfield4")->text(), "");
+    EXPECT_TRUE(win->list()->topLevelItem(0)->isSelected());
+
+    ClickOn(Button("Command3"));
+    EXPECT_EQ(win->RowCount(), 0);
+    EXPECT_TRUE(inst.engine->Users.isEmpty());
+    EXPECT_FALSE(QFile::exists(inst.file("Parcelwise_Users")));
+}
+
+TEST_F(UserWinTest, FailedSaveSaysSoAndKeepsTheNewList)
+{
+    // A folder where the file should be cannot be replaced by a file.
+    QDir(inst.dir.path()).mkdir("Parcelwise_Users");
+    Open();
+    Fill("bob", "pw");
+    ClickOn(Button("Command1"));
+    EXPECT_EQ(inst.prompt.messages, QStringList({"Cannot Write User Data"}));
+    EXPECT_EQ(inst.prompt.beeps, 1);
+    EXPECT_EQ(win->RowCount(), 1);
+    EXPECT_EQ(inst.engine->Users.size(), 1);
+}
+
+TEST_F(UserWinTest, LongAndNonAsciiEntriesSurviveTheRoundTrip)
+{
+    Open();
+    const QString name = QString::fromUtf8("J\u00fcrgen_\u6771\u4eac_") + QString(3000, u'x');
+    SaveScreenshot(win.get(), "user_win_empty");
+    Fill(name, QString::fromUtf8("p\u00e4ss"), "them", "theirs", QString(4000, u'a'));
+    ClickOn(Button("Command1"));
+    ASSERT_TRUE(inst.prompt.messages.isEmpty());
+    EXPECT_EQ(FieldOf(inst.engine->Users[0], UserName), name.toLocal8Bit());
+    EXPECT_EQ(FieldOf(Stored().value(0), UserPassword), QString::fromUtf8("p\u00e4ss").toLocal8Bit());
+    EXPECT_LE(win->width(), 2000);
+    SaveScreenshot(win.get(), "user_win_long");
+}
+
+} // namespace

@@ -1,0 +1,90 @@
+// The whole road of one file, driven through the windows: two installations in this process,
+// the addressee entered in the users window, the file put in the queue by the loader, and the
+// file delivered over loopback byte for byte.
+#include "UiFixture.h"
+#include "core/Users.h"
+#include "ui/ParcelWin.h"
+#include "ui/QLoadWin.h"
+#include "ui/UserWin.h"
+#include "ui/Widgets.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeView>
+
+namespace {
+
+// Enters one address-book entry through the users window, as a user would.
+void AddUserThroughWindow(Engine &engine, const QList<QString> &fields)
+{
+    UserWin win(engine);
+    win.show();
+    const char *edits[] = {"Editfield5", "Editfield6", "Editfield1", "Editfield2", "Editfield3", "Editfield4"};
+    for (int i = 0; i < 6; ++i)
+        TypeInto(win.findChild<QLineEdit *>(QLatin1String(edits[i])), fields.value(i));
+    ClickOn(win.findChild<QPushButton *>("Command1"));
+    ClickOn(win.findChild<QPushButton *>("Command4"));
+}
+
+TEST(WindowTransfer, FileLoadedThroughTheWindowsArrivesIntact)
+{
+    Installation sender;
+    Installation receiver;
+    ParcelWin senderWin(*sender.engine);
+    ParcelWin receiverWin(*receiver.engine);
+    senderWin.show();
+    receiverWin.show();
+
+    // The receiver hands out "alice"/"s3cret"; the sender knows the receiver as "rita".
+    AddUserThroughWindow(*receiver.engine, {"alice", "s3cret", "", "", "127.0.0.1", "4444"});
+    AddUserThroughWindow(*sender.engine,
+                         {"rita", "unused", "alice", "s3cret", "127.0.0.1", QString::number(receiver.port)});
+    ASSERT_EQ(sender.engine->Users.size(), 1);
+    ASSERT_TRUE(sender.prompt.messages.isEmpty());
+
+    const QByteArray content = PatternBytes(300 * 1024 + 17, 7);
+    sender.dir.write("parcel.bin", content);
+    {
+        QLoadWin loader(*sender.engine);
+        loader.show();
+        loader.AddPendingFile(sender.file("parcel.bin").toLocal8Bit());
+        TypeInto(loader.findChild<QPlainTextEdit *>("Editfield1"), "here it comes");
+        ClickOn(loader.findChild<QPushButton *>("Command1"));
+    }
+    ASSERT_EQ(sender.engine->Queue().rowCount(), 1);
+    EXPECT_EQ(sender.engine->Queue().item(0).status(), "Q");
+    EXPECT_EQ(senderWin.queueView()->model()->index(0, 12).data().toString(), "Queued");
+
+    receiver.engine->StartChannels();
+    receiver.engine->QueueTick();
+    sender.engine->StartChannels();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            receiver.engine->QueueTick();
+            sender.engine->QueueTick();
+            return sender.engine->Queue().item(0).status() == "S";
+        },
+        30000))
+        << sender.engine->Log().ScreenText().toStdString();
+
+    QFile received(QDir(receiver.engine->Paths().DownloadsFolder).filePath("parcel.bin"));
+    ASSERT_TRUE(received.open(QIODevice::ReadOnly));
+    EXPECT_EQ(received.readAll(), content);
+    EXPECT_EQ(senderWin.queueView()->model()->index(0, 12).data().toString(), "Sent");
+    EXPECT_TRUE(receiverWin.LastNotice().contains("parcel.bin"));
+    EXPECT_TRUE(receiverWin.LastNotice().contains("alice"));
+    EXPECT_TRUE(receiver.engine->Log().ReceivedMessages().contains("here it comes"));
+    // The live logs on both sides show what happened.
+    EXPECT_FALSE(senderWin.findChild<QPlainTextEdit *>("Editfield1")->toPlainText().isEmpty());
+    EXPECT_FALSE(receiverWin.findChild<QPlainTextEdit *>("Editfield1")->toPlainText().isEmpty());
+    SaveScreenshot(&senderWin, "sender_after_transfer");
+    SaveScreenshot(&receiverWin, "receiver_after_transfer");
+}
+
+} // namespace

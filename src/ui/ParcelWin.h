@@ -50,6 +50,8 @@ public:
     QList<int> SelectedRows() const;
     QTreeView *queueView() const { return queueView_; }
     QAction *menuAction(const QString &name) const;
+    // Shows the percent of the channel in the status frame while it transfers a file.
+    void UpdateProgressBar();
     // The text of the last desktop notification (shown only where the desktop has a tray).
     QString LastNotice() const { return lastNotice_; }
 
@@ -68,7 +70,6 @@ private:
     void ApplyLayoutRule();
     void ShowChannelPicture(bool incoming, int index);
     void ShowChannelStatus();
-    void UpdateProgressBar();
     void Notify(const QString &text);
     int PxX(int twips) const;
     int PxY(int twips) const;

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTreeView>
 
@@ -48,7 +49,7 @@ TEST(WindowTransfer, FileLoadedThroughTheWindowsArrivesIntact)
     ASSERT_EQ(sender.engine->Users.size(), 1);
     ASSERT_TRUE(sender.prompt.messages.isEmpty());
 
-    const QByteArray content = PatternBytes(300 * 1024 + 17, 7);
+    const QByteArray content = PatternBytes(8 * 1024 * 1024 + 17, 7);
     sender.dir.write("parcel.bin", content);
     {
         QLoadWin loader(*sender.engine);
@@ -64,10 +65,16 @@ TEST(WindowTransfer, FileLoadedThroughTheWindowsArrivesIntact)
     receiver.engine->StartChannels();
     receiver.engine->QueueTick();
     sender.engine->StartChannels();
+    // The sender's status frame shows send channel 1; its bar follows the file while it goes.
+    auto *bar = senderWin.findChild<QProgressBar *>("ChannelProgress");
+    QList<int> percents;
     ASSERT_TRUE(WaitFor(
         [&] {
             receiver.engine->QueueTick();
             sender.engine->QueueTick();
+            senderWin.UpdateProgressBar();
+            if (bar->isEnabled())
+                percents << bar->value();
             return sender.engine->Queue().item(0).status() == "S";
         },
         30000))
@@ -77,6 +84,10 @@ TEST(WindowTransfer, FileLoadedThroughTheWindowsArrivesIntact)
     ASSERT_TRUE(received.open(QIODevice::ReadOnly));
     EXPECT_EQ(received.readAll(), content);
     EXPECT_EQ(senderWin.queueView()->model()->index(0, 12).data().toString(), "Sent");
+    ASSERT_FALSE(percents.isEmpty());
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_LT(percents.front(), 100);
+    EXPECT_FALSE(bar->isEnabled());
     EXPECT_TRUE(receiverWin.LastNotice().contains("parcel.bin"));
     EXPECT_TRUE(receiverWin.LastNotice().contains("alice"));
     EXPECT_TRUE(receiver.engine->Log().ReceivedMessages().contains("here it comes"));

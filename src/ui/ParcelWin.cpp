@@ -29,6 +29,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTextEdit>
@@ -178,8 +179,13 @@ ParcelWin::ParcelWin(Engine &engine, QWidget *parent) : QMainWindow(parent), eng
     connect(progressTimer_, &QTimer::timeout, this, &ParcelWin::UpdateProgressBar);
     progressTimer_->start();
 
-    setMinimumSize(PxX(7735), PxY(7455));
-    resize(std::max(PxX(11520), minimumWidth()), std::max(PxY(9600), minimumHeight()));
+    // The design minimum, or more where this screen's fonts make the channel frames and the logo
+    // need more room; below that they would overlap.
+    setMinimumSize(QSize(PxX(7735), PxY(7455)).expandedTo(minimumSizeHint()));
+    QSize start(PxX(13200), PxY(9600));
+    if (screen())
+        start = start.boundedTo(screen()->availableGeometry().size() * 9 / 10);
+    resize(start.expandedTo(minimumSize()));
 }
 
 int ParcelWin::PxX(int twips) const

@@ -332,7 +332,8 @@ TEST_F(MainWindowTest, CopyTakesTheSelectedTextOfAFocusedTextFieldOnly)
 
 TEST_F(MainWindowTest, ResizeRuleSizesTheStatusColumnAndPanelTwo)
 {
-    EXPECT_EQ(window->minimumSize(), QSize(PxX(7735), TwipsToPixels(7455, window->logicalDpiY())));
+    const QSize design(PxX(7735), TwipsToPixels(7455, window->logicalDpiY()));
+    EXPECT_EQ(window->minimumSize(), design.expandedTo(window->minimumSizeHint()));
     window->resize(PxX(12000), TwipsToPixels(9000, window->logicalDpiY()));
     Pump(20);
     const int w = window->frameGeometry().width();
@@ -343,6 +344,7 @@ TEST_F(MainWindowTest, ResizeRuleSizesTheStatusColumnAndPanelTwo)
     Pump(20);
     EXPECT_GE(window->width(), PxX(7735));
     EXPECT_GE(window->height(), TwipsToPixels(7455, window->logicalDpiY()));
+    SaveScreenshot(window.get(), "main_window_minimum");
 }
 
 TEST_F(MainWindowTest, LogoAndDownloadsOpenThroughTheDesktop)

@@ -225,7 +225,7 @@ void Engine::QueueTick()
         }
         // A request that never comes after the greeting holds a channel just as long.
         if (rc.Letter == "C" && rc.State == "100" && !rc.Finishing &&
-            AbsSecondsBetween(rc.LastActivity, now) > SilenceLimitSeconds) {
+            AbsSecondsBetween(rc.GreetedAt, now) > SilenceLimitSeconds) {
             rc.Result = "813";
             FinishReceive(i);
         }

@@ -34,6 +34,7 @@ struct ReceiveChannel {
     QByteArray ParseError;
     bool Finishing = false;
     bool UnsafeName = false;
+    bool WriteFailed = false;
     int Timed = 0;
     QByteArray Buffer;
     QByteArray PeerAddress;
@@ -48,6 +49,7 @@ struct ReceiveChannel {
     bool FileOpen = false;
     std::unique_ptr<QFile> FileHandle;
     QDateTime StartTime, LastWriteTime;
+    QDateTime GreetedAt;        // when the WELCOME went out; the request must follow in time
     int Picture = 2;
     QPointer<QTcpSocket> Socket;
 };
@@ -192,7 +194,7 @@ private:
     void OnReceiveBytesWritten(int i);
     void ParseRequest(int i);
     bool OpenReceiveFile(int i);
-    void WriteReceived(int i, const QByteArray &data);
+    bool WriteReceived(int i, const QByteArray &data);
     void FinishReceive(int i);
     void CloseReceiveFile(int i);
     void SetReceivePicture(int i, int picture);

@@ -9,6 +9,7 @@
 #include "transfer/SocketErrors.h"
 
 #include <QDir>
+#include <QStringDecoder>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -21,6 +22,27 @@ constexpr qsizetype WriteThreshold = 20000;
 QByteArray Spaced(int64_t n)
 {
     return " " + QByteArray::number(static_cast<qlonglong>(n));
+}
+
+// The listening socket serves IPv4 and IPv6; an IPv4 peer is shown in its usual form.
+QByteArray AddressText(QHostAddress address)
+{
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    if (mapped)
+        address = QHostAddress(v4);
+    return address.toString().toLatin1();
+}
+
+// A received name is bytes. Valid UTF-8 is taken as such; anything else is read one byte per
+// character, so that two different names never fall onto the same file.
+QString DiskName(const QByteArray &name)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(name);
+    if (utf8.hasError())
+        text = QString::fromLatin1(name);
+    return text;
 }
 } // namespace
 
@@ -54,13 +76,6 @@ void Engine::EnsureListening()
         return;
     }
     ReceiveChannel &rc = rx_[i];
-    rc.Letter = "L";
-    const QByteArray slot = "Listening on slot " + Spaced(i + 1);
-    Showit(slot + " Port " + Spaced(Prefs.ListenPort));
-    SetStatusPanel(2, slot);
-    rc.Finishing = false;
-    rc.ParseError.clear();
-    SetReceivePicture(i, 7);
     if (!server_) {
         server_ = new QTcpServer(this);
         connect(server_, &QTcpServer::newConnection, this, &Engine::OnNewConnection);
@@ -73,13 +88,19 @@ void Engine::EnsureListening()
             if (!listenFailureLogged_)
                 Showit("Cannot listen on port " + QByteArray::number(Prefs.ListenPort));
             listenFailureLogged_ = true;
-            rc.Letter = "I";
-            SetReceivePicture(i, 2);
+            SetStatusPanel(2, "");
             listeningGuard_ = false;
             return;
         }
     }
     listenFailureLogged_ = false;
+    rc.Letter = "L";
+    const QByteArray slot = "Listening on slot " + Spaced(i + 1);
+    Showit(slot + " Port " + Spaced(Prefs.ListenPort));
+    SetStatusPanel(2, slot);
+    rc.Finishing = false;
+    rc.ParseError.clear();
+    SetReceivePicture(i, 7);
     listeningGuard_ = false;
 }
 
@@ -131,15 +152,10 @@ void Engine::AcceptConnection(int i, QTcpSocket *socket)
             OnReceiveError(i, ClassicErrorNumber(e));
     });
     connect(socket, &QTcpSocket::bytesWritten, this, [this, i] { OnReceiveBytesWritten(i); });
-    const QByteArray local = socket->localAddress().toString().toLatin1();
-    if (local != "127.0.0.1" && !socket->localAddress().isLoopback())
-        SetOwnAddress(local);
-    QHostAddress peer = socket->peerAddress();
-    bool mapped = false;
-    const quint32 v4 = peer.toIPv4Address(&mapped);
-    if (mapped)
-        peer = QHostAddress(v4);
-    rc.PeerAddress = peer.toString().toLatin1();
+    const QHostAddress local = socket->localAddress();
+    if (!local.isLoopback())
+        SetOwnAddress(AddressText(local));
+    rc.PeerAddress = AddressText(socket->peerAddress());
     Showit("Connect accepted from " + rc.PeerAddress);
     rc.Letter = "C";
     rc.Percent = 0;
@@ -151,7 +167,10 @@ void Engine::AcceptConnection(int i, QTcpSocket *socket)
     for (int k = 0; k < 4; ++k)
         otherIdle = otherIdle || (k != i && rx_[k].Letter == "I");
     // A single channel serves one caller at a time instead of turning every caller away.
-    const bool single = Prefs.ReceiveChannels <= 1;
+    int enabled = 0;
+    for (const ReceiveChannel &other : rx_)
+        enabled += other.Letter != "D" ? 1 : 0;
+    const bool single = enabled <= 1;
     if (!rc.Finishing && (otherIdle || single))
         SendWelcome(i);
     else
@@ -168,6 +187,7 @@ void Engine::SendWelcome(int i)
     ReceiveChannel &rc = rx_[i];
     rc.Buffer.clear();
     rc.State = "100";
+    rc.GreetedAt = clock_.now();
     rc.Socket->write(WelcomeGreeting);
 }
 
@@ -206,7 +226,11 @@ void Engine::OnReceiveData(int i)
                 return;
             rc.ConnectionBytes += rc.Buffer.size();
             rc.LastWriteTime = now;
-            WriteReceived(i, rc.Buffer);
+            if (!WriteReceived(i, rc.Buffer)) {
+                rc.Result = "405";
+                FinishReceive(i);
+                return;
+            }
             rc.Percent = rc.AnnouncedSize < 1
                              ? 0
                              : static_cast<int>(RoundHalfEven(static_cast<double>(rc.BytesReceived) * 100.0 /
@@ -288,7 +312,7 @@ void Engine::ParseRequest(int i)
             emit MessageReceived(rc.Login);
         }
         rc.State = "200";
-        rc.Path = QDir(paths_.DownloadsFolder).filePath(QString::fromLocal8Bit(rc.FileName));
+        rc.Path = QDir(paths_.DownloadsFolder).filePath(DiskName(rc.FileName));
         // The joined path must stay inside the downloads folder, whatever the name held.
         const QString downloads = QDir(paths_.DownloadsFolder).absolutePath();
         if (QFileInfo(rc.Path).absolutePath() != downloads) {
@@ -297,6 +321,12 @@ void Engine::ParseRequest(int i)
         }
     } else {
         rc.UnsafeName = check.unsafeName;
+    }
+    if (code.isEmpty()) {
+        // Two callers appending to one file at once would interleave their bytes.
+        for (int k = 0; k < 4; ++k)
+            if (k != i && rx_[k].FileOpen && rx_[k].Path == rc.Path)
+                code = "405";
     }
     if (code.isEmpty()) {
         rc.ExistingSize = FileExists(rc.Path) ? std::max<int64_t>(0, FileLength(rc.Path)) : 0;
@@ -342,12 +372,16 @@ bool Engine::OpenReceiveFile(int i)
     return true;
 }
 
-void Engine::WriteReceived(int i, const QByteArray &data)
+bool Engine::WriteReceived(int i, const QByteArray &data)
 {
     ReceiveChannel &rc = rx_[i];
+    if (rc.WriteFailed || !rc.FileOpen || rc.FileHandle->write(data) != data.size()) {
+        // Only what reached the file counts; the next attempt resumes from there.
+        rc.WriteFailed = true;
+        return false;
+    }
     rc.BytesReceived += data.size();
-    if (rc.FileOpen)
-        rc.FileHandle->write(data);
+    return true;
 }
 
 void Engine::CloseReceiveFile(int i)
@@ -377,7 +411,11 @@ void Engine::FinishReceive(int i)
             rc.ConnectionBytes += rc.Buffer.size();
             rc.Buffer.clear();
         }
-        if (rc.BytesReceived == rc.AnnouncedSize) {
+        if (rc.FileOpen && !rc.FileHandle->flush())
+            rc.WriteFailed = true;
+        if (rc.WriteFailed) {
+            Showit("Cannot Create File " + rc.FileName);
+        } else if (rc.BytesReceived == rc.AnnouncedSize) {
             Showit(rc.Login + " successfully sent " + rc.FileName);
             emit FileReceived(rc.Login, rc.FileName);
         } else if (rc.BytesReceived > rc.AnnouncedSize) {
@@ -429,6 +467,7 @@ void Engine::FinishReceive(int i)
     rc.Letter = "I";
     rc.Finishing = false;
     rc.UnsafeName = false;
+    rc.WriteFailed = false;
     rc.ParseError.clear();
     rc.PendingReply.clear();
     rc.Result = "000";

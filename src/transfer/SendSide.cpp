@@ -195,7 +195,6 @@ void Engine::OnReply(int channel)
     const int64_t offset = ResumeOffset(reply);
     if (offset < 0 || offset > sc.FileSize) {
         // The receiver claims more than the file holds: sending from there would corrupt its copy.
-        Showit("Bad resume offset " + ToDecimal(offset) + " for " + sc.FileName + " from " + sc.UserName);
         sc.Result = "445";
         HandleSendOutcome(channel);
         return;

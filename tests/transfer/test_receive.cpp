@@ -259,3 +259,44 @@ TEST(Receive, PortHeldByAnotherProgramIsRetried)
     h.engine->QueueTick();
     EXPECT_EQ(h.engine->ListeningPort(), port);
 }
+
+TEST(Receive, NamesThatAreNotUtf8StayDistinct)
+{
+    Receiver r;
+    for (const QByteArray &name : {QByteArray("caf\xE9.txt"), QByteArray("caf\xE8.txt"), QByteArray("caf\xC3\xA9s.txt")}) {
+        auto peer = Greeted(r);
+        peer->Send(Request(name, 4));
+        EXPECT_EQ(peer->ReadMessage(), QByteArray("1010\r\r"));
+        peer->Send(name.left(4));
+        EXPECT_TRUE(peer->WaitClosed());
+    }
+    const QStringList files = QDir(r.engine->Paths().DownloadsFolder).entryList(QDir::Files);
+    EXPECT_EQ(files.size(), 3) << files.join(QLatin1Char(',')).toStdString();
+    EXPECT_TRUE(files.contains(QStringLiteral("cafés.txt")));
+}
+
+TEST(Receive, OneFileIsNeverWrittenByTwoCallersAtOnce)
+{
+    Receiver r(3);
+    auto first = Greeted(r);
+    first->Send(Request("same.bin", 100000));
+    EXPECT_EQ(first->ReadMessage(), QByteArray("1010\r\r"));
+    auto second = Greeted(r);
+    second->Send(Request("same.bin", 100000));
+    EXPECT_EQ(second->ReadMessage(), QByteArray("405\r\r"));
+    EXPECT_TRUE(WaitFor([&] { return r.LogHas("Cannot Create File same.bin"); }));
+}
+
+TEST(Receive, ARequestDrippedInSlowlyStillTimesOut)
+{
+    Receiver r;
+    auto peer = Greeted(r);
+    for (int k = 0; k < 3; ++k) {
+        r.clock.advanceSeconds(70);
+        peer->Send("A");
+        Pump(30);
+        r.engine->QueueTick();
+    }
+    EXPECT_TRUE(peer->WaitClosed());
+    EXPECT_TRUE(r.LogHas("Timeout waiting for request from 127.0.0.1"));
+}

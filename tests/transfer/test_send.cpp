@@ -1,5 +1,6 @@
 // Two engines in one process exchange files over loopback; scripted receivers show how the
 // send channel classifies every ending.
+#include "../core/FileSizeLimit.h"
 #include "EngineHarness.h"
 #include "core/FileOps.h"
 #include "transfer/Protocol.h"
@@ -289,4 +290,30 @@ TEST(Send, FileOver2GiBResumesAtA64BitOffset)
     EXPECT_EQ(received.size(), base + tail.size());
     ASSERT_TRUE(received.seek(base));
     EXPECT_EQ(received.readAll(), tail);
+}
+
+TEST(Send, FullDiskAtTheReceiverIsRetriedAndResumed)
+{
+    Pair p;
+    const QByteArray data = PatternBytes(400000, 8);
+    p.Queue(data);
+    {
+        // The receiver's disk fills up after 100 kB.
+        FileSizeLimit full(100000);
+        ASSERT_TRUE(full.active());
+        p.tx.engine->QueueTick();
+        ASSERT_TRUE(WaitFor([&] { return p.RowSettled(); }));
+    }
+    EXPECT_EQ(p.Row().status(), "W");
+    EXPECT_TRUE(p.rx.LogHas("Cannot Create File doc.bin"));
+    EXPECT_FALSE(p.rx.LogHas("successfully sent"));
+    const int64_t kept = FileLength(p.rx.Downloads("doc.bin"));
+    EXPECT_LE(kept, 100000);
+    EXPECT_EQ(ReadWholeFile(p.rx.Downloads("doc.bin")), data.left(kept));
+    p.tx.engine->EnableSelectedItems({0});
+    p.tx.engine->QueueTick();
+    ASSERT_TRUE(WaitFor([&] { return p.RowSettled(); }));
+    EXPECT_EQ(p.Row().status(), "S");
+    ASSERT_TRUE(WaitFor([&] { return p.rx.LogHas("alice successfully sent doc.bin"); }));
+    EXPECT_EQ(ReadWholeFile(p.rx.Downloads("doc.bin")), data);
 }

@@ -5,10 +5,21 @@
 
 #include <QLocale>
 #include <cmath>
+#include <ctime>
 
 namespace {
 // 30 December 1899, as a constant that needs no initialisation at start-up.
 constexpr QDate SerialEpoch = QDate::fromJulianDay(2415019);
+}
+
+QDateTime SystemClock::now() const
+{
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    const time_t seconds = static_cast<time_t>(ms / 1000);
+    tm local{};
+    if (!localtime_r(&seconds, &local))
+        return QDateTime::currentDateTime();
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, static_cast<int>(local.tm_gmtoff));
 }
 
 double Clock::nowSerial() const

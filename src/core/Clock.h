@@ -17,7 +17,9 @@ public:
 
 class SystemClock final : public Clock {
 public:
-    QDateTime now() const override { return QDateTime::currentDateTime(); }
+    // Read on every socket event, so it must be cheap: the local offset comes from the C
+    // library's already loaded time zone instead of a fresh look at the zone file each time.
+    QDateTime now() const override;
 };
 
 class FakeClock final : public Clock {

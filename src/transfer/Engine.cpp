@@ -27,6 +27,10 @@ Engine::Engine(const QString &programFolder, const Clock &clock, UserPrompt &pro
     for (int i = 0; i < 4; ++i) {
         tx_[i].OutTimer = new QTimer(this);
         tx_[i].OutTimer->setInterval(intervals_.OutTimer);
+        tx_[i].PieceTimer = new QTimer(this);
+        tx_[i].PieceTimer->setSingleShot(true);
+        tx_[i].PieceTimer->setInterval(0);
+        connect(tx_[i].PieceTimer, &QTimer::timeout, this, [this, i] { SendPiece(i); });
     }
     lookupHook_ = [this](int channel) {
         tx_[channel].Result = "420";

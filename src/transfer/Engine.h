@@ -78,7 +78,7 @@ struct SendChannel {
     int Picture = 2;
     QPointer<QTcpSocket> Socket;
     QTimer *OutTimer = nullptr;
-    uint64_t Attempt = 0;       // tells a queued piece of an earlier attempt from the current one
+    QTimer *PieceTimer = nullptr; // the yield before each piece
     bool PieceQueued = false;
 };
 
@@ -205,6 +205,7 @@ private:
     bool OpenSendFile(int channel);
     bool ReadPiece(int channel);
     void SendNextPiece(int channel);
+    void SendPiece(int channel);
     void OnSendConnected(int channel);
     void OnSendData(int channel);
     void OnSendBytesWritten(int channel);

@@ -9,6 +9,7 @@
 #include "transfer/SocketErrors.h"
 
 #include <QTcpSocket>
+#include <sys/socket.h>
 
 using namespace Protocol;
 
@@ -29,7 +30,6 @@ void Engine::StartSend(const QByteArray &userName, const QByteArray &filePath, c
     sc.UserName = userName;
     sc.FileName = FileNameOf(filePath);
     sc.FilePath = filePath;
-    ++sc.Attempt;
     const int user = FindUser(Users, userName);
     if (user < 0) {
         sc.Result = "443";
@@ -246,30 +246,42 @@ bool Engine::ReadPiece(int channel)
 void Engine::SendNextPiece(int channel)
 {
     // Each piece is read only after the previous one was handed to the network, and only after
-    // the event loop has had its turn: timer ticks and other channels run between pieces.
+    // the event loop has had its turn: a zero-interval timer fires once the pending events
+    // (timer ticks, other channels) have been handled.
     SendChannel &sc = tx_[channel];
     if (sc.PieceQueued)
         return;
     sc.PieceQueued = true;
-    const uint64_t attempt = sc.Attempt;
-    QMetaObject::invokeMethod(
-        this,
-        [this, channel, attempt] {
-            SendChannel &s = tx_[channel];
-            s.PieceQueued = false;
-            if (s.Attempt != attempt || !s.Socket)
-                return;
-            if (!ReadPiece(channel))
-                return;
-            s.Socket->write(s.Piece);
-            // The piece counts as sent once the operating system has taken all of it. The flush
-            // normally reports that itself through bytesWritten, which has then queued the next
-            // piece or moved on to "095"; only when it did not is the send complete handled here.
-            s.Socket->flush();
-            if (s.Socket && s.Socket->bytesToWrite() == 0 && !s.PieceQueued && s.State == "090")
-                OnSendBytesWritten(channel);
-        },
-        Qt::QueuedConnection);
+    sc.PieceTimer->start();
+}
+
+void Engine::SendPiece(int channel)
+{
+    SendChannel &sc = tx_[channel];
+    sc.PieceQueued = false;
+    if (!sc.Socket || sc.State != "090")
+        return;
+    if (!ReadPiece(channel))
+        return;
+    if (sc.Socket->bytesToWrite() == 0) {
+        // Nothing waits in the socket's own buffer: offer the piece to the operating system
+        // directly. Taken whole, it is sent; otherwise the socket carries the rest (and reports
+        // any error) as usual.
+        const ssize_t n = ::send(static_cast<int>(sc.Socket->socketDescriptor()), sc.Piece.constData(),
+                                 static_cast<size_t>(sc.Piece.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n == sc.Piece.size()) {
+            OnSendBytesWritten(channel);
+            return;
+        }
+        if (n > 0)
+            sc.Piece.remove(0, n);
+    }
+    sc.Socket->write(sc.Piece);
+    // The flush normally reports the send complete itself through bytesWritten, which has then
+    // queued the next piece or moved on to "095"; only when it did not is it handled here.
+    sc.Socket->flush();
+    if (sc.Socket && sc.Socket->bytesToWrite() == 0 && !sc.PieceQueued && sc.State == "090")
+        OnSendBytesWritten(channel);
 }
 
 void Engine::OnSendBytesWritten(int channel)
@@ -323,6 +335,8 @@ void Engine::HandleSendOutcome(int channel)
         return;
     sc.Handled = true;
     sc.OutTimer->stop();
+    sc.PieceTimer->stop();
+    sc.PieceQueued = false;
     sc.InUse = 0;
     const Outcome outcome = ClassifyOutcome(sc.Result, sc.UserName, sc.FileName, sc.FilePath);
     Showit(outcome.logLine);
@@ -342,7 +356,6 @@ void Engine::HandleSendOutcome(int channel)
     sc.Host.clear();
     sc.Port = 0;
     sc.Handled = false;
-    ++sc.Attempt;
     sc.Piece.clear();
     sc.Buffer.clear();
     sc.Letter = "I";

@@ -9,5 +9,11 @@ cmake --build "$root/build" --target parcelwise
 folder="${PARCELWISE_FOLDER:-$root/run}"
 mkdir -p "$folder"
 cp -f "$root/resources/Parcelwise_Help.rtf" "$folder/"
+# A menu entry for the desktop: it starts the program in the same folder.
+apps="${XDG_DATA_HOME:-$HOME/.local/share}"
+mkdir -p "$apps/applications" "$apps/icons/hicolor/256x256/apps"
+cp -f "$root/resources/parcelwise.png" "$apps/icons/hicolor/256x256/apps/parcelwise.png"
+sed -e "s|^Exec=.*|Exec=$root/build/parcelwise|" "$root/resources/parcelwise.desktop" > "$apps/applications/parcelwise.desktop"
+printf 'Path=%s\n' "$folder" >> "$apps/applications/parcelwise.desktop"
 cd "$folder"
 exec "$root/build/parcelwise"

@@ -2,7 +2,7 @@
 # Installs what building, running and testing Parcelwise needs on Debian 12, when missing.
 set -euo pipefail
 packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libgtest-dev
-          clang libclang-rt-14-dev xvfb xauth imagemagick socat)
+          clang libclang-rt-14-dev xvfb xauth imagemagick socat fonts-dejavu-core)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

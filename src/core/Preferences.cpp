@@ -39,13 +39,7 @@ void ApplyPrefsText(Preferences &prefs, const QByteArray &content)
     int64_t port = prefs.ListenPort;
     int64_t receive = prefs.ReceiveChannels;
     int64_t send = prefs.SendChannels;
-    qsizetype from = 0;
-    while (true) {
-        const qsizetype end = content.indexOf(CR, from);
-        if (end < 0)
-            break;
-        const QByteArray line = content.mid(from, end - from);
-        from = end + 1;
+    for (const QByteArray &line : TerminatedPieces(content, CR)) {
         const QByteArray key = line.left(2);
         const QByteArray value = line.mid(2);
         if (key == "FL")
@@ -72,12 +66,8 @@ void ApplyPrefsText(Preferences &prefs, const QByteArray &content)
 
 bool SavePrefsFile(const QString &programFolder, const Preferences &prefs, UserPrompt &prompt)
 {
-    if (WriteWholeFile(QDir(programFolder).filePath(PrefsFileName), EncodePrefs(prefs)) != WriteOk) {
-        prompt.Beep();
-        prompt.Message(QStringLiteral("Cannot Write Preferences"));
-        return false;
-    }
-    return true;
+    return StoreFileOrWarn(QDir(programFolder).filePath(PrefsFileName), EncodePrefs(prefs), prompt,
+                           QStringLiteral("Cannot Write Preferences"));
 }
 
 void LoadPrefsFile(const QString &programFolder, Preferences &prefs)

@@ -36,6 +36,15 @@ QByteArray NthField(const QByteArray &source, const QByteArray &delimiter, int n
     return end < 0 ? source.mid(start) : source.mid(start, end - start);
 }
 
+QList<QByteArray> TerminatedPieces(const QByteArray &text, char terminator)
+{
+    QList<QByteArray> pieces;
+    qsizetype from = 0;
+    for (qsizetype end; (end = text.indexOf(terminator, from)) >= 0; from = end + 1)
+        pieces.append(text.mid(from, end - from));
+    return pieces;
+}
+
 QByteArray TrimBlanks(const QByteArray &text)
 {
     qsizetype begin = 0;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <cstdint>
 
 inline constexpr char FieldSep = '\x01';   // separates fields of stored records and the request
@@ -12,6 +13,10 @@ inline constexpr char CR = '\r';
 int CountFields(const QByteArray &source, const QByteArray &delimiter);
 // Field n (from 1) between delimiters; empty when out of range.
 QByteArray NthField(const QByteArray &source, const QByteArray &delimiter, int n);
+
+// The pieces of a text that are each closed by the terminator, in order; text after the last
+// terminator is an unfinished piece and is dropped.
+QList<QByteArray> TerminatedPieces(const QByteArray &text, char terminator);
 
 // Removes leading and trailing blanks (spaces only).
 QByteArray TrimBlanks(const QByteArray &text);

@@ -1,7 +1,18 @@
 // The headless answer to message boxes.
 #include "core/UserPrompt.h"
 
+#include "core/FileOps.h"
+
 #include <cstdio>
+
+bool StoreFileOrWarn(const QString &path, const QByteArray &content, UserPrompt &prompt, const QString &failureMessage)
+{
+    if (StoreFile(path, content) == WriteOk)
+        return true;
+    prompt.Beep();
+    prompt.Message(failureMessage);
+    return false;
+}
 
 void HeadlessPrompt::Beep()
 {

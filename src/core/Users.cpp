@@ -36,29 +36,15 @@ QByteArray EncodeUsers(const UserList &users)
 
 UserList DecodeUsers(const QByteArray &content)
 {
-    UserList users;
     if (IsBlank(content))
-        return users;
-    const QByteArray plain = DecryptFromHex(content);
-    qsizetype from = 0;
-    while (true) {
-        const qsizetype end = plain.indexOf(CR, from);
-        if (end < 0)
-            break;
-        users.append(plain.mid(from, end - from));
-        from = end + 1;
-    }
-    return users;
+        return {};
+    return TerminatedPieces(DecryptFromHex(content), CR);
 }
 
 bool SaveUsersFile(const QString &programFolder, const UserList &users, UserPrompt &prompt)
 {
-    if (StoreFile(QDir(programFolder).filePath(UsersFileName), EncodeUsers(users)) != WriteOk) {
-        prompt.Beep();
-        prompt.Message(QStringLiteral("Cannot Write User Data"));
-        return false;
-    }
-    return true;
+    return StoreFileOrWarn(QDir(programFolder).filePath(UsersFileName), EncodeUsers(users), prompt,
+                           QStringLiteral("Cannot Write User Data"));
 }
 
 void LoadUsersFile(const QString &programFolder, UserList &users)

@@ -284,44 +284,34 @@ bool Engine::SaveQueueFile()
     return true;
 }
 
-void Engine::EnableSelectedItems(const QList<int> &rows)
+void Engine::EditQueue(const std::function<void()> &edit)
 {
     if (queue_.rowCount() == 0)
         return;
     BusyUpdatingQ = true;
-    queue_.EnableSelectedItems(rows, clock_.nowSerial());
+    edit();
     SaveQueueFile();
     BusyUpdatingQ = false;
+}
+
+void Engine::EnableSelectedItems(const QList<int> &rows)
+{
+    EditQueue([&] { queue_.EnableSelectedItems(rows, clock_.nowSerial()); });
 }
 
 void Engine::HoldSelectedItems(const QList<int> &rows)
 {
-    if (queue_.rowCount() == 0)
-        return;
-    BusyUpdatingQ = true;
-    queue_.HoldSelectedItems(rows);
-    SaveQueueFile();
-    BusyUpdatingQ = false;
+    EditQueue([&] { queue_.HoldSelectedItems(rows); });
 }
 
 void Engine::DeleteSelectedItems(const QList<int> &rows)
 {
-    if (queue_.rowCount() == 0)
-        return;
-    BusyUpdatingQ = true;
-    queue_.DeleteSelectedItems(rows);
-    SaveQueueFile();
-    BusyUpdatingQ = false;
+    EditQueue([&] { queue_.DeleteSelectedItems(rows); });
 }
 
 void Engine::SetSelectedPriority(const QList<int> &rows, int priority)
 {
-    if (queue_.rowCount() == 0)
-        return;
-    BusyUpdatingQ = true;
-    queue_.SetSelectedPriority(rows, priority);
-    SaveQueueFile();
-    BusyUpdatingQ = false;
+    EditQueue([&] { queue_.SetSelectedPriority(rows, priority); });
 }
 
 void Engine::AddQueueItems(const std::vector<QueueItem> &items)

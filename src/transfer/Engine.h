@@ -216,6 +216,9 @@ private:
     void SetSendPicture(int channel, int picture);
     void CloseSendFile(int channel);
 
+    // The shape every edit of selected rows shares: nothing on an empty queue, the scheduler kept
+    // out while the rows change and the queue file is written.
+    void EditQueue(const std::function<void()> &edit);
     void SetStatusPanel(int panel, const QByteArray &text);
     void RetireSocket(QTcpSocket *socket);
     QByteArray LocalAddress() const;

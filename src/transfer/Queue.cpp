@@ -92,18 +92,12 @@ std::vector<QueueItem> DecodeQueueFile(const QByteArray &content, double loadSer
     std::vector<QueueItem> items;
     if (IsBlank(content))
         return items;
-    qsizetype recordStart = 0;
-    // Text after the last record end is an unfinished record and is dropped.
-    for (qsizetype recordEnd; (recordEnd = content.indexOf(RecordSep, recordStart)) >= 0;
-         recordStart = recordEnd + 1) {
-        const QByteArray record = content.mid(recordStart, recordEnd - recordStart);
-        qsizetype fieldStart = 0;
-        for (int n = 1; n <= QueueItem::FieldCount; ++n) {
-            const qsizetype fieldEnd = record.indexOf(FieldSep, fieldStart);
-            if (fieldEnd < 0)
-                break;
-            const QByteArray stored = record.mid(fieldStart, fieldEnd - fieldStart);
-            fieldStart = fieldEnd + 1;
+    // Text after the last record end is an unfinished record and is dropped; so is text after
+    // a record's last closed field, and fields beyond the nineteenth.
+    for (const QByteArray &record : TerminatedPieces(content, RecordSep)) {
+        const QList<QByteArray> fields = TerminatedPieces(record, FieldSep);
+        for (int n = 1; n <= std::min<int>(QueueItem::FieldCount, static_cast<int>(fields.size())); ++n) {
+            const QByteArray &stored = fields[n - 1];
             // A record without one closed field makes no row.
             if (n == QueueItem::Status) {
                 items.emplace_back();

@@ -6,9 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
 
 namespace {
 
@@ -18,19 +15,8 @@ struct Entry {
     QString url = "ftp://", login, password;
 };
 
-class PrefWinTest : public ::testing::Test {
+class PrefWinTest : public WindowTest<PrefWin> {
 protected:
-    PrefWin &Open()
-    {
-        win = std::make_unique<PrefWin>(*inst.engine);
-        win->show();
-        WaitFor([this] { return win->isVisible(); }, 2000);
-        return *win;
-    }
-    QLineEdit *Edit(const char *name) const { return win->findChild<QLineEdit *>(QLatin1String(name)); }
-    QRadioButton *Radio(const char *name) const { return win->findChild<QRadioButton *>(QLatin1String(name)); }
-    QPushButton *Button(const char *name) const { return win->findChild<QPushButton *>(QLatin1String(name)); }
-
     void Fill(const Entry &e)
     {
         ClickOn(Radio(e.dynamic ? "RadioButton2" : "RadioButton1"));
@@ -41,9 +27,6 @@ protected:
         TypeInto(Edit("Editfield5"), e.login);
         TypeInto(Edit("Editfield6"), e.password);
     }
-
-    Installation inst;
-    std::unique_ptr<PrefWin> win;
 };
 
 TEST_F(PrefWinTest, OpensWithTheCurrentSettings)

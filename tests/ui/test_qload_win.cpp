@@ -14,12 +14,11 @@
 #include <QFileDialog>
 #include <QMimeData>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QUrl>
 
 namespace {
 
-class QLoadWinTest : public ::testing::Test {
+class QLoadWinTest : public WindowTest<QLoadWin> {
 protected:
     void SetUp() override
     {
@@ -28,14 +27,6 @@ protected:
         inst.dir.write("one.txt", "1");
         inst.dir.write("two.bin", "22");
     }
-    QLoadWin &Open()
-    {
-        win = std::make_unique<QLoadWin>(*inst.engine);
-        win->show();
-        WaitFor([this] { return win->isVisible(); }, 2000);
-        return *win;
-    }
-    QPushButton *Button(const char *name) const { return win->findChild<QPushButton *>(QLatin1String(name)); }
     QByteArray Path(const char *name) const { return inst.file(name).toLocal8Bit(); }
 
     // Drags the mime data over the file list and drops it; returns whether the list took it.
@@ -51,9 +42,6 @@ protected:
         QApplication::sendEvent(target, &drop);
         return drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
     }
-
-    Installation inst;
-    std::unique_ptr<QLoadWin> win;
 };
 
 TEST_F(QLoadWinTest, SendToListsTheNamedUsersAndSelectsTheFirst)

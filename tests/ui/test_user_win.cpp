@@ -9,27 +9,12 @@
 
 #include <QDir>
 #include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QTreeWidget>
 
 namespace {
 
-class UserWinTest : public ::testing::Test {
+class UserWinTest : public WindowTest<UserWin> {
 protected:
-    // Opens a fresh window over the engine's current address book.
-    UserWin &Open()
-    {
-        win = std::make_unique<UserWin>(*inst.engine);
-        win->show();
-        WaitFor([this] { return win->isVisible(); }, 2000);
-        return *win;
-    }
-    QLineEdit *Edit(const char *name) const { return win->findChild<QLineEdit *>(QLatin1String(name)); }
-    QPushButton *Button(const char *name) const { return win->findChild<QPushButton *>(QLatin1String(name)); }
-    QRadioButton *Radio(const char *name) const { return win->findChild<QRadioButton *>(QLatin1String(name)); }
-
     void Fill(const QString &name, const QString &password, const QString &sendName = "them",
               const QString &sendPassword = "theirs", const QString &address = "10.0.0.9", const QString &port = "5000")
     {
@@ -48,9 +33,6 @@ protected:
         LoadUsersFile(inst.dir.path(), users);
         return users;
     }
-
-    Installation inst;
-    std::unique_ptr<UserWin> win;
 };
 
 TEST_F(UserWinTest, RefusesBadInputWithAMessageAndTheFocusOnTheField)

@@ -38,20 +38,15 @@ public slots:
     void open(const QUrl &url) { opened << url; }
 };
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public WindowTest<ParcelWin> {
 protected:
-    void SetUp() override
-    {
-        window = std::make_unique<ParcelWin>(*inst.engine);
-        window->show();
-        WaitFor([this] { return window->isVisible(); }, 2000);
-    }
+    void SetUp() override { Open(); }
 
     QString LabelText(const char *name) const
     {
-        if (auto *elided = window->findChild<ElidedLabel *>(QLatin1String(name)))
+        if (auto *elided = win->findChild<ElidedLabel *>(QLatin1String(name)))
             return elided->fullText();
-        return window->findChild<QLabel *>(QLatin1String(name))->text();
+        return win->findChild<QLabel *>(QLatin1String(name))->text();
     }
 
     // Puts rows in the queue as the loader would: one per file name, for user "bob".
@@ -65,7 +60,7 @@ protected:
 
     void Select(const QList<int> &rows)
     {
-        QTreeView *view = window->queueView();
+        QTreeView *view = win->queueView();
         view->clearSelection();
         for (int r : rows)
             view->selectionModel()->select(view->model()->index(r, 0),
@@ -74,47 +69,44 @@ protected:
 
     QByteArray Field(int row, int field) const { return inst.engine->Queue().item(row).field(field); }
 
-    int PxX(int twips) const { return TwipsToPixels(twips, window->logicalDpiX()); }
-
-    Installation inst;
-    std::unique_ptr<ParcelWin> window;
+    int PxX(int twips) const { return TwipsToPixels(twips, win->logicalDpiX()); }
 };
 
 TEST_F(MainWindowTest, ShowsTheEngineStateAtStart)
 {
-    EXPECT_EQ(window->windowTitle(), "Parcelwise");
+    EXPECT_EQ(win->windowTitle(), "Parcelwise");
     EXPECT_EQ(LabelText("Statictext4"), "Send channel  1 status: Idle");
     EXPECT_EQ(LabelText("Statictext6"), "");
     EXPECT_EQ(LabelText("Statictext5"), "");
     EXPECT_EQ(LabelText("Statictext1"), "127.0.0.1");
     EXPECT_EQ(LabelText("Panel3"), "  Version 1.0");
-    auto *incoming = window->findChild<QGroupBox *>("Frame1");
-    auto *outgoing = window->findChild<QGroupBox *>("Frame2");
+    auto *incoming = win->findChild<QGroupBox *>("Frame1");
+    auto *outgoing = win->findChild<QGroupBox *>("Frame2");
     ASSERT_TRUE(incoming && outgoing);
     EXPECT_EQ(incoming->title(), "Incoming");
     EXPECT_EQ(outgoing->title(), "Outgoing");
-    EXPECT_EQ(window->findChild<QGroupBox *>("Frame3")->title(), "Channel Status");
+    EXPECT_EQ(win->findChild<QGroupBox *>("Frame3")->title(), "Channel Status");
     for (const char *side : {"Inc", "Out"})
         for (int i = 0; i < 4; ++i) {
-            auto *button = window->findChild<QPushButton *>(QStringLiteral("%1Com%2").arg(side).arg(i));
+            auto *button = win->findChild<QPushButton *>(QStringLiteral("%1Com%2").arg(side).arg(i));
             ASSERT_TRUE(button);
             EXPECT_EQ(button->text(), QStringLiteral("Channel %1").arg(i + 1));
             EXPECT_EQ(button->toolTip(), "View Channel Status");
         }
     // Two receive channels and one send channel by default; the rest are disabled (picture 4).
-    EXPECT_EQ(window->findChild<QLabel *>("IncPic1")->property("picture").toInt(), 2);
-    EXPECT_EQ(window->findChild<QLabel *>("IncPic2")->property("picture").toInt(), 4);
-    EXPECT_EQ(window->findChild<QLabel *>("OutPic0")->property("picture").toInt(), 2);
-    EXPECT_EQ(window->findChild<QLabel *>("OutPic1")->property("picture").toInt(), 4);
-    EXPECT_FALSE(window->findChild<QLabel *>("Picture1")->pixmap().isNull());
-    EXPECT_FALSE(window->findChild<QLabel *>("Picture2")->pixmap().isNull());
-    SaveScreenshot(window.get(), "main_window");
+    EXPECT_EQ(win->findChild<QLabel *>("IncPic1")->property("picture").toInt(), 2);
+    EXPECT_EQ(win->findChild<QLabel *>("IncPic2")->property("picture").toInt(), 4);
+    EXPECT_EQ(win->findChild<QLabel *>("OutPic0")->property("picture").toInt(), 2);
+    EXPECT_EQ(win->findChild<QLabel *>("OutPic1")->property("picture").toInt(), 4);
+    EXPECT_FALSE(win->findChild<QLabel *>("Picture1")->pixmap().isNull());
+    EXPECT_FALSE(win->findChild<QLabel *>("Picture2")->pixmap().isNull());
+    SaveScreenshot(win.get(), "main_window");
 }
 
 TEST_F(MainWindowTest, QueueListMirrorsTheModelWithSixVisibleColumns)
 {
     Queue({"a.txt", "b.txt"});
-    QTreeView *view = window->queueView();
+    QTreeView *view = win->queueView();
     ASSERT_EQ(view->model()->columnCount(), 21);
     ASSERT_EQ(view->model()->rowCount(), 2);
     const QList<std::pair<int, int>> visible = {{0, 617}, {3, 2646}, {5, 5468}, {7, 529}, {10, 706}};
@@ -136,7 +128,7 @@ TEST_F(MainWindowTest, QueueMenuCommandsActOnTheSelectedRows)
 {
     Queue({"a", "b", "c", "d"});
     Select({1, 3});
-    window->menuAction("mnuHold")->trigger();
+    win->menuAction("mnuHold")->trigger();
     EXPECT_EQ(Field(0, QueueItem::Status), "Q");
     EXPECT_EQ(Field(1, QueueItem::Status), "H");
     EXPECT_EQ(Field(1, QueueItem::StatusText), "Hold");
@@ -144,19 +136,19 @@ TEST_F(MainWindowTest, QueueMenuCommandsActOnTheSelectedRows)
     EXPECT_TRUE(inst.dir.read("Parcelwise_Queue").contains("Hold"));
 
     Select({3});
-    window->menuAction("mnuEnable")->trigger();
+    win->menuAction("mnuEnable")->trigger();
     EXPECT_EQ(Field(1, QueueItem::Status), "H");
     EXPECT_EQ(Field(3, QueueItem::Status), "Q");
     EXPECT_EQ(Field(3, QueueItem::StatusText), "Queued");
 
     Select({0, 2});
-    window->menuAction("mnuPriority1")->trigger();
+    win->menuAction("mnuPriority1")->trigger();
     EXPECT_EQ(Field(0, QueueItem::Priority), "1");
     EXPECT_EQ(Field(1, QueueItem::Priority), "3");
     EXPECT_EQ(Field(2, QueueItem::Priority), "1");
 
     Select({0, 1});
-    window->menuAction("mnuDelete")->trigger();
+    win->menuAction("mnuDelete")->trigger();
     ASSERT_EQ(inst.engine->Queue().rowCount(), 2);
     EXPECT_EQ(Field(0, QueueItem::FileName), "c");
     EXPECT_EQ(Field(1, QueueItem::FileName), "d");
@@ -167,19 +159,19 @@ TEST_F(MainWindowTest, DeleteKeyInTheListDeletesTheSelectedRows)
     Queue({"a", "b", "c"});
     Select({0, 2});
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
-    QApplication::sendEvent(window->queueView(), &press);
+    QApplication::sendEvent(win->queueView(), &press);
     ASSERT_EQ(inst.engine->Queue().rowCount(), 1);
     EXPECT_EQ(Field(0, QueueItem::FileName), "b");
     // Other keys leave the queue alone.
     Select({0});
     QKeyEvent other(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
-    QApplication::sendEvent(window->queueView(), &other);
+    QApplication::sendEvent(win->queueView(), &other);
     EXPECT_EQ(inst.engine->Queue().rowCount(), 1);
 }
 
 TEST_F(MainWindowTest, ToolbarHasTwentyOnePositionsWithTheirToolTips)
 {
-    auto *bar = window->findChild<QToolBar *>("Toolbar1");
+    auto *bar = win->findChild<QToolBar *>("Toolbar1");
     ASSERT_TRUE(bar);
     const QList<QAction *> actions = bar->actions();
     ASSERT_GE(actions.size(), 21);
@@ -229,7 +221,7 @@ TEST_F(MainWindowTest, ToolbarHasTwentyOnePositionsWithTheirToolTips)
 TEST_F(MainWindowTest, MenusCarryTheirCaptionsInOrder)
 {
     QStringList shown;
-    for (QAction *menu : window->menuBar()->actions()) {
+    for (QAction *menu : win->menuBar()->actions()) {
         QStringList entries;
         for (QAction *a : menu->menu()->actions())
             entries << (a->isSeparator() ? QStringLiteral("-") : a->text());
@@ -249,7 +241,7 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsInOrder)
 TEST_F(MainWindowTest, LoadFilesWithoutUsersOnlySaysSo)
 {
     ASSERT_TRUE(inst.engine->Users.isEmpty());
-    window->menuAction("mnuLoad")->trigger();
+    win->menuAction("mnuLoad")->trigger();
     EXPECT_EQ(inst.prompt.messages, QStringList({"No Users Defined"}));
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(inst.engine->Queue().rowCount(), 0);
@@ -257,26 +249,26 @@ TEST_F(MainWindowTest, LoadFilesWithoutUsersOnlySaysSo)
 
 TEST_F(MainWindowTest, ChannelButtonsPickTheChannelShown)
 {
-    ClickOn(window->findChild<QPushButton *>("IncCom2"));
+    ClickOn(Button("IncCom2"));
     EXPECT_EQ(LabelText("Statictext4"), "Receive channel  3 status: Disabled");
-    ClickOn(window->findChild<QPushButton *>("IncCom0"));
+    ClickOn(Button("IncCom0"));
     EXPECT_EQ(LabelText("Statictext4"), "Receive channel  1 status: Idle");
-    window->menuAction("mnuStart")->trigger();
+    win->menuAction("mnuStart")->trigger();
     inst.engine->QueueTick();
-    ClickOn(window->findChild<QPushButton *>("IncCom0"));
+    ClickOn(Button("IncCom0"));
     EXPECT_EQ(LabelText("Statictext4"), "Receive channel  1 status: Listening");
-    ClickOn(window->findChild<QPushButton *>("OutCom3"));
+    ClickOn(Button("OutCom3"));
     EXPECT_EQ(LabelText("Statictext4"), "Send channel  4 status: Disabled");
     EXPECT_EQ(inst.engine->ShownDirection(), 'O');
     EXPECT_EQ(inst.engine->ShownChannel(), 4);
-    auto *bar = window->findChild<QProgressBar *>("ChannelProgress");
+    auto *bar = win->findChild<QProgressBar *>("ChannelProgress");
     ASSERT_TRUE(bar);
     EXPECT_FALSE(bar->isEnabled());
 }
 
 TEST_F(MainWindowTest, LogFollowsTheEngineAndIsEmptiedWithIt)
 {
-    auto *log = window->findChild<QPlainTextEdit *>("Editfield1");
+    auto *log = win->findChild<QPlainTextEdit *>("Editfield1");
     ASSERT_TRUE(log);
     EXPECT_TRUE(log->isReadOnly());
     inst.engine->Showit("first line");
@@ -303,7 +295,7 @@ TEST_F(MainWindowTest, MouseOverTheBackgroundClearsStatusPanelOne)
     ASSERT_TRUE(WaitFor([this] { return !inst.engine->StatusPanel(1).isEmpty(); }, 3000))
         << inst.engine->Log().ScreenText().toStdString();
     EXPECT_EQ(LabelText("Panel1"), "Connecting to 127.0.0.1");
-    QWidget *background = window->centralWidget();
+    QWidget *background = win->centralWidget();
     QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), background->mapToGlobal(QPointF(2, 2)), Qt::NoButton,
                      Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(background, &move);
@@ -314,37 +306,37 @@ TEST_F(MainWindowTest, MouseOverTheBackgroundClearsStatusPanelOne)
 TEST_F(MainWindowTest, CopyTakesTheSelectedTextOfAFocusedTextFieldOnly)
 {
     inst.engine->Showit("copy me please");
-    auto *log = window->findChild<QPlainTextEdit *>("Editfield1");
+    auto *log = win->findChild<QPlainTextEdit *>("Editfield1");
     QApplication::clipboard()->setText("before");
-    window->activateWindow();
+    win->activateWindow();
 
-    window->queueView()->setFocus();
-    window->menuAction("mnuCopy")->trigger();
+    win->queueView()->setFocus();
+    win->menuAction("mnuCopy")->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(), "before");
 
     log->setFocus();
     QTextCursor cursor = log->document()->find("copy me");
     ASSERT_FALSE(cursor.isNull());
     log->setTextCursor(cursor);
-    window->menuAction("mnuCopy")->trigger();
+    win->menuAction("mnuCopy")->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(), "copy me");
 }
 
 TEST_F(MainWindowTest, ResizeRuleSizesTheStatusColumnAndPanelTwo)
 {
-    const QSize design(PxX(7735), TwipsToPixels(7455, window->logicalDpiY()));
-    EXPECT_EQ(window->minimumSize(), design.expandedTo(window->minimumSizeHint()));
-    window->resize(PxX(12000), TwipsToPixels(9000, window->logicalDpiY()));
+    const QSize design(PxX(7735), TwipsToPixels(7455, win->logicalDpiY()));
+    EXPECT_EQ(win->minimumSize(), design.expandedTo(win->minimumSizeHint()));
+    win->resize(PxX(12000), TwipsToPixels(9000, win->logicalDpiY()));
     Pump(20);
-    const int w = window->frameGeometry().width();
-    EXPECT_EQ(window->queueView()->columnWidth(12), w - PxX(5250));
-    EXPECT_EQ(window->findChild<QLabel *>("Panel2")->minimumWidth(), w - PxX(5565));
+    const int w = win->frameGeometry().width();
+    EXPECT_EQ(win->queueView()->columnWidth(12), w - PxX(5250));
+    EXPECT_EQ(win->findChild<QLabel *>("Panel2")->minimumWidth(), w - PxX(5565));
 
-    window->resize(10, 10);
+    win->resize(10, 10);
     Pump(20);
-    EXPECT_GE(window->width(), PxX(7735));
-    EXPECT_GE(window->height(), TwipsToPixels(7455, window->logicalDpiY()));
-    SaveScreenshot(window.get(), "main_window_minimum");
+    EXPECT_GE(win->width(), PxX(7735));
+    EXPECT_GE(win->height(), TwipsToPixels(7455, win->logicalDpiY()));
+    SaveScreenshot(win.get(), "main_window_minimum");
 }
 
 TEST_F(MainWindowTest, LogoAndDownloadsOpenThroughTheDesktop)
@@ -352,8 +344,8 @@ TEST_F(MainWindowTest, LogoAndDownloadsOpenThroughTheDesktop)
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("https", &catcher, "open");
     QDesktopServices::setUrlHandler("file", &catcher, "open");
-    ClickOn(window->findChild<QLabel *>("Picture1"));
-    window->menuAction("mnuDownloads")->trigger();
+    ClickOn(win->findChild<QLabel *>("Picture1"));
+    win->menuAction("mnuDownloads")->trigger();
     QDesktopServices::unsetUrlHandler("https");
     QDesktopServices::unsetUrlHandler("file");
     ASSERT_EQ(catcher.opened.size(), 2);
@@ -363,19 +355,19 @@ TEST_F(MainWindowTest, LogoAndDownloadsOpenThroughTheDesktop)
 
 TEST_F(MainWindowTest, ExitAndClosingStartTheShutdown)
 {
-    window->close();
-    EXPECT_TRUE(window->isVisible());
+    win->close();
+    EXPECT_TRUE(win->isVisible());
     EXPECT_TRUE(inst.engine->ShuttingDown);
     EXPECT_TRUE(inst.engine->Log().ScreenText().contains("Closing down program"));
     inst.engine->QuitTimerTick();
     ASSERT_TRUE(inst.engine->MayUnload);
-    window->close();
-    EXPECT_FALSE(window->isVisible());
+    win->close();
+    EXPECT_FALSE(win->isVisible());
 }
 
 TEST_F(MainWindowTest, ExitMenuBeginsTheShutdown)
 {
-    window->menuAction("mnuExit")->trigger();
+    win->menuAction("mnuExit")->trigger();
     EXPECT_TRUE(inst.engine->ShuttingDown);
 }
 
@@ -389,7 +381,7 @@ TEST_F(MainWindowTest, AboutBoxCodeWordSetsThePictureFlag)
             QApplication::sendEvent(dialog, &key);
         }
     });
-    window->menuAction("mnuAbout")->trigger();
+    win->menuAction("mnuAbout")->trigger();
     EXPECT_TRUE(opened);
     EXPECT_TRUE(inst.engine->PicFlag);
 }
@@ -402,12 +394,12 @@ TEST_F(MainWindowTest, ViewersOpenWithTheEngineTexts)
         if (auto *viewer = qobject_cast<NewLogWin *>(dialog))
             logShown = viewer->textArea()->toPlainText();
     });
-    window->menuAction("mnuLogs")->trigger();
+    win->menuAction("mnuLogs")->trigger();
     EXPECT_TRUE(logShown.contains("a line for the viewer"));
 
     QString title;
     WhenModalShown([&](QWidget *dialog) { title = dialog ? dialog->windowTitle() : QString(); });
-    window->menuAction("mnuMessages")->trigger();
+    win->menuAction("mnuMessages")->trigger();
     EXPECT_EQ(title, "Parcelwise New Messages");
 
     bool found = true;
@@ -415,13 +407,13 @@ TEST_F(MainWindowTest, ViewersOpenWithTheEngineTexts)
         if (auto *help = qobject_cast<HelpWin *>(dialog))
             found = help->helpFileFound();
     });
-    window->menuAction("mnuHelp")->trigger();
+    win->menuAction("mnuHelp")->trigger();
     EXPECT_FALSE(found); // the scratch folder has no help file
 }
 
 TEST_F(MainWindowTest, LongAndNonAsciiTextsKeepTheWindowSize)
 {
-    const QSize before = window->size();
+    const QSize before = win->size();
     const QByteArray longName = QByteArray("\xc3\xa9t\xc3\xa9_") + QByteArray(5000, 'n') + ".bin";
     Queue({longName});
     inst.engine->Showit(QByteArray(20000, 'w'));
@@ -432,10 +424,10 @@ TEST_F(MainWindowTest, LongAndNonAsciiTextsKeepTheWindowSize)
     inst.engine->QueueTick();
     inst.engine->QueueTick();
     Pump(50);
-    EXPECT_EQ(window->size(), before);
-    EXPECT_TRUE(window->queueView()->model()->index(0, 5).data().toString().startsWith(u"\u00e9t\u00e9_nnn"));
-    EXPECT_TRUE(window->findChild<QPlainTextEdit *>("Editfield1")->toPlainText().contains(u"caf\u00e9"));
-    SaveScreenshot(window.get(), "main_window_long_texts");
+    EXPECT_EQ(win->size(), before);
+    EXPECT_TRUE(win->queueView()->model()->index(0, 5).data().toString().startsWith(u"\u00e9t\u00e9_nnn"));
+    EXPECT_TRUE(win->findChild<QPlainTextEdit *>("Editfield1")->toPlainText().contains(u"caf\u00e9"));
+    SaveScreenshot(win.get(), "main_window_long_texts");
 }
 
 } // namespace

@@ -3,14 +3,13 @@
 #include "ui/DisplayText.h"
 #include "ui/Viewers.h"
 
-#include "TestSupport.h"
+#include "UiFixture.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -22,18 +21,8 @@
 
 namespace {
 
-// Input as the window system would deliver it: through the application, to the widget, so that
+// Keys as the window system would deliver them: through the application, to the widget, so that
 // keys a widget does not use travel on to its parents.
-void Click(QWidget *w)
-{
-    const QPointF at = QRectF(w->rect()).center();
-    const QPointF global = w->mapToGlobal(at);
-    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(w, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(w, &release);
-}
-
 void TypeKeys(QWidget *w, const QString &text)
 {
     for (const QChar c : text) {
@@ -56,7 +45,7 @@ bool ShowAndWait(QWidget &w)
 // Runs the window modally and presses its Close button from inside the modal loop.
 int ExecAndClose(QDialog &win, QPushButton *button)
 {
-    QTimer::singleShot(0, button, [button] { Click(button); });
+    QTimer::singleShot(0, button, [button] { ClickOn(button); });
     return win.exec();
 }
 
@@ -91,7 +80,7 @@ TEST(Viewers, MessageViewerShowsMessages)
     EXPECT_EQ(win.windowTitle(), "Parcelwise New Messages");
     EXPECT_EQ(win.textArea()->toPlainText(), QString::fromUtf8("\n12/5/2026 17:45 bob\nVoilà the files\n"));
     ASSERT_TRUE(ShowAndWait(win));
-    Click(win.closeButton());
+    ClickOn(win.closeButton());
     EXPECT_FALSE(win.isVisible());
 }
 

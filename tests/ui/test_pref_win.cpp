@@ -15,6 +15,16 @@ struct Entry {
     QString url = "ftp://", login, password;
 };
 
+// The default entry with other channel counts and port.
+Entry WithNumbers(const QString &send, const QString &receive, const QString &port)
+{
+    Entry e;
+    e.send = send;
+    e.receive = receive;
+    e.port = port;
+    return e;
+}
+
 class PrefWinTest : public WindowTest<PrefWin> {
 protected:
     void Fill(const Entry &e)
@@ -69,24 +79,17 @@ TEST_F(PrefWinTest, RefusesBadValuesWithAMessageAndTheFocusOnTheField)
         e.password = password;
         return e;
     };
-    auto with = [](QString send, QString receive, QString port) {
-        Entry e;
-        e.send = send;
-        e.receive = receive;
-        e.port = port;
-        return e;
-    };
     const Case cases[] = {
-        {with("5", "2", "4444"), "Please enter a value between 0 and 4", "Editfield1"},
-        {with("-1", "2", "4444"), "Please enter a value between 0 and 4", "Editfield1"},
-        {with("4.4", "2", "4444"), "Please enter a value between 0 and 4", "Editfield1"},
-        {with("1", "0", "4444"), "Please enter a value between 1 and 4", "Editfield2"},
-        {with("1", "x", "4444"), "Please enter a value between 1 and 4", "Editfield2"},
-        {with("1", "5", "4444"), "Please enter a value between 1 and 4", "Editfield2"},
-        {with("1", "2", "1023"), "Please enter a value greater than 1024", "Editfield3"},
-        {with("1", "2", ""), "Please enter a value greater than 1024", "Editfield3"},
-        {with("1", "2", "65536"), "Please enter a value between 1024 and 65535", "Editfield3"},
-        {with("1", "2", "99999999999999999999"), "Please enter a value between 1024 and 65535", "Editfield3"},
+        {WithNumbers("5", "2", "4444"), "Please enter a value between 0 and 4", "Editfield1"},
+        {WithNumbers("-1", "2", "4444"), "Please enter a value between 0 and 4", "Editfield1"},
+        {WithNumbers("4.4", "2", "4444"), "Please enter a value between 0 and 4", "Editfield1"},
+        {WithNumbers("1", "0", "4444"), "Please enter a value between 1 and 4", "Editfield2"},
+        {WithNumbers("1", "x", "4444"), "Please enter a value between 1 and 4", "Editfield2"},
+        {WithNumbers("1", "5", "4444"), "Please enter a value between 1 and 4", "Editfield2"},
+        {WithNumbers("1", "2", "1023"), "Please enter a value greater than 1024", "Editfield3"},
+        {WithNumbers("1", "2", ""), "Please enter a value greater than 1024", "Editfield3"},
+        {WithNumbers("1", "2", "65536"), "Please enter a value between 1024 and 65535", "Editfield3"},
+        {WithNumbers("1", "2", "99999999999999999999"), "Please enter a value between 1024 and 65535", "Editfield3"},
         {dyn("ftp://", "me", "pw"), "Please enter a valid URL", "Editfield4"},
         {dyn("   ", "me", "pw"), "Please enter a valid URL", "Editfield4"},
         {dyn("FTP://host", "me", "pw"), "Please enter a full 'ftp://' URL", "Editfield4"},
@@ -115,18 +118,11 @@ TEST_F(PrefWinTest, StoresRoundedNumbersAndTheFieldsAsTyped)
         Entry entry;
         int send, receive, port;
     };
-    auto with = [](QString send, QString receive, QString port) {
-        Entry e;
-        e.send = send;
-        e.receive = receive;
-        e.port = port;
-        return e;
-    };
     const Case cases[] = {
-        {with("2.5", "2", "4444"), 2, 2, 4444},
-        {with("3.5", "1.5", "1024"), 4, 2, 1024},
-        {with(" 0", "4abc", "65535"), 0, 4, 65535},
-        {with("1", "3", "5000.5"), 1, 3, 5000},
+        {WithNumbers("2.5", "2", "4444"), 2, 2, 4444},
+        {WithNumbers("3.5", "1.5", "1024"), 4, 2, 1024},
+        {WithNumbers(" 0", "4abc", "65535"), 0, 4, 65535},
+        {WithNumbers("1", "3", "5000.5"), 1, 3, 5000},
     };
     for (const Case &c : cases) {
         Open();

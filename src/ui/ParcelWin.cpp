@@ -131,14 +131,9 @@ ParcelWin::ParcelWin(Engine &engine, QWidget *parent) : QMainWindow(parent), eng
     auto *viewModel = new QueueViewModel(this);
     viewModel->setSourceModel(&engine_.Queue());
     queueView_->setModel(viewModel);
-    queueView_->setRootIsDecorated(false);
-    queueView_->setUniformRowHeights(true);
+    SetUpRowList(queueView_, QAbstractItemView::ExtendedSelection);
     queueView_->setItemsExpandable(false);
-    queueView_->setAllColumnsShowFocus(true);
     queueView_->setTextElideMode(Qt::ElideRight);
-    queueView_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    queueView_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    queueView_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     queueView_->header()->setStretchLastSection(false);
     queueView_->header()->setSectionsMovable(false);
     queueView_->setMinimumHeight(PxY(900));

@@ -5,6 +5,7 @@
 #include "core/TextUtil.h"
 #include "core/UserPrompt.h"
 #include "transfer/Engine.h"
+#include "ui/Widgets.h"
 
 #include <QFormLayout>
 #include <QGroupBox>
@@ -15,17 +16,6 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-namespace {
-
-QLineEdit *Field(const char *name)
-{
-    auto *edit = new QLineEdit;
-    edit->setObjectName(QLatin1String(name));
-    return edit;
-}
-
-} // namespace
-
 PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(engine)
 {
     setWindowTitle(QStringLiteral("Parcelwise Preferences"));
@@ -34,20 +24,13 @@ PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
 
     auto *general = new QGroupBox(QStringLiteral("General Options"));
     general->setObjectName(QStringLiteral("Frame1"));
-    sendChannels_ = Field("Editfield1");
-    receiveChannels_ = Field("Editfield2");
-    port_ = Field("Editfield3");
+    sendChannels_ = NamedField("Editfield1");
+    receiveChannels_ = NamedField("Editfield2");
+    port_ = NamedField("Editfield3");
     port_->setText(QStringLiteral("4444"));
     for (QLineEdit *e : {sendChannels_, receiveChannels_, port_})
         e->setMaximumWidth(120);
-    static_ = new QRadioButton(QStringLiteral("Static"));
-    static_->setObjectName(QStringLiteral("RadioButton1"));
-    dynamic_ = new QRadioButton(QStringLiteral("Dynamic"));
-    dynamic_->setObjectName(QStringLiteral("RadioButton2"));
-    auto *types = new QHBoxLayout;
-    types->addWidget(static_);
-    types->addWidget(dynamic_);
-    types->addStretch(1);
+    QHBoxLayout *types = AddressTypeRow(static_, dynamic_);
     auto *generalForm = new QFormLayout(general);
     generalForm->addRow(QStringLiteral("Number of Send Channels [0-4]:"), sendChannels_);
     generalForm->addRow(QStringLiteral("Number of Receive Channels [1-4]:"), receiveChannels_);
@@ -59,10 +42,10 @@ PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     auto *note = new QLabel(
         QStringLiteral("Use this section if you have a dynamic IP and want your IP posted via FTP to a web page."));
     note->setWordWrap(true);
-    ftpUrl_ = Field("Editfield4");
+    ftpUrl_ = NamedField("Editfield4");
     ftpUrl_->setText(QStringLiteral("ftp://"));
-    ftpLogin_ = Field("Editfield5");
-    ftpPassword_ = Field("Editfield6");
+    ftpLogin_ = NamedField("Editfield5");
+    ftpPassword_ = NamedField("Editfield6");
     auto *postingForm = new QFormLayout;
     postingForm->addRow(QStringLiteral("FTP URL:"), ftpUrl_);
     postingForm->addRow(QStringLiteral("FTP Login:"), ftpLogin_);
@@ -74,9 +57,7 @@ PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     auto *save = new QPushButton(QStringLiteral("Save"));
     save->setObjectName(QStringLiteral("PushButton1"));
     save->setDefault(true);
-    auto *cancel = new QPushButton(QStringLiteral("Cancel"));
-    cancel->setObjectName(QStringLiteral("PushButton2"));
-    cancel->setAutoDefault(false);
+    QPushButton *cancel = CommandButton("Cancel", "PushButton2");
     connect(save, &QPushButton::clicked, this, &PrefWin::Save);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     auto *buttons = new QHBoxLayout;

@@ -7,6 +7,7 @@
 #include "ui/DisplayText.h"
 #include "ui/Icons.h"
 #include "ui/Viewers.h"
+#include "ui/Widgets.h"
 
 #include <QComboBox>
 #include <QDragEnterEvent>
@@ -101,12 +102,7 @@ QLoadWin::QLoadWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(e
     files_->setObjectName(QStringLiteral("ListBox1"));
     files_->setColumnCount(4);
     files_->setHeaderLabels({QString(), QStringLiteral("Send To"), QStringLiteral("File"), QString()});
-    files_->setRootIsDecorated(false);
-    files_->setUniformRowHeights(true);
-    files_->setAllColumnsShowFocus(true);
-    files_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    files_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    files_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    SetUpRowList(files_, QAbstractItemView::ExtendedSelection);
     files_->header()->setStretchLastSection(false);
     const qreal dpi = logicalDpiX();
     files_->setColumnWidth(ImageColumn, TwipsToPixels(617, dpi));
@@ -119,16 +115,10 @@ QLoadWin::QLoadWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(e
             AddPendingFile(path.toLocal8Bit());
     });
 
-    auto button = [this](const char *caption, const char *name) {
-        auto *b = new QPushButton(QString::fromLatin1(caption));
-        b->setObjectName(QLatin1String(name));
-        b->setAutoDefault(false);
-        return b;
-    };
-    QPushButton *select = button("Select File", "Command2");
-    QPushButton *remove = button("Delete", "Command3");
-    QPushButton *load = button("Load", "Command1");
-    QPushButton *cancel = button("Cancel", "Command4");
+    QPushButton *select = CommandButton("Select File", "Command2");
+    QPushButton *remove = CommandButton("Delete", "Command3");
+    QPushButton *load = CommandButton("Load", "Command1");
+    QPushButton *cancel = CommandButton("Cancel", "Command4");
     connect(select, &QPushButton::clicked, this, &QLoadWin::SelectFile);
     connect(remove, &QPushButton::clicked, this, &QLoadWin::DeleteSelected);
     connect(load, &QPushButton::clicked, this, &QLoadWin::Load);

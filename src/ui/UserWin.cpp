@@ -6,6 +6,7 @@
 #include "core/Users.h"
 #include "transfer/Engine.h"
 #include "ui/DisplayText.h"
+#include "ui/Widgets.h"
 
 #include <QFormLayout>
 #include <QGridLayout>
@@ -56,13 +57,6 @@ QLabel *Note(const char *text)
     return label;
 }
 
-QLineEdit *Field(const char *name)
-{
-    auto *edit = new QLineEdit;
-    edit->setObjectName(QLatin1String(name));
-    return edit;
-}
-
 } // namespace
 
 UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(engine)
@@ -74,12 +68,7 @@ UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     list_ = new QTreeWidget;
     list_->setObjectName(QStringLiteral("ListBox1"));
     list_->setColumnCount(FieldsRead + 1);
-    list_->setRootIsDecorated(false);
-    list_->setUniformRowHeights(true);
-    list_->setAllColumnsShowFocus(true);
-    list_->setSelectionMode(QAbstractItemView::SingleSelection);
-    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    SetUpRowList(list_, QAbstractItemView::SingleSelection);
     QStringList headers;
     for (int c = 0; c <= FieldsRead; ++c)
         headers << QString();
@@ -102,8 +91,8 @@ UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     auto *receiving = new QGroupBox(QStringLiteral("Receiving:"));
     receiving->setObjectName(QStringLiteral("Frame1"));
     auto *recvForm = new QFormLayout;
-    name_ = Field("Editfield5");
-    password_ = Field("Editfield6");
+    name_ = NamedField("Editfield5");
+    password_ = NamedField("Editfield6");
     recvForm->addRow(QStringLiteral("User Name:"), name_);
     recvForm->addRow(QStringLiteral("Password:"), password_);
     auto *recvBox = new QVBoxLayout(receiving);
@@ -116,20 +105,13 @@ UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     auto *sending = new QGroupBox(QStringLiteral("Sending:"));
     sending->setObjectName(QStringLiteral("Frame2"));
     auto *sendForm = new QFormLayout;
-    sendName_ = Field("Editfield1");
-    sendPassword_ = Field("Editfield2");
-    address_ = Field("Editfield3");
-    port_ = Field("Editfield4");
+    sendName_ = NamedField("Editfield1");
+    sendPassword_ = NamedField("Editfield2");
+    address_ = NamedField("Editfield3");
+    port_ = NamedField("Editfield4");
     port_->setText(QStringLiteral("4444"));
-    static_ = new QRadioButton(QStringLiteral("Static"));
-    static_->setObjectName(QStringLiteral("RadioButton1"));
-    dynamic_ = new QRadioButton(QStringLiteral("Dynamic"));
-    dynamic_->setObjectName(QStringLiteral("RadioButton2"));
+    QHBoxLayout *types = AddressTypeRow(static_, dynamic_);
     static_->setChecked(true);
-    auto *types = new QHBoxLayout;
-    types->addWidget(static_);
-    types->addWidget(dynamic_);
-    types->addStretch(1);
     sendForm->addRow(QStringLiteral("User Name:"), sendName_);
     sendForm->addRow(QStringLiteral("Password:"), sendPassword_);
     sendForm->addRow(QStringLiteral("Address Type:"), types);
@@ -146,16 +128,10 @@ UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     frames->addWidget(receiving, 1);
     frames->addWidget(sending, 1);
 
-    auto button = [this](const char *caption, const char *name) {
-        auto *b = new QPushButton(QString::fromLatin1(caption));
-        b->setObjectName(QLatin1String(name));
-        b->setAutoDefault(false);
-        return b;
-    };
-    QPushButton *add = button("Add/Update", "Command1");
-    QPushButton *clear = button("Clear", "Command2");
-    QPushButton *remove = button("Delete", "Command3");
-    QPushButton *close = button("Close", "Command4");
+    QPushButton *add = CommandButton("Add/Update", "Command1");
+    QPushButton *clear = CommandButton("Clear", "Command2");
+    QPushButton *remove = CommandButton("Delete", "Command3");
+    QPushButton *close = CommandButton("Close", "Command4");
     connect(add, &QPushButton::clicked, this, &UserWin::AddUpdate);
     connect(clear, &QPushButton::clicked, this, &UserWin::ClearFields);
     connect(remove, &QPushButton::clicked, this, &UserWin::DeleteUser);

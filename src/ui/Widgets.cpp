@@ -1,7 +1,12 @@
 // Small widgets shared by the windows.
 #include "ui/Widgets.h"
 
+#include <QHBoxLayout>
+#include <QLineEdit>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeView>
 
 ElidedLabel::ElidedLabel(QWidget *parent) : QLabel(parent)
 {
@@ -50,4 +55,42 @@ void PictureLabel::mouseReleaseEvent(QMouseEvent *event)
     QLabel::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         emit clicked();
+}
+
+QLineEdit *NamedField(const char *name)
+{
+    auto *edit = new QLineEdit;
+    edit->setObjectName(QLatin1String(name));
+    return edit;
+}
+
+QPushButton *CommandButton(const char *caption, const char *name)
+{
+    auto *button = new QPushButton(QString::fromLatin1(caption));
+    button->setObjectName(QLatin1String(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+QHBoxLayout *AddressTypeRow(QRadioButton *&staticButton, QRadioButton *&dynamicButton)
+{
+    staticButton = new QRadioButton(QStringLiteral("Static"));
+    staticButton->setObjectName(QStringLiteral("RadioButton1"));
+    dynamicButton = new QRadioButton(QStringLiteral("Dynamic"));
+    dynamicButton->setObjectName(QStringLiteral("RadioButton2"));
+    auto *row = new QHBoxLayout;
+    row->addWidget(staticButton);
+    row->addWidget(dynamicButton);
+    row->addStretch(1);
+    return row;
+}
+
+void SetUpRowList(QTreeView *view, QAbstractItemView::SelectionMode selection)
+{
+    view->setRootIsDecorated(false);
+    view->setUniformRowHeights(true);
+    view->setAllColumnsShowFocus(true);
+    view->setSelectionMode(selection);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
 }

@@ -1,8 +1,15 @@
 // Small widgets shared by the windows: a one-line label that never widens its window, however
-// long its text, and a picture that reports clicks.
+// long its text, a picture that reports clicks, and the pieces the dialogs build their forms from.
 #pragma once
 
+#include <QAbstractItemView>
 #include <QLabel>
+
+class QHBoxLayout;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTreeView;
 
 // Shows its text on one line, cut with an ellipsis when it does not fit; the whole text is in
 // the tool tip. Its size hint does not grow with the text, so a long file name cannot push the
@@ -35,3 +42,15 @@ signals:
 protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 };
+
+// A text field known by its form name (Editfield1, ...).
+QLineEdit *NamedField(const char *name);
+
+// A command button known by its form name; Return does not press it just because it has the focus.
+QPushButton *CommandButton(const char *caption, const char *name);
+
+// The address type choice: "Static" (RadioButton1) and "Dynamic" (RadioButton2) side by side.
+QHBoxLayout *AddressTypeRow(QRadioButton *&staticButton, QRadioButton *&dynamicButton);
+
+// A flat list that shows whole rows, is selected by whole rows and is never edited in place.
+void SetUpRowList(QTreeView *view, QAbstractItemView::SelectionMode selection);

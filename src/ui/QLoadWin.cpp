@@ -42,6 +42,19 @@ QStringList LocalFiles(const QMimeData *data)
     return paths;
 }
 
+// Takes the drag or drop as a copy when it carries local files, and refuses it otherwise.
+QStringList TakeLocalFiles(QDropEvent *event)
+{
+    const QStringList paths = LocalFiles(event->mimeData());
+    if (paths.isEmpty()) {
+        event->ignore();
+        return paths;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    return paths;
+}
+
 } // namespace
 
 PendingFileList::PendingFileList(QWidget *parent) : QTreeWidget(parent)
@@ -53,34 +66,19 @@ PendingFileList::PendingFileList(QWidget *parent) : QTreeWidget(parent)
 
 void PendingFileList::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (LocalFiles(event->mimeData()).isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    TakeLocalFiles(event);
 }
 
 void PendingFileList::dragMoveEvent(QDragMoveEvent *event)
 {
-    if (LocalFiles(event->mimeData()).isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
+    TakeLocalFiles(event);
 }
 
 void PendingFileList::dropEvent(QDropEvent *event)
 {
-    const QStringList paths = LocalFiles(event->mimeData());
-    if (paths.isEmpty()) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(Qt::CopyAction);
-    event->accept();
-    emit filesDropped(paths);
+    const QStringList paths = TakeLocalFiles(event);
+    if (!paths.isEmpty())
+        emit filesDropped(paths);
 }
 
 QLoadWin::QLoadWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(engine)

@@ -297,13 +297,9 @@ void UserWin::DeleteUser()
         return;
     delete selected.first();
     StoreList();
-    name_->clear();
-    password_->clear();
-    sendName_->clear();
-    sendPassword_->clear();
-    address_->clear();
+    // Unlike "Clear", the port does not get its default back.
+    ClearFields();
     port_->clear();
-    SelectStatic(true);
     if (RowCount() > 0)
         list_->setCurrentItem(list_->topLevelItem(0));
 }

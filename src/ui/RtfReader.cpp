@@ -117,16 +117,14 @@ enum class Word {
     PnBullet,
     PnNumbered,
     PnNone,
-    // special characters
-    Bullet,
-    EmDash,
-    EnDash,
-    EmSpace,
-    EnSpace,
-    LQuote,
-    RQuote,
-    LDblQuote,
-    RDblQuote,
+    // a word that stands for one character (SymbolWords)
+    Symbol,
+};
+
+// The control words that stand for one character.
+constexpr std::pair<const char *, char16_t> SymbolWords[] = {
+    {"bullet", 0x2022},  {"emdash", 0x2014}, {"endash", 0x2013}, {"emspace", 0x2003},   {"enspace", 0x2002},
+    {"qmspace", 0x2002}, {"lquote", 0x2018}, {"rquote", 0x2019}, {"ldblquote", 0x201C}, {"rdblquote", 0x201D},
 };
 
 const QHash<QByteArray, Word> &Words()
@@ -199,16 +197,8 @@ const QHash<QByteArray, Word> &Words()
         for (const char *num : {"pnlvlbody", "pndec", "pnucrm", "pnlcrm", "pnucltr", "pnlcltr", "pnlvl"})
             w.insert(num, Word::PnNumbered);
         w.insert("pnlvlcont", Word::PnNone);
-        w.insert("bullet", Word::Bullet);
-        w.insert("emdash", Word::EmDash);
-        w.insert("endash", Word::EnDash);
-        w.insert("emspace", Word::EmSpace);
-        w.insert("enspace", Word::EnSpace);
-        w.insert("qmspace", Word::EnSpace);
-        w.insert("lquote", Word::LQuote);
-        w.insert("rquote", Word::RQuote);
-        w.insert("ldblquote", Word::LDblQuote);
-        w.insert("rdblquote", Word::RDblQuote);
+        for (const auto &[symbol, ch] : SymbolWords)
+            w.insert(symbol, Word::Symbol);
         return w;
     }();
     return words;
@@ -613,32 +603,10 @@ private:
         case Word::PnNone:
             SetListKind(ListKind::None);
             break;
-        case Word::Bullet:
-            EmitChar(QChar(0x2022));
-            break;
-        case Word::EmDash:
-            EmitChar(QChar(0x2014));
-            break;
-        case Word::EnDash:
-            EmitChar(QChar(0x2013));
-            break;
-        case Word::EmSpace:
-            EmitChar(QChar(0x2003));
-            break;
-        case Word::EnSpace:
-            EmitChar(QChar(0x2002));
-            break;
-        case Word::LQuote:
-            EmitChar(QChar(0x2018));
-            break;
-        case Word::RQuote:
-            EmitChar(QChar(0x2019));
-            break;
-        case Word::LDblQuote:
-            EmitChar(QChar(0x201C));
-            break;
-        case Word::RDblQuote:
-            EmitChar(QChar(0x201D));
+        case Word::Symbol:
+            for (const auto &[symbol, ch] : SymbolWords)
+                if (name == symbol)
+                    EmitChar(QChar(ch));
             break;
         }
     }

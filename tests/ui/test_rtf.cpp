@@ -87,6 +87,7 @@ const Case kCases[] = {
     {"literal braces and backslash", R"({\rtf1 \{x\} \\ y})", u"{x} \\ y"},
     {"special symbols", R"({\rtf1 a\~b\emdash c\endash d\lquote e\rquote \ldblquote f\rdblquote })",
      u"a\u00A0b—c–d‘e’“f”"},
+    {"space words", R"({\rtf1 a\emspace b\enspace c\qmspace d})", u"a\u2003b\u2002c\u2002d"},
     {"unicode with default skip", R"({\rtf1 \u8364?uro})", u"€uro"},
     {"unicode skip counts hex escape", R"({\rtf1 \u233\'e9x})", u"éx"},
     {"uc2 skips two", R"({\rtf1\uc2 \u8364xyZ})", u"€Z"},

@@ -46,10 +46,7 @@ protected:
     // The window's widgets by object name.
     QLineEdit *Edit(const char *name) const { return win->template findChild<QLineEdit *>(QLatin1String(name)); }
     QPushButton *Button(const char *name) const { return win->template findChild<QPushButton *>(QLatin1String(name)); }
-    QRadioButton *Radio(const char *name) const
-    {
-        return win->template findChild<QRadioButton *>(QLatin1String(name));
-    }
+    QRadioButton *Radio(const char *name) const { return win->template findChild<QRadioButton *>(QLatin1String(name)); }
 
     Installation inst;
     std::unique_ptr<Win> win;

@@ -105,21 +105,27 @@ void Tile(QPainter &p, const Tone &t)
     p.drawRoundedRect(QRectF(7, 7, 86, 86), 18, 18);
 }
 
+// Draws a glyph of the 100-unit box scaled by the factor, with the box's centre at the point.
+void GlyphAt(QPainter &p, QPointF centre, qreal factor, const Drawing &glyph)
+{
+    p.save();
+    p.translate(centre);
+    p.scale(factor, factor);
+    p.translate(-50, -50);
+    glyph(p);
+    p.restore();
+}
+
 // A round badge in the lower right corner, ringed in white so that it stands off the shape
 // underneath on any background.
-void Badge(QPainter &p, const Tone &t, const std::function<void(QPainter &)> &glyph)
+void Badge(QPainter &p, const Tone &t, const Drawing &glyph)
 {
     const QPointF c(70, 70);
     p.setPen(Qt::NoPen);
     p.setBrush(White);
     p.drawEllipse(c, 31, 31);
     Disc(p, c, 27, t);
-    p.save();
-    p.translate(c);
-    p.scale(0.5, 0.5);
-    p.translate(-50, -50);
-    glyph(p);
-    p.restore();
+    GlyphAt(p, c, 0.5, glyph);
 }
 
 // Glyphs drawn white in the 100-unit box, centred on (50, 50).
@@ -549,12 +555,7 @@ void DrawPriority(QPainter &p, int digit)
 {
     const Tone tone = digit == 1 ? Red : digit == 2 ? Amber : Blue;
     Tile(p, tone);
-    p.save();
-    p.translate(50, 50);
-    p.scale(1.05, 1.05);
-    p.translate(-50, -50);
-    DigitGlyph(p, digit);
-    p.restore();
+    GlyphAt(p, QPointF(50, 50), 1.05, [digit](QPainter &q) { DigitGlyph(q, digit); });
 }
 
 void DrawTool(QPainter &p, ToolId id)
@@ -563,12 +564,7 @@ void DrawTool(QPainter &p, ToolId id)
     switch (id) {
     case ToolId::StartComms:
         Disc(p, c, 44, Green);
-        p.save();
-        p.translate(50, 50);
-        p.scale(1.15, 1.15);
-        p.translate(-50, -50);
-        PlayGlyph(p);
-        p.restore();
+        GlyphAt(p, c, 1.15, PlayGlyph);
         break;
     case ToolId::Hold:
         Sheet(p);

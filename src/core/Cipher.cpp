@@ -3,6 +3,7 @@
 #include "core/Cipher.h"
 
 #include "core/BlowfishConstants.h"
+#include "core/TextUtil.h"
 
 #include <cstddef>
 #include <utility>
@@ -43,23 +44,12 @@ void AppendHexWord(uint32_t v, QByteArray &out)
         out.append(digits[(v >> shift) & 0xF]);
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // Reads exactly 8 hex digits; false on any other character.
 bool ParseHexWord(const char *p, uint32_t &v)
 {
     v = 0;
     for (int i = 0; i < 8; ++i) {
-        const int d = HexValue(p[i]);
+        const int d = HexDigitValue(p[i]);
         if (d < 0)
             return false;
         v = (v << 4) | uint32_t(d);

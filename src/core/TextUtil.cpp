@@ -124,6 +124,17 @@ int64_t LeadingInteger(const QByteArray &text, int64_t lo, int64_t hi)
     return static_cast<int64_t>(value);
 }
 
+int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
 QByteArray RemoveAll(QByteArray text, char c)
 {
     text.replace(QByteArray(1, c), QByteArray());

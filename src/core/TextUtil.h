@@ -33,4 +33,6 @@ double RoundHalfEven(double value);
 int64_t LeadingInteger(const QByteArray &text, int64_t lo = INT64_MIN / 2, int64_t hi = INT64_MAX / 2);
 
 QByteArray RemoveAll(QByteArray text, char c);
+// The value of one hexadecimal digit (either case), or -1 for any other character.
+int HexDigitValue(char c);
 QByteArray ToDecimal(int64_t value);

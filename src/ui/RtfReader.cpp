@@ -4,6 +4,8 @@
 // anything behind \*) are skipped as whole groups.
 #include "ui/RtfReader.h"
 
+#include "core/TextUtil.h"
+
 #include <QHash>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -377,7 +379,7 @@ private:
             int byte = 0;
             int digits = 0;
             while (digits < 2 && pos_ < n) {
-                const int v = HexValue(in_[pos_]);
+                const int v = HexDigitValue(in_[pos_]);
                 if (v < 0)
                     break;
                 byte = byte * 16 + v;
@@ -423,16 +425,6 @@ private:
         }
     }
 
-    static int HexValue(char c)
-    {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    }
 
     void ControlWord(const QByteArray &name, bool hasParam, int value)
     {

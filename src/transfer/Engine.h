@@ -149,6 +149,7 @@ public:
     int NextDataPort = 1555;
     TransferLog &Log() { return log_; }
     QueueModel &Queue() { return queue_; }
+    const QueueModel &Queue() const { return queue_; }
     const Clock &ClockRef() const { return clock_; }
     UserPrompt &Prompt() { return prompt_; }
     const std::array<ReceiveChannel, 4> &Receivers() const { return rx_; }

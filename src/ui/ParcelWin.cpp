@@ -45,13 +45,23 @@
 
 namespace {
 
-// The queue as the list shows it: the engine's model with the row images drawn.
+// The queue as the list shows it: the engine's model with the row images drawn, and a row being
+// sent showing how far its channel has got (on screen only; the stored status stays "Busy").
 class QueueViewModel : public QIdentityProxyModel {
 public:
-    using QIdentityProxyModel::QIdentityProxyModel;
+    QueueViewModel(const Engine &engine, QObject *parent) : QIdentityProxyModel(parent), engine_(engine) {}
 
     QVariant data(const QModelIndex &index, int role) const override
     {
+        if (role == Qt::DisplayRole && index.column() == QueueItem::StatusText) {
+            const QueueItem &item = engine_.Queue().item(index.row());
+            bool ok = false;
+            const int channel = item.channel().toInt(&ok);
+            if (item.status() == "B" && ok && channel >= 0 && channel < 4 &&
+                engine_.Senders()[static_cast<size_t>(channel)].Letter == "B")
+                return DisplayText(item.statusText()) +
+                       QStringLiteral(" %1%").arg(engine_.Senders()[static_cast<size_t>(channel)].PercentDone);
+        }
         if (role == Qt::DecorationRole && index.column() == 0)
             return QueueRowIcon(QIdentityProxyModel::data(index, QueueModel::ImageRole).toInt());
         if (role == Qt::ToolTipRole && index.column() == QueueItem::FileName)
@@ -61,6 +71,17 @@ public:
             return DisplayText(QIdentityProxyModel::data(index, QueueModel::FieldRole).toByteArray());
         return QIdentityProxyModel::data(index, role);
     }
+
+    // The percent moves with every piece; the rows being sent are redrawn on each refresh.
+    void RefreshBusyRows()
+    {
+        for (int row = 0; row < rowCount(); ++row)
+            if (engine_.Queue().item(row).status() == "B")
+                emit dataChanged(index(row, QueueItem::StatusText), index(row, QueueItem::StatusText));
+    }
+
+private:
+    const Engine &engine_;
 };
 
 // Visible queue columns and their design widths in twips; every other column is hidden.
@@ -128,7 +149,7 @@ ParcelWin::ParcelWin(Engine &engine, QWidget *parent) : QMainWindow(parent), eng
     body->setSpacing(PxY(105));
     queueView_ = new QTreeView;
     queueView_->setObjectName(QStringLiteral("ListBox1"));
-    auto *viewModel = new QueueViewModel(this);
+    auto *viewModel = new QueueViewModel(engine_, this);
     viewModel->setSourceModel(&engine_.Queue());
     queueView_->setModel(viewModel);
     SetUpRowList(queueView_, QAbstractItemView::ExtendedSelection);
@@ -172,6 +193,7 @@ ParcelWin::ParcelWin(Engine &engine, QWidget *parent) : QMainWindow(parent), eng
     progressTimer_ = new QTimer(this);
     progressTimer_->setInterval(500);
     connect(progressTimer_, &QTimer::timeout, this, &ParcelWin::UpdateProgressBar);
+    connect(progressTimer_, &QTimer::timeout, viewModel, &QueueViewModel::RefreshBusyRows);
     progressTimer_->start();
 
     // The design minimum, or more where this screen's fonts make the channel frames and the logo

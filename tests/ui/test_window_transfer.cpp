@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -68,13 +69,19 @@ TEST(WindowTransfer, FileLoadedThroughTheWindowsArrivesIntact)
     // The sender's status frame shows send channel 1; its bar follows the file while it goes.
     auto *bar = senderWin.findChild<QProgressBar *>("ChannelProgress");
     QList<int> percents;
+    QStringList rowTexts;
     ASSERT_TRUE(WaitFor(
         [&] {
             receiver.engine->QueueTick();
             sender.engine->QueueTick();
             senderWin.UpdateProgressBar();
-            if (bar->isEnabled())
+            if (bar->isEnabled()) {
                 percents << bar->value();
+                // The row being sent shows the same progress in its status column.
+                const QString status = senderWin.queueView()->model()->index(0, 12).data().toString();
+                if (sender.engine->Queue().item(0).status() == "B")
+                    rowTexts << status;
+            }
             return sender.engine->Queue().item(0).status() == "S";
         },
         30000))
@@ -88,6 +95,9 @@ TEST(WindowTransfer, FileLoadedThroughTheWindowsArrivesIntact)
     EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
     EXPECT_LT(percents.front(), 100);
     EXPECT_FALSE(bar->isEnabled());
+    ASSERT_FALSE(rowTexts.isEmpty());
+    for (const QString &text : rowTexts)
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^Busy \\d{1,3}%$")).match(text).hasMatch()) << text.toStdString();
     EXPECT_TRUE(receiverWin.LastNotice().contains("parcel.bin"));
     EXPECT_TRUE(receiverWin.LastNotice().contains("alice"));
     EXPECT_TRUE(receiver.engine->Log().ReceivedMessages().contains("here it comes"));

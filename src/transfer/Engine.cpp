@@ -62,7 +62,7 @@ void Engine::MainWindowLoad()
     ShuttingDown = false;
     DynamicSideClosed = ShutdownStepsDone = MayUnload = AbortFtpRequested = false;
     if (!ownAddressFixed_)
-        SetOwnAddress(LocalAddress());
+        ShowOwnAddress(LocalAddress());
     LoadQueueFile();
     if (Prefs.ReceiveChannels < 1)
         Prefs.ReceiveChannels = 1;
@@ -150,6 +150,11 @@ QByteArray Engine::LocalAddress() const
 void Engine::SetOwnAddress(const QByteArray &address)
 {
     ownAddressFixed_ = true;
+    ShowOwnAddress(address);
+}
+
+void Engine::ShowOwnAddress(const QByteArray &address)
+{
     if (ownAddress_ == address)
         return;
     ownAddress_ = address;
@@ -172,7 +177,7 @@ void Engine::StartChannels()
     // Address posting for a dynamic own address starts here once it exists.
     const QByteArray local = ownAddressFixed_ ? ownAddress_ : LocalAddress();
     if (local != "127.0.0.1")
-        SetOwnAddress(local);
+        ShowOwnAddress(local);
     for (int i = 0; i < 4; ++i)
         if (rx_[i].Letter.isEmpty()) {
             rx_[i].Letter = "I";
@@ -188,6 +193,9 @@ void Engine::StartQTick()
 {
     if (ShuttingDown)
         return;
+    // A machine that had no network at start-up may have one now.
+    if (!ownAddressFixed_)
+        ShowOwnAddress(LocalAddress());
     if (ownAddress_ != "127.0.0.1")
         StartChannels();
 }

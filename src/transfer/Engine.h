@@ -167,7 +167,7 @@ public:
     // The port the receive channels listen on right now (0 when none listens).
     int ListeningPort() const;
 
-    // For tests: lets the machine's address be set instead of read from the interfaces.
+    // For tests: fixes the machine's address instead of reading it from the interfaces.
     void SetOwnAddress(const QByteArray &address);
 
 signals:
@@ -223,6 +223,8 @@ private:
     void SetStatusPanel(int panel, const QByteArray &text);
     void RetireSocket(QTcpSocket *socket);
     QByteArray LocalAddress() const;
+    // The own-address label: what the interfaces or a connection's local end report.
+    void ShowOwnAddress(const QByteArray &address);
 
     ProgramPaths paths_;
     const Clock &clock_;

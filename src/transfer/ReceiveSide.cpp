@@ -154,7 +154,7 @@ void Engine::AcceptConnection(int i, QTcpSocket *socket)
     connect(socket, &QTcpSocket::bytesWritten, this, [this, i] { OnReceiveBytesWritten(i); });
     const QHostAddress local = socket->localAddress();
     if (!local.isLoopback())
-        SetOwnAddress(AddressText(local));
+        ShowOwnAddress(AddressText(local));
     rc.PeerAddress = AddressText(socket->peerAddress());
     Showit("Connect accepted from " + rc.PeerAddress);
     rc.Letter = "C";

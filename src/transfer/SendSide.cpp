@@ -148,7 +148,7 @@ void Engine::OnSendConnected(int channel)
     sc.BytesSent = 0;
     const QHostAddress local = sc.Socket->localAddress();
     if (!local.isLoopback())
-        SetOwnAddress(local.toString().toLatin1());
+        ShowOwnAddress(local.toString().toLatin1());
     RefreshChannelStatus();
 }
 

@@ -288,3 +288,16 @@ TEST(TermSignals, SignalRunsTheOrderlyShutdown)
 }
 
 } // namespace
+
+TEST(Startup, StartTimerWaitsForANetworkAddress)
+{
+    EngineHarness h; // its address is fixed at "127.0.0.1": no network
+    h.engine->StartQTick();
+    EXPECT_FALSE(h.engine->TimersRunning());
+    EXPECT_EQ(h.engine->Receivers()[0].Letter, "");
+    h.engine->SetOwnAddress("192.0.2.7");
+    h.engine->StartQTick();
+    EXPECT_TRUE(h.engine->TimersRunning());
+    EXPECT_EQ(h.engine->Receivers()[0].Letter, "I");
+    EXPECT_EQ(h.engine->Receivers()[2].Letter, "D");
+}

@@ -13,7 +13,12 @@ cp -f "$root/resources/Parcelwise_Help.rtf" "$folder/"
 apps="${XDG_DATA_HOME:-$HOME/.local/share}"
 mkdir -p "$apps/applications" "$apps/icons/hicolor/256x256/apps"
 cp -f "$root/resources/parcelwise.png" "$apps/icons/hicolor/256x256/apps/parcelwise.png"
-sed -e "s|^Exec=.*|Exec=$root/build/parcelwise|" "$root/resources/parcelwise.desktop" > "$apps/applications/parcelwise.desktop"
-printf 'Path=%s\n' "$folder" >> "$apps/applications/parcelwise.desktop"
+{
+    grep -v '^Exec=' "$root/resources/parcelwise.desktop"
+    # Exec takes a quoted program path (quotes and backslashes escaped); Path is taken as it is.
+    quoted=$(printf '%s' "$root/build/parcelwise" | sed -e 's/[\\"`$]/\\\\&/g')
+    printf 'Exec="%s"\n' "$quoted"
+    printf 'Path=%s\n' "$folder"
+} > "$apps/applications/parcelwise.desktop"
 cd "$folder"
 exec "$root/build/parcelwise"

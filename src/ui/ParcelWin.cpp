@@ -152,6 +152,9 @@ ParcelWin::ParcelWin(Engine &engine, QWidget *parent) : QMainWindow(parent), eng
     auto *viewModel = new QueueViewModel(engine_, this);
     viewModel->setSourceModel(&engine_.Queue());
     queueView_->setModel(viewModel);
+    // Rows added at the bottom are scrolled into view.
+    connect(viewModel, &QAbstractItemModel::rowsInserted, queueView_,
+            [this, viewModel](const QModelIndex &, int, int last) { queueView_->scrollTo(viewModel->index(last, 0)); });
     SetUpRowList(queueView_, QAbstractItemView::ExtendedSelection);
     queueView_->setItemsExpandable(false);
     queueView_->setTextElideMode(Qt::ElideRight);
@@ -634,7 +637,8 @@ bool ParcelWin::eventFilter(QObject *watched, QEvent *event)
         engine_.ClearStatusPanel(1);
     } else if (watched == queueView_ && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
-        if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
+        // The Delete key of the number pad counts too.
+        if (key->key() == Qt::Key_Delete && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
             DeleteSelected();
             return true;
         }

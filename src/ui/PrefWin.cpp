@@ -79,9 +79,9 @@ PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     sendChannels_->setText(QString::number(prefs.SendChannels));
     receiveChannels_->setText(QString::number(prefs.ReceiveChannels));
     port_->setText(QString::number(prefs.ListenPort));
-    ftpUrl_->setText(QString::fromLocal8Bit(prefs.FtpUrl));
-    ftpLogin_->setText(QString::fromLocal8Bit(prefs.FtpLogin));
-    ftpPassword_->setText(QString::fromLocal8Bit(prefs.FtpPassword));
+    SetFieldBytes(ftpUrl_, prefs.FtpUrl);
+    SetFieldBytes(ftpLogin_, prefs.FtpLogin);
+    SetFieldBytes(ftpPassword_, prefs.FtpPassword);
     connect(static_, &QRadioButton::clicked, this, &PrefWin::EnableFtpFields);
     connect(dynamic_, &QRadioButton::clicked, this, &PrefWin::EnableFtpFields);
 
@@ -115,9 +115,11 @@ void PrefWin::Save()
     // A port is 16 bits wide: anything above cannot be listened on.
     if (port > 65535)
         return Refuse(QStringLiteral("Please enter a value between 1024 and 65535"), port_);
-    const QByteArray url = ftpUrl_->text().toLocal8Bit();
-    const QByteArray login = ftpLogin_->text().toLocal8Bit();
-    const QByteArray password = ftpPassword_->text().toLocal8Bit();
+    // A line end pasted into a field would start a new line of the preferences file.
+    const auto lineBytes = [](const QLineEdit *edit) { return RemoveAll(RemoveAll(FieldBytes(edit), '\r'), '\n'); };
+    const QByteArray url = lineBytes(ftpUrl_);
+    const QByteArray login = lineBytes(ftpLogin_);
+    const QByteArray password = lineBytes(ftpPassword_);
     if (dynamic_->isChecked()) {
         if (url == "ftp://" || TrimBlanks(url).isEmpty())
             return Refuse(QStringLiteral("Please enter a valid URL"), ftpUrl_);

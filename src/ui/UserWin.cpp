@@ -47,7 +47,7 @@ QByteArray WithoutControlCodes(QByteArray text)
 
 QByteArray Bytes(const QLineEdit *edit)
 {
-    return edit->text().toLocal8Bit();
+    return FieldBytes(edit);
 }
 
 QLabel *Note(const char *text)
@@ -221,13 +221,13 @@ void UserWin::RowClicked(QTreeWidgetItem *item)
     if (RowCount() == 0 || !item)
         return;
     const QList<QByteArray> f = RowFields(list_->indexOfTopLevelItem(item));
-    name_->setText(QString::fromLocal8Bit(f.value(UserName - 1)));
-    password_->setText(QString::fromLocal8Bit(f.value(UserPassword - 1)));
-    sendName_->setText(QString::fromLocal8Bit(f.value(UserSendName - 1)));
-    sendPassword_->setText(QString::fromLocal8Bit(f.value(UserSendPassword - 1)));
+    SetFieldBytes(name_, f.value(UserName - 1));
+    SetFieldBytes(password_, f.value(UserPassword - 1));
+    SetFieldBytes(sendName_, f.value(UserSendName - 1));
+    SetFieldBytes(sendPassword_, f.value(UserSendPassword - 1));
     SelectStatic(f.value(UserAddressType - 1) == "S");
-    address_->setText(QString::fromLocal8Bit(f.value(UserAddress - 1)));
-    port_->setText(QString::fromLocal8Bit(f.value(UserPort - 1)));
+    SetFieldBytes(address_, f.value(UserAddress - 1));
+    SetFieldBytes(port_, f.value(UserPort - 1));
 }
 
 void UserWin::ClearFields()

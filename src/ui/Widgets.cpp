@@ -1,8 +1,11 @@
 // Small widgets shared by the windows.
 #include "ui/Widgets.h"
 
+#include "ui/DisplayText.h"
+
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <limits>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
@@ -61,7 +64,27 @@ QLineEdit *NamedField(const char *name)
 {
     auto *edit = new QLineEdit;
     edit->setObjectName(QLatin1String(name));
+    // Stored texts have no length limit; the field must not cut them.
+    edit->setMaxLength(std::numeric_limits<int>::max());
     return edit;
+}
+
+namespace {
+constexpr char StoredBytesProperty[] = "storedBytes";
+}
+
+void SetFieldBytes(QLineEdit *edit, const QByteArray &bytes)
+{
+    edit->setText(DisplayText(bytes));
+    edit->setProperty(StoredBytesProperty, bytes);
+}
+
+QByteArray FieldBytes(const QLineEdit *edit)
+{
+    const QVariant stored = edit->property(StoredBytesProperty);
+    if (stored.isValid() && edit->text() == DisplayText(stored.toByteArray()))
+        return stored.toByteArray();
+    return edit->text().toLocal8Bit();
 }
 
 QPushButton *CommandButton(const char *caption, const char *name)

@@ -45,6 +45,11 @@ protected:
 
 // A text field known by its form name (Editfield1, ...).
 QLineEdit *NamedField(const char *name);
+// Puts stored bytes into a field for the screen and remembers them, so that a field the user
+// did not change gives back exactly the bytes it was given, whatever their encoding.
+void SetFieldBytes(QLineEdit *edit, const QByteArray &bytes);
+// The field as bytes: the remembered bytes while its text is unchanged, else the text as typed.
+QByteArray FieldBytes(const QLineEdit *edit);
 
 // A command button known by its form name; Return does not press it just because it has the focus.
 QPushButton *CommandButton(const char *caption, const char *name);

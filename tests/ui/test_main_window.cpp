@@ -167,6 +167,10 @@ TEST_F(MainWindowTest, DeleteKeyInTheListDeletesTheSelectedRows)
     QKeyEvent other(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
     QApplication::sendEvent(win->queueView(), &other);
     EXPECT_EQ(inst.engine->Queue().rowCount(), 1);
+    // The Delete key of the number pad is the same key.
+    QKeyEvent keypad(QEvent::KeyPress, Qt::Key_Delete, Qt::KeypadModifier);
+    QApplication::sendEvent(win->queueView(), &keypad);
+    EXPECT_EQ(inst.engine->Queue().rowCount(), 0);
 }
 
 TEST_F(MainWindowTest, ToolbarHasTwentyOnePositionsWithTheirToolTips)

@@ -187,3 +187,23 @@ TEST_F(PrefWinTest, CancelLeavesSettingsAndFileAlone)
 }
 
 } // namespace
+
+TEST_F(PrefWinTest, FtpFieldsKeepTheirBytesAndNeverSplitTheFile)
+{
+    inst.engine->Prefs.AddressType = "D";
+    inst.engine->Prefs.FtpUrl = "ftp://h\xE9/x";
+    inst.engine->Prefs.FtpLogin = "l\xE9";
+    inst.engine->Prefs.FtpPassword = "p\xE9";
+    Open();
+    // A pasted line break would otherwise start a new line (and key) of the preferences file.
+    Edit("Editfield5")->setText(QStringLiteral("me\rSE9\nx"));
+    ClickOn(Button("PushButton1"));
+    ASSERT_TRUE(inst.prompt.messages.isEmpty()) << inst.prompt.messages.join('|').toStdString();
+    EXPECT_EQ(inst.engine->Prefs.FtpUrl, QByteArray("ftp://h\xE9/x"));
+    EXPECT_EQ(inst.engine->Prefs.FtpPassword, QByteArray("p\xE9"));
+    EXPECT_EQ(inst.engine->Prefs.FtpLogin, QByteArray("meSE9x"));
+    Preferences reread;
+    LoadPrefsFile(inst.engine->Paths().ProgramFolder, reread);
+    EXPECT_EQ(reread.FtpLogin, QByteArray("meSE9x"));
+    EXPECT_EQ(reread.SendChannels, inst.engine->Prefs.SendChannels);
+}

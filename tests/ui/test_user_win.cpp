@@ -204,3 +204,17 @@ TEST_F(UserWinTest, LongAndNonAsciiEntriesSurviveTheRoundTrip)
 }
 
 } // namespace
+
+TEST_F(UserWinTest, AnUnchangedRowKeepsItsBytesWhateverTheirEncoding)
+{
+    // Bytes from another code page, and a text longer than an edit field holds by default.
+    const QByteArray address(40000, 'a');
+    inst.engine->Users = {MakeUserRecord({"caf\xE9", "p\xE9", "s\xE8nd", "x\xFF", "S", address, "5000"})};
+    const UserRecord before = inst.engine->Users[0];
+    Open();
+    emit win->list()->itemClicked(win->list()->topLevelItem(0), 1);
+    ClickOn(Button("Command1"));
+    ASSERT_TRUE(inst.prompt.messages.isEmpty());
+    ASSERT_EQ(inst.engine->Users.size(), 1);
+    EXPECT_EQ(inst.engine->Users[0], before);
+}

@@ -1,5 +1,6 @@
 // Start-up in a fresh or prepared folder, the orderly shutdown and its log lines, the quit
 // timer, one instance per program folder, and termination signals.
+#include "../core/FileSizeLimit.h"
 #include "EngineHarness.h"
 #include "core/SingleInstance.h"
 #include "core/TermSignals.h"
@@ -300,4 +301,28 @@ TEST(Startup, StartTimerWaitsForANetworkAddress)
     EXPECT_TRUE(h.engine->TimersRunning());
     EXPECT_EQ(h.engine->Receivers()[0].Letter, "I");
     EXPECT_EQ(h.engine->Receivers()[2].Letter, "D");
+}
+
+TEST(QueueFile, FailedSaveWarnsKeepsTheOldFileAndTheRows)
+{
+    EngineHarness h;
+    h.engine->AddQueueItems({QueueModel::MakeNewItem("bob", "a.txt", "/x/a.txt", "", h.clock.nowSerial())});
+    const QByteArray old = h.dir.read("Parcelwise_Queue");
+    ASSERT_FALSE(old.isEmpty());
+    std::vector<QueueItem> more;
+    for (int k = 0; k < 200; ++k)
+        more.push_back(QueueModel::MakeNewItem("bob", "b.txt", "/x/b.txt", "a message", h.clock.nowSerial()));
+    {
+        FileSizeLimit full(64);
+        ASSERT_TRUE(full.active());
+        h.engine->AddQueueItems(more);
+    }
+    EXPECT_EQ(h.prompt.messages, QStringList{"Cannot Write User Data"});
+    EXPECT_EQ(h.prompt.beeps, 1);
+    EXPECT_FALSE(h.engine->BusyUpdatingQ);
+    EXPECT_EQ(h.engine->Queue().rowCount(), 201);
+    EXPECT_EQ(h.dir.read("Parcelwise_Queue"), old);
+    // The next edit writes the whole queue.
+    h.engine->HoldSelectedItems({0});
+    EXPECT_EQ(DecodeQueueFile(h.dir.read("Parcelwise_Queue"), h.clock.nowSerial()).size(), 201u);
 }

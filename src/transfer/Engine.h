@@ -196,6 +196,9 @@ private:
     void ParseRequest(int i);
     bool OpenReceiveFile(int i);
     bool WriteReceived(int i, const QByteArray &data);
+    // Writes what Buffer holds and empties it; false when the file did not take it.
+    bool WriteBuffered(int i, const QDateTime &now);
+    void SendRefusal(int i, const QByteArray &code);
     void FinishReceive(int i);
     void CloseReceiveFile(int i);
     void SetReceivePicture(int i, int picture);

@@ -24,16 +24,6 @@ QByteArray Spaced(int64_t n)
     return " " + QByteArray::number(static_cast<qlonglong>(n));
 }
 
-// The listening socket serves IPv4 and IPv6; an IPv4 peer is shown in its usual form.
-QByteArray AddressText(QHostAddress address)
-{
-    bool mapped = false;
-    const quint32 v4 = address.toIPv4Address(&mapped);
-    if (mapped)
-        address = QHostAddress(v4);
-    return address.toString().toLatin1();
-}
-
 // A received name is bytes. Valid UTF-8 is taken as such; anything else is read one byte per
 // character, so that two different names never fall onto the same file.
 QString DiskName(const QByteArray &name)
@@ -214,19 +204,13 @@ void Engine::OnReceiveData(int i)
         } else if (rc.Buffer.size() > MaxRequestBuffer) {
             // A request never grows this large: the caller is not speaking our protocol.
             rc.Buffer.clear();
-            rc.ParseError = "401";
-            rc.PendingReply = "401";
-            rc.State = "400";
-            rc.Socket->write(RefusalReply("401"));
+            SendRefusal(i, "401");
         }
     } else if (rc.State == "200") {
-        const QDateTime now = clock_.now();
         if (rc.Buffer.size() + rc.BytesReceived < rc.AnnouncedSize) {
             if (rc.Buffer.size() <= WriteThreshold)
                 return;
-            rc.ConnectionBytes += rc.Buffer.size();
-            rc.LastWriteTime = now;
-            if (!WriteReceived(i, rc.Buffer)) {
+            if (!WriteBuffered(i, rc.LastActivity)) {
                 rc.Result = "405";
                 FinishReceive(i);
                 return;
@@ -235,12 +219,8 @@ void Engine::OnReceiveData(int i)
                              ? 0
                              : static_cast<int>(RoundHalfEven(static_cast<double>(rc.BytesReceived) * 100.0 /
                                                               static_cast<double>(rc.AnnouncedSize)));
-            rc.Buffer.clear();
         } else {
-            rc.ConnectionBytes += rc.Buffer.size();
-            rc.LastWriteTime = now;
-            WriteReceived(i, rc.Buffer);
-            rc.Buffer.clear();
+            WriteBuffered(i, rc.LastActivity);
             rc.Result = "102";
             rc.Percent = 100;
             FinishReceive(i);
@@ -262,19 +242,18 @@ void Engine::OnReceiveClosed(int i)
     if (rc.Finishing || rc.State == "000" || rc.Letter != "C")
         return;
     rc.Result = "102";
-    if (rc.Letter != "D")
-        FinishReceive(i);
+    FinishReceive(i);
 }
 
 void Engine::OnReceiveError(int i, int errorNumber)
 {
     ReceiveChannel &rc = rx_[i];
     rc.LastActivity = clock_.now();
+    // Only a connected channel has a connection to end; a disabled one never does.
     if (ShuttingDown || rc.Finishing || rc.Letter != "C")
         return;
     rc.Result = QByteArray::number(errorNumber);
-    if (rc.Letter != "D")
-        FinishReceive(i);
+    FinishReceive(i);
 }
 
 void Engine::OnReceiveBytesWritten(int i)
@@ -345,8 +324,14 @@ void Engine::ParseRequest(int i)
         RefreshChannelStatus();
         return;
     }
-    if (ShuttingDown)
-        return;
+    if (!ShuttingDown)
+        SendRefusal(i, code);
+}
+
+void Engine::SendRefusal(int i, const QByteArray &code)
+{
+    // The connection ends once the reply has gone out (the send-complete handler).
+    ReceiveChannel &rc = rx_[i];
     rc.ParseError = code;
     rc.PendingReply = code;
     rc.State = "400";
@@ -370,6 +355,16 @@ bool Engine::OpenReceiveFile(int i)
     rc.FileHandle = std::move(file);
     rc.FileOpen = true;
     return true;
+}
+
+bool Engine::WriteBuffered(int i, const QDateTime &now)
+{
+    ReceiveChannel &rc = rx_[i];
+    rc.ConnectionBytes += rc.Buffer.size();
+    rc.LastWriteTime = now;
+    const bool written = WriteReceived(i, rc.Buffer);
+    rc.Buffer.clear();
+    return written;
 }
 
 bool Engine::WriteReceived(int i, const QByteArray &data)
@@ -405,12 +400,8 @@ void Engine::FinishReceive(int i)
     rc.Finishing = true;
     const QByteArray &r = rc.Result;
     if (r == "102" && rc.State == "200") {
-        if (!rc.Buffer.isEmpty()) {
-            WriteReceived(i, rc.Buffer);
-            rc.LastWriteTime = clock_.now();
-            rc.ConnectionBytes += rc.Buffer.size();
-            rc.Buffer.clear();
-        }
+        if (!rc.Buffer.isEmpty())
+            WriteBuffered(i, clock_.now());
         if (rc.FileOpen && !rc.FileHandle->flush())
             rc.WriteFailed = true;
         if (rc.WriteFailed) {

@@ -144,11 +144,11 @@ void Engine::OnSendConnected(int channel)
     sc.LastActivity = clock_.now();
     if (ShuttingDown || !sc.Socket)
         return;
-    sc.Host = sc.Socket->peerAddress().toString().toLatin1();
+    sc.Host = AddressText(sc.Socket->peerAddress());
     sc.BytesSent = 0;
     const QHostAddress local = sc.Socket->localAddress();
     if (!local.isLoopback())
-        ShowOwnAddress(local.toString().toLatin1());
+        ShowOwnAddress(AddressText(local));
     RefreshChannelStatus();
 }
 

@@ -21,7 +21,11 @@ int ClassicErrorNumber(QAbstractSocket::SocketError error)
     }
 }
 
-QByteArray ClassicErrorCode(QAbstractSocket::SocketError error)
+QByteArray AddressText(QHostAddress address)
 {
-    return QByteArray::number(ClassicErrorNumber(error));
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    if (mapped)
+        address = QHostAddress(v4);
+    return address.toString().toLatin1();
 }

@@ -4,6 +4,7 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
+#include <QHostAddress>
 
 enum ClassicSocketError : int {
     ErrRefused = 10061,
@@ -15,4 +16,6 @@ enum ClassicSocketError : int {
 };
 
 int ClassicErrorNumber(QAbstractSocket::SocketError error);
-QByteArray ClassicErrorCode(QAbstractSocket::SocketError error);
+// An address as shown and logged: the listening socket serves IPv4 and IPv6, and an IPv4 peer
+// is shown in its usual form rather than as an IPv4-mapped IPv6 address.
+QByteArray AddressText(QHostAddress address);

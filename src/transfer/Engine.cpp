@@ -95,10 +95,9 @@ void Engine::BeginShutdown()
     SetStatusPanel(2, "");
     picTimer_.stop();
     ShuttingDown = true;
-    // Dynamic address side: until address posting exists nothing is ever pending there.
+    // Dynamic address side: until address posting and lookups exist nothing is ever pending
+    // there, and no lookup runs that would need stopping.
     DynamicSideClosed = true;
-    for (auto &ch : tx_)
-        ch.OutTimer->stop();
     Showit("Closing Outgoing Connections");
     AbortAllSends();
     Showit("Closing Incoming Connections");

@@ -1,0 +1,48 @@
+// The lookup control: one HTTP lookup client per send channel. The engine starts the lookup of
+// a peer's address page for a send channel and hears back once, through Finished, with the
+// address found on the page or with none.
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <array>
+#include <optional>
+
+class Clock;
+class TransferLog;
+
+// Where a peer with a changing address listens, as read from its address page.
+struct PeerAddress {
+    QByteArray Host;
+    int Port = 0;
+    bool operator==(const PeerAddress &) const = default;
+};
+
+class AddressLookup : public QObject {
+    Q_OBJECT
+public:
+    AddressLookup(const Clock &clock, TransferLog &log, QObject *parent = nullptr);
+    ~AddressLookup() override;
+
+    // Logs "Starting IP Check For " + user and fetches the page at url for the send channel
+    // (0..3). Returns the ticket that the lookup's Finished carries; a later start on the same
+    // channel makes the earlier ticket stale. Finished is never emitted from inside this call.
+    // Once CloseLookups has run nothing starts and 0 is returned.
+    quint64 StartLookup(int channel, const QByteArray &user, const QByteArray &url);
+    // A lookup of the channel is under way.
+    bool Busy(int channel) const;
+    // Shutdown: cuts every running lookup off without a result, logging
+    // "Closing Dynamic IP URL Check " + the index with one leading blank; starts nothing after.
+    void CloseLookups();
+
+signals:
+    // The lookup of the channel with this ticket ended: the address on the page, or none.
+    void Finished(int channel, quint64 ticket, std::optional<PeerAddress> address);
+
+private:
+    [[maybe_unused]] const Clock &clock_;
+    TransferLog &log_;
+    std::array<quint64, 4> tickets_{};
+    quint64 nextTicket_ = 1;
+    bool closed_ = false;
+};

@@ -1,0 +1,128 @@
+// Starting and stopping the test servers.
+#include "LocalServers.h"
+
+#include "TestSupport.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTcpSocket>
+#include <QTemporaryFile>
+#include <QThread>
+
+QString ServerScript(const QString &name)
+{
+    return QStringLiteral(PW_SOURCE_DIR "/tests/dynaddr/servers/") + name;
+}
+
+QString MakeFolder(const QString &parent, const QString &name)
+{
+    const QString path = QDir(parent).filePath(name);
+    QDir().mkpath(path);
+    return path;
+}
+
+LocalServer::LocalServer() = default;
+
+LocalServer::~LocalServer()
+{
+    Stop();
+    if (!outputFile_.isEmpty())
+        QFile::remove(outputFile_);
+}
+
+bool LocalServer::Start(const QString &program, const std::function<QStringList(int port)> &arguments,
+                        int timeoutMs)
+{
+    Stop();
+    if (outputFile_.isEmpty()) {
+        QTemporaryFile file(QDir::temp().filePath(QStringLiteral("pw-server-XXXXXX.log")));
+        file.setAutoRemove(false);
+        if (!file.open())
+            return false;
+        outputFile_ = file.fileName();
+    }
+    for (int tries = 0; tries < 5; ++tries) {
+        const int port = FreeLoopbackPort();
+        if (StartOnce(program, arguments(port), port, timeoutMs))
+            return true;
+        const bool endedEarly = !Running();
+        Stop();
+        if (!endedEarly)
+            return false; // it runs but never accepted: another port will not help
+    }
+    return false;
+}
+
+bool LocalServer::StartOnce(const QString &program, const QStringList &arguments, int port, int timeoutMs)
+{
+    process_ = std::make_unique<QProcess>();
+    // Output goes to a file: a pipe nobody reads would stall a talkative server.
+    process_->setStandardOutputFile(outputFile_, QIODevice::Append);
+    process_->setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // Debian's interpreter with its own modules, whatever other Python the shell set up.
+    env.remove(QStringLiteral("PYTHONPATH"));
+    env.remove(QStringLiteral("PYTHONHOME"));
+    process_->setProcessEnvironment(env);
+    process_->start(program, arguments);
+    if (!process_->waitForStarted(5000))
+        return false;
+    port_ = port;
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (!Running())
+            return false;
+        QTcpSocket probe;
+        probe.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
+        if (probe.waitForConnected(200)) {
+            probe.abort();
+            return true;
+        }
+        QThread::msleep(20);
+    }
+    return false;
+}
+
+void LocalServer::Stop()
+{
+    if (!process_)
+        return;
+    if (process_->state() != QProcess::NotRunning) {
+        process_->terminate();
+        if (!process_->waitForFinished(3000)) {
+            process_->kill();
+            process_->waitForFinished(3000);
+        }
+    }
+    process_.reset();
+}
+
+bool LocalServer::Running() const
+{
+    return process_ && process_->state() == QProcess::Running;
+}
+
+qint64 LocalServer::Pid() const
+{
+    return process_ ? process_->processId() : 0;
+}
+
+QByteArray LocalServer::Output() const
+{
+    QFile file(outputFile_);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool StartFtpServer(LocalServer &server, const QString &home, const QByteArray &user, const QByteArray &password)
+{
+    return server.Start(QString::fromLatin1(DebianPython), [&](int port) {
+        return QStringList{QStringLiteral("-u"), ServerScript(QStringLiteral("ftp_server.py")),
+                           QStringLiteral("--port"), QString::number(port),
+                           QStringLiteral("--home"), home,
+                           QStringLiteral("--user"), QString::fromLatin1(user),
+                           QStringLiteral("--password"), QString::fromLatin1(password)};
+    });
+}

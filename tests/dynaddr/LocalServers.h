@@ -1,0 +1,55 @@
+// Servers the tests start on loopback as child processes: a free port, a wait until the server
+// accepts connections, and a stop by process id. Also the FTP server the address posting tests
+// upload to, with its home folder chosen by the caller.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+class QProcess;
+
+// Debian's own interpreter, which has the server modules the tests use.
+inline constexpr char DebianPython[] = "/usr/bin/python3";
+
+// A script of tests/dynaddr/servers.
+QString ServerScript(const QString &name);
+
+// Creates the folder parent/name (and any missing parents) and returns its path.
+QString MakeFolder(const QString &parent, const QString &name);
+
+class LocalServer {
+public:
+    LocalServer();
+    ~LocalServer();
+    LocalServer(const LocalServer &) = delete;
+    LocalServer &operator=(const LocalServer &) = delete;
+
+    // Starts program with the arguments made for a free loopback port and waits until the port
+    // accepts a connection. A server that ends at once (another process took the port in
+    // between) is started again on another port, a few times. False when it never accepts.
+    bool Start(const QString &program, const std::function<QStringList(int port)> &arguments,
+               int timeoutMs = 15000);
+    // Ends the server: SIGTERM to its process id, SIGKILL when it lingers. Safe to repeat.
+    void Stop();
+
+    bool Running() const;
+    int Port() const { return port_; }
+    qint64 Pid() const;
+    // What the server wrote on its standard output and error, for failure messages.
+    QByteArray Output() const;
+
+private:
+    bool StartOnce(const QString &program, const QStringList &arguments, int port, int timeoutMs);
+
+    std::unique_ptr<QProcess> process_;
+    QString outputFile_;
+    int port_ = 0;
+};
+
+// The FTP server from Debian's packages on loopback: one user with every right in home, active
+// mode, a wrong password answered at once. Its log of commands goes to Output().
+bool StartFtpServer(LocalServer &server, const QString &home, const QByteArray &user,
+                    const QByteArray &password);

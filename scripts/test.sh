@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs the whole test suite: the tests, the
+# Installs what is missing, checks the direction of the includes between the layers of src/,
+# builds everything and runs the whole test suite: the tests, the
 # same tests under AddressSanitizer and UBSan, and a short run of the request fuzzer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
+"$root/scripts/check-includes.sh"
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 

@@ -14,7 +14,7 @@
 Engine::Engine(const QString &programFolder, const Clock &clock, UserPrompt &prompt, TimerIntervals intervals,
                QObject *parent)
     : QObject(parent), paths_(MakeProgramPaths(programFolder)), clock_(clock), prompt_(prompt),
-      intervals_(intervals), log_(clock, this)
+      intervals_(intervals), log_(clock, this), lookup_(clock, log_), posting_(clock, log_, prompt)
 {
     startQTimer_.setInterval(intervals_.StartQTimer);
     queueTimer_.setInterval(intervals_.QueueTimer);
@@ -25,17 +25,12 @@ Engine::Engine(const QString &programFolder, const Clock &clock, UserPrompt &pro
     connect(&picTimer_, &QTimer::timeout, this, &Engine::PicTick);
     connect(&quitTimer_, &QTimer::timeout, this, &Engine::QuitTimerTick);
     for (int i = 0; i < 4; ++i) {
-        tx_[i].OutTimer = new QTimer(this);
-        tx_[i].OutTimer->setInterval(intervals_.OutTimer);
         tx_[i].PieceTimer = new QTimer(this);
         tx_[i].PieceTimer->setSingleShot(true);
         tx_[i].PieceTimer->setInterval(0);
         connect(tx_[i].PieceTimer, &QTimer::timeout, this, [this, i] { SendPiece(i); });
     }
-    lookupHook_ = [this](int channel) {
-        tx_[channel].Result = "420";
-        HandleSendOutcome(channel);
-    };
+    connect(&lookup_, &AddressLookup::Finished, this, &Engine::OnLookupFinished);
 }
 
 Engine::~Engine()
@@ -50,7 +45,7 @@ Engine::~Engine()
 void Engine::InitGlobals()
 {
     CreateProgramFolders(paths_);
-    NextDataPort = 1555;
+    posting_.Reset();
     Prefs = Preferences{};
     LoadPrefsFile(paths_.ProgramFolder, Prefs);
     LoadUsersFile(paths_.ProgramFolder, Users);
@@ -60,7 +55,7 @@ void Engine::MainWindowLoad()
 {
     VersionText = "Version 1.0";
     ShuttingDown = false;
-    DynamicSideClosed = ShutdownStepsDone = MayUnload = AbortFtpRequested = false;
+    ShutdownStepsDone = MayUnload = false;
     if (!ownAddressFixed_)
         ShowOwnAddress(LocalAddress());
     LoadQueueFile();
@@ -95,9 +90,10 @@ void Engine::BeginShutdown()
     SetStatusPanel(2, "");
     picTimer_.stop();
     ShuttingDown = true;
-    // Dynamic address side: until address posting and lookups exist nothing is ever pending
-    // there, and no lookup runs that would need stopping.
-    DynamicSideClosed = true;
+    // The dynamic-address side: abort a running upload, post the closed page, or report the
+    // side closed at once; then cut off every address lookup still under way.
+    posting_.BeginShutdown(Prefs);
+    lookup_.CloseLookups();
     Showit("Closing Outgoing Connections");
     AbortAllSends();
     Showit("Closing Incoming Connections");
@@ -119,7 +115,7 @@ void Engine::BeginShutdown()
 
 void Engine::QuitTimerTick()
 {
-    if (!(DynamicSideClosed && ShutdownStepsDone))
+    if (!(posting_.DynamicSideClosed() && ShutdownStepsDone))
         return;
     log_.CloseFiles();
     for (int i = 0; i < 4; ++i) {
@@ -173,7 +169,8 @@ void Engine::StartChannels()
     if (ShuttingDown)
         return;
     startQTimer_.stop();
-    // Address posting for a dynamic own address starts here once it exists.
+    if (Prefs.AddressType == "D")
+        posting_.StartAddressUpload(Prefs);
     const QByteArray local = ownAddressFixed_ ? ownAddress_ : LocalAddress();
     if (local != "127.0.0.1")
         ShowOwnAddress(local);

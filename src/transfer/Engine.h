@@ -9,6 +9,8 @@
 #include "core/Timers.h"
 #include "core/TransferLog.h"
 #include "core/Users.h"
+#include "dynaddr/AddressLookup.h"
+#include "dynaddr/AddressPosting.h"
 #include "transfer/Queue.h"
 
 #include <QByteArray>
@@ -77,7 +79,7 @@ struct SendChannel {
     QDateTime SendStarted, LastPieceAt;
     int Picture = 2;
     QPointer<QTcpSocket> Socket;
-    QTimer *OutTimer = nullptr;
+    quint64 LookupTicket = 0;   // the address lookup this slot waits for; 0 when none
     QTimer *PieceTimer = nullptr; // the yield before each piece
     bool PieceQueued = false;
 };
@@ -129,24 +131,22 @@ public:
             SetStatusPanel(panel, "");
     }
 
-    // Where a send to a dynamic address goes; until the address lookup exists it ends in "420".
-    void SetLookupHook(std::function<void(int channel)> hook) { lookupHook_ = std::move(hook); }
-    void ConnectSend(int channel);
-    void HandleSendOutcome(int channel);
-
     // State read by the windows and tests.
     const ProgramPaths &Paths() const { return paths_; }
     Preferences Prefs;
     UserList Users;
     bool ShuttingDown = false;
     bool BusyUpdatingQ = false;
-    bool DynamicSideClosed = false;
     bool ShutdownStepsDone = false;
     bool MayUnload = false;
-    bool AbortFtpRequested = false;
     bool PicFlag = false;       // one-shot activity picture, set from the about box
     QByteArray VersionText;
-    int NextDataPort = 1555;
+    // The dynamic-address side: nothing of the address posting is pending any more.
+    bool DynamicSideClosed() const { return posting_.DynamicSideClosed(); }
+    bool AbortFtpRequested() const { return posting_.AbortFtpRequested(); }
+    int NextDataPort() const { return posting_.NextDataPort(); }
+    AddressPosting &Posting() { return posting_; }
+    AddressLookup &Lookup() { return lookup_; }
     TransferLog &Log() { return log_; }
     QueueModel &Queue() { return queue_; }
     const QueueModel &Queue() const { return queue_; }
@@ -206,6 +206,10 @@ private:
     // Send side.
     void StartSend(const QByteArray &userName, const QByteArray &filePath, const QByteArray &message, int channel);
     void RouteSend(int channel);
+    void OnLookupFinished(int channel, quint64 ticket, const std::optional<PeerAddress> &address);
+    void ConnectSend(int channel);
+    // Every ending of a send: the log line, the queue row's status and an idle slot.
+    void HandleSendOutcome(int channel);
     bool OpenSendFile(int channel);
     bool ReadPiece(int channel);
     void SendNextPiece(int channel);
@@ -241,7 +245,8 @@ private:
     bool listeningGuard_ = false;
     bool listenFailureLogged_ = false;
     QTimer startQTimer_, queueTimer_, picTimer_, quitTimer_;
-    std::function<void(int)> lookupHook_;
+    AddressLookup lookup_;
+    AddressPosting posting_;
     std::array<QByteArray, 3> panels_;
     QByteArray ownAddress_ = "127.0.0.1";
     bool ownAddressFixed_ = false;

@@ -6,7 +6,7 @@
 #include "core/FileOps.h"
 #include "core/TextUtil.h"
 #include "transfer/Protocol.h"
-#include "transfer/SocketErrors.h"
+#include "core/SocketErrors.h"
 
 #include <QDir>
 #include <QStringDecoder>

@@ -6,7 +6,7 @@
 #include "core/TextUtil.h"
 #include "transfer/Outcomes.h"
 #include "transfer/Protocol.h"
-#include "transfer/SocketErrors.h"
+#include "core/SocketErrors.h"
 
 #include <QTcpSocket>
 #include <sys/socket.h>
@@ -63,10 +63,37 @@ void Engine::RouteSend(int channel)
     SendChannel &sc = tx_[channel];
     sc.Letter = "W";
     SetSendPicture(channel, 3);
-    if (sc.AddressType == "D")
-        lookupHook_(channel);
-    else
+    if (sc.AddressType != "D") {
         ConnectSend(channel);
+        return;
+    }
+    // The peer's address comes from its address page; OnLookupFinished carries on.
+    sc.Host.clear();
+    sc.Port = 0;
+    sc.LookupTicket = lookup_.StartLookup(channel, sc.UserName, sc.PageURL);
+    if (sc.LookupTicket == 0 && !ShuttingDown) {
+        sc.Result = "420";
+        HandleSendOutcome(channel);
+    }
+}
+
+void Engine::OnLookupFinished(int channel, quint64 ticket, const std::optional<PeerAddress> &address)
+{
+    if (ShuttingDown || channel < 0 || channel > 3)
+        return;
+    SendChannel &sc = tx_[channel];
+    // A result of an earlier lookup of this slot, or one for a slot that has moved on, is stale.
+    if (ticket == 0 || ticket != sc.LookupTicket || sc.State != "010" || sc.Letter != "W")
+        return;
+    sc.LookupTicket = 0;
+    if (address) {
+        sc.Host = address->Host;
+        sc.Port = address->Port;
+        ConnectSend(channel);
+    } else {
+        sc.Result = "420";
+        HandleSendOutcome(channel);
+    }
 }
 
 void Engine::ConnectSend(int channel)
@@ -334,7 +361,6 @@ void Engine::HandleSendOutcome(int channel)
     if (sc.Handled)
         return;
     sc.Handled = true;
-    sc.OutTimer->stop();
     sc.PieceTimer->stop();
     sc.PieceQueued = false;
     sc.InUse = 0;
@@ -353,6 +379,7 @@ void Engine::HandleSendOutcome(int channel)
     if (outcome.outcomeClass == 'C')
         emit SendFailed(sc.UserName, sc.FileName, "Error: " + outcome.shortText);
     sc.State = "999";
+    sc.LookupTicket = 0;
     sc.Host.clear();
     sc.Port = 0;
     sc.Handled = false;

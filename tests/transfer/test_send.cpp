@@ -163,6 +163,69 @@ TEST(Send, RefusalsAndFailuresAreClassified)
     }
 }
 
+// A send to a dynamic address waits for the lookup of its slot; only the result of the slot's
+// current lookup counts, and only while the slot still waits for it.
+TEST(Send, DynamicAddressWaitsForItsOwnLookup)
+{
+    Pair p;
+    p.tx.engine->Users[0] = MakeUserRecord({"bob", "x", "alice", "pw1", "D", "http://127.0.0.1:1/bob.html", "4444"});
+    const QByteArray data = PatternBytes(5000, 6);
+    p.Queue(data);
+    p.tx.engine->QueueTick();
+    const SendChannel &sc = p.tx.engine->Senders()[0];
+    ASSERT_EQ(sc.State, "010");
+    ASSERT_NE(sc.LookupTicket, 0u);
+    EXPECT_TRUE(p.tx.LogHas("Starting IP Check For bob"));
+    const quint64 ticket = sc.LookupTicket;
+    AddressLookup &lookup = p.tx.engine->Lookup();
+    const PeerAddress found{"127.0.0.1", p.rx.port};
+
+    struct Ignored {
+        const char *label;
+        int channel;
+        quint64 ticket;
+    };
+    for (const Ignored &c : {Ignored{"an earlier lookup of the slot", 0, ticket - 1},
+                             Ignored{"a later ticket", 0, ticket + 1},
+                             Ignored{"no ticket", 0, 0},
+                             Ignored{"another slot", 1, ticket}}) {
+        SCOPED_TRACE(c.label);
+        emit lookup.Finished(c.channel, c.ticket, found);
+        EXPECT_EQ(sc.State, "010");
+        EXPECT_TRUE(sc.Host.isEmpty());
+        EXPECT_EQ(p.Row().status(), "B");
+    }
+
+    // The slot's own result: connect to the address from the page and send.
+    emit lookup.Finished(0, ticket, found);
+    EXPECT_EQ(sc.Port, p.rx.port);
+    EXPECT_EQ(sc.Letter, "B");
+    ASSERT_TRUE(WaitFor([&] { return p.RowSettled(); }));
+    EXPECT_EQ(p.Row().status(), "S");
+    ASSERT_TRUE(WaitFor([&] { return p.rx.LogHas("alice successfully sent doc.bin"); }));
+    EXPECT_EQ(ReadWholeFile(p.rx.Downloads("doc.bin")), data);
+    // Once the slot has moved on, the same result again changes nothing.
+    emit lookup.Finished(0, ticket, std::nullopt);
+    EXPECT_EQ(p.Row().status(), "S");
+    EXPECT_FALSE(p.tx.LogHas("Cannot retrieve IP for bob"));
+}
+
+TEST(Send, ShutdownCutsTheLookupOffAndIgnoresItsResult)
+{
+    Pair p;
+    p.tx.engine->Users[0] = MakeUserRecord({"bob", "x", "alice", "pw1", "D", "http://127.0.0.1:1/bob.html", "4444"});
+    p.Queue(PatternBytes(100, 1));
+    p.tx.engine->QueueTick();
+    const quint64 ticket = p.tx.engine->Senders()[0].LookupTicket;
+    ASSERT_NE(ticket, 0u);
+    p.tx.engine->BeginShutdown();
+    EXPECT_TRUE(p.tx.LogHas("Closing Dynamic IP URL Check  0"));
+    EXPECT_EQ(p.Row().statusText(), "Retry Wait Abort");
+    emit p.tx.engine->Lookup().Finished(0, ticket, PeerAddress{"127.0.0.1", p.rx.port});
+    EXPECT_EQ(p.tx.engine->Senders()[0].Letter, "I");
+    EXPECT_EQ(p.Row().statusText(), "Retry Wait Abort");
+}
+
 TEST(Send, PriorityThenPositionDecides)
 {
     Pair p;

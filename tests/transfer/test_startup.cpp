@@ -52,7 +52,6 @@ TEST(Startup, FirstStartInAnEmptyFolder)
     RecordingPrompt prompt;
     Engine engine(dir.path(), clock, prompt);
     engine.Prefs.ListenPort = 1; // must be replaced by the defaults
-    engine.NextDataPort = 9;
     engine.InitGlobals();
 
     const QDir root(dir.path());
@@ -66,7 +65,7 @@ TEST(Startup, FirstStartInAnEmptyFolder)
     EXPECT_EQ(engine.Prefs.SendChannels, 1);
     EXPECT_EQ(engine.Prefs.AddressType, "S");
     EXPECT_TRUE(engine.Prefs.FtpUrl.isEmpty() && engine.Prefs.FtpLogin.isEmpty() && engine.Prefs.FtpPassword.isEmpty());
-    EXPECT_EQ(engine.NextDataPort, 1555);
+    EXPECT_EQ(engine.NextDataPort(), 1555);
     EXPECT_TRUE(engine.Users.isEmpty());
     // Start-up itself writes no file: only folders.
     EXPECT_TRUE(QDir(engine.Paths().LogsFolder).isEmpty());
@@ -130,7 +129,7 @@ TEST(Shutdown, StepsAreLoggedInOrderThenTheQuitTimerEnds)
     EXPECT_EQ(LoggedTexts(e.Log().ScreenText(), h.clock.now(), before), ShutdownLines);
     EXPECT_TRUE(e.ShuttingDown);
     EXPECT_TRUE(e.ShutdownStepsDone);
-    EXPECT_TRUE(e.DynamicSideClosed); // static address: nothing to close on that side
+    EXPECT_TRUE(e.DynamicSideClosed()); // static address: nothing to close on that side
     EXPECT_TRUE(e.StatusPanel(1).isEmpty());
     EXPECT_TRUE(e.StatusPanel(2).isEmpty());
     EXPECT_FALSE(e.MayUnload);
@@ -139,13 +138,16 @@ TEST(Shutdown, StepsAreLoggedInOrderThenTheQuitTimerEnds)
     e.BeginShutdown();
     EXPECT_EQ(LoggedTexts(e.Log().ScreenText(), h.clock.now(), before), ShutdownLines);
 
-    // The quit timer waits as long as the dynamic-address side has not closed.
-    e.DynamicSideClosed = false;
+    // The quit timer waits as long as the dynamic-address side has not closed: here the
+    // posting is put back into its state before any shutdown, as while a closed page is on its way.
+    e.Posting().Reset();
+    ASSERT_FALSE(e.DynamicSideClosed());
     e.QuitTimerTick();
     EXPECT_FALSE(e.MayUnload);
     EXPECT_EQ(quitReady, 0);
     EXPECT_TRUE(e.Log().LogFileOpen());
-    e.DynamicSideClosed = true;
+    e.Posting().BeginShutdown(e.Prefs); // static address: the side closes at once
+    ASSERT_TRUE(e.DynamicSideClosed());
     e.QuitTimerTick();
     EXPECT_TRUE(e.MayUnload);
     EXPECT_EQ(quitReady, 1);

@@ -1,5 +1,5 @@
 // Socket error numbers.
-#include "transfer/SocketErrors.h"
+#include "core/SocketErrors.h"
 
 int ClassicErrorNumber(QAbstractSocket::SocketError error)
 {

@@ -112,7 +112,7 @@ int Receive(const QString &folder, int port)
                 auto link = std::make_shared<QMetaObject::Connection>();
                 *link = QObject::connect(socket, &QTcpSocket::readyRead, &engine, [&, link] {
                     const ReceiveChannel &rc = engine.Receivers()[0];
-                    if (firstDataNs >= 0 || rc.State != "200" || (rc.Buffer.isEmpty() && rc.BytesReceived == 0))
+                    if (firstDataNs >= 0 || rc.State != ReceiveState::Receiving || (rc.Buffer.isEmpty() && rc.BytesReceived == 0))
                         return;
                     firstDataNs = clock.nsecsElapsed();
                     QObject::disconnect(*link);
@@ -134,7 +134,7 @@ int Receive(const QString &folder, int port)
     });
     // FinishReceive closes the file and the connection, then shows the channel idle again.
     QObject::connect(&engine, &Engine::ReceiveChannelChanged, &engine, [&](int i) {
-        if (completeNs < 0 || closedNs >= 0 || engine.Receivers()[i].Letter != "I")
+        if (completeNs < 0 || closedNs >= 0 || engine.Receivers()[i].Letter != ReceiveLetter::Idle)
             return;
         closedNs = clock.nsecsElapsed();
         exitCode = received ? 0 : 1;

@@ -11,6 +11,48 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+void ReceiveChannel::ResetForNextCaller()
+{
+    State = ReceiveState::Idle;
+    Result = OutcomeCode::None;
+    PendingReply.clear();
+    ParseError.clear();
+    Finishing = UnsafeName = WriteFailed = Timed = false;
+    Buffer.clear();
+    PeerAddress.clear();
+    Login.clear();
+    Password.clear();
+    FileName.clear();
+    Path.clear();
+    AnnouncedSize = ExistingSize = BytesReceived = ConnectionBytes = 0;
+    Percent = 0;
+    StartTime = LastWriteTime = GreetedAt = QDateTime();
+}
+
+void SendChannel::ResetForNextItem()
+{
+    State = SendState::Finished;
+    Result = OutcomeCode::None;
+    InUse = Handled = false;
+    UserName.clear();
+    LoginName.clear();
+    Password.clear();
+    AddressType.clear();
+    Host.clear();
+    Port = 0;
+    PageURL.clear();
+    FilePath.clear();
+    Message.clear();
+    FileName.clear();
+    FileSize = BytesLeft = BytesSent = 0;
+    Buffer.clear();
+    Piece.clear();
+    PercentDone = 0;
+    SendStarted = LastPieceAt = QDateTime();
+    LookupTicket = 0;
+    PieceQueued = false;
+}
+
 Engine::Engine(const QString &programFolder, const Clock &clock, UserPrompt &prompt, TimerIntervals intervals,
                QObject *parent)
     : QObject(parent), paths_(MakeProgramPaths(programFolder)), clock_(clock), prompt_(prompt),
@@ -62,12 +104,14 @@ void Engine::MainWindowLoad()
     if (Prefs.ReceiveChannels < 1)
         Prefs.ReceiveChannels = 1;
     for (int i = 0; i < 4; ++i) {
-        tx_[i].Letter = i < Prefs.SendChannels ? "I" : "D";
-        tx_[i].Picture = i < Prefs.SendChannels ? 2 : 4;
-        rx_[i].Letter = i < Prefs.ReceiveChannels ? "" : "D";
-        rx_[i].Picture = i < Prefs.ReceiveChannels ? 2 : 4;
-        rx_[i].Timed = 0;
-        rx_[i].State = "000";
+        const bool sends = i < Prefs.SendChannels;
+        const bool receives = i < Prefs.ReceiveChannels;
+        tx_[i].ResetForNextItem();
+        tx_[i].Letter = sends ? SendLetter::Idle : SendLetter::Disabled;
+        tx_[i].Picture = sends ? ChannelPicture::Idle : ChannelPicture::Disabled;
+        rx_[i].ResetForNextCaller();
+        rx_[i].Letter = receives ? ReceiveLetter::Unstarted : ReceiveLetter::Disabled;
+        rx_[i].Picture = receives ? ChannelPicture::Idle : ChannelPicture::Disabled;
         emit SendChannelChanged(i);
         emit ReceiveChannelChanged(i);
     }
@@ -175,8 +219,8 @@ void Engine::StartChannels()
     if (local != "127.0.0.1")
         ShowOwnAddress(local);
     for (int i = 0; i < 4; ++i)
-        if (rx_[i].Letter.isEmpty()) {
-            rx_[i].Letter = "I";
+        if (rx_[i].Letter == ReceiveLetter::Unstarted) {
+            rx_[i].Letter = ReceiveLetter::Idle;
             emit ReceiveChannelChanged(i);
         }
     if (!picTimer_.isActive())
@@ -227,34 +271,36 @@ void Engine::QueueTick()
     EnsureListening();
     for (int i = 0; i < 4; ++i) {
         ReceiveChannel &rc = rx_[i];
-        if (rc.Timed == 2 && AbsSecondsBetween(rc.LastActivity, now) > SilenceLimitSeconds) {
-            rc.Result = "813";
+        if (rc.Timed && AbsSecondsBetween(rc.LastActivity, now) > SilenceLimitSeconds) {
+            rc.Result = OutcomeCode::TimedOut;
             FinishReceive(i);
         }
         // A request that never comes after the greeting holds a channel just as long.
-        if (rc.Letter == "C" && rc.State == "100" && !rc.Finishing &&
+        if (rc.Letter == ReceiveLetter::Connected && rc.State == ReceiveState::Greeted && !rc.Finishing &&
             AbsSecondsBetween(rc.GreetedAt, now) > SilenceLimitSeconds) {
-            rc.Result = "813";
+            rc.Result = OutcomeCode::TimedOut;
             FinishReceive(i);
         }
         SendChannel &sc = tx_[i];
-        static const QList<QByteArray> watched = {"020", "030", "040", "090", "095"};
-        if (sc.InUse == 2 && watched.contains(sc.State) &&
+        // Every state of a connection; the lookup ("010") has its own time limit.
+        const bool watched = sc.State == SendState::Connecting || sc.State == SendState::Requested ||
+                             sc.State == SendState::Sending || sc.State == SendState::AllSent;
+        if (sc.InUse && watched &&
             AbsSecondsBetween(sc.LastActivity, now) > SilenceLimitSeconds) {
-            sc.Result = "813";
+            sc.Result = OutcomeCode::TimedOut;
             HandleSendOutcome(i);
         }
     }
     int channel = -1;
     for (int i = 0; i < 4 && channel < 0; ++i)
-        if (tx_[i].Letter == "I")
+        if (tx_[i].Letter == SendLetter::Idle)
             channel = i;
     if (channel < 0)
         return;
     const int row = queue_.PickNextItem(ToDateSerial(now));
     if (row < 0)
         return;
-    tx_[channel].Letter = "W";
+    tx_[channel].Letter = SendLetter::Waiting;
     queue_.MarkBusy(row, channel);
     const QueueItem &item = queue_.item(row);
     StartSend(item.userName(), item.filePath(),
@@ -358,7 +404,7 @@ void Engine::RefreshChannelStatus()
     const int i = std::clamp(shownNumber_, 1, 4) - 1;
     if (shownDir_ == 'I') {
         const ReceiveChannel &rc = rx_[i];
-        snap.letter = rc.Letter;
+        snap.letter = LetterCode(rc.Letter);
         snap.fileOpen = rc.FileOpen;
         snap.percent = rc.Percent;
         snap.fileName = rc.FileName;
@@ -368,7 +414,7 @@ void Engine::RefreshChannelStatus()
         snap.lastTime = rc.LastWriteTime;
     } else {
         const SendChannel &sc = tx_[i];
-        snap.letter = sc.Letter;
+        snap.letter = LetterCode(sc.Letter);
         snap.percent = sc.PercentDone;
         snap.fileName = sc.FileName;
         snap.peer = sc.UserName;

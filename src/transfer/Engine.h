@@ -12,6 +12,7 @@
 #include "dynaddr/AddressLookup.h"
 #include "dynaddr/AddressPosting.h"
 #include "transfer/Queue.h"
+#include "transfer/SlotStates.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -29,15 +30,15 @@ class UserPrompt;
 
 // One receive slot.
 struct ReceiveChannel {
-    QByteArray Letter;          // "", "I", "L", "C", "D"
-    QByteArray State;           // "000", "100", "200", "400"
-    QByteArray Result = "000";
+    ReceiveLetter Letter = ReceiveLetter::Unstarted;
+    ReceiveState State = ReceiveState::Idle;
+    QByteArray Result = "000";  // the outcome code; "000" while nothing has ended the conversation
     QByteArray PendingReply;
     QByteArray ParseError;
     bool Finishing = false;
     bool UnsafeName = false;
     bool WriteFailed = false;
-    int Timed = 0;
+    bool Timed = false;         // a file is being received: the silence watchdog applies ("2")
     QByteArray Buffer;
     QByteArray PeerAddress;
     QDateTime LastActivity;
@@ -52,16 +53,20 @@ struct ReceiveChannel {
     std::unique_ptr<QFile> FileHandle;
     QDateTime StartTime, LastWriteTime;
     QDateTime GreetedAt;        // when the WELCOME went out; the request must follow in time
-    int Picture = 2;
+    ChannelPicture Picture = ChannelPicture::Idle;
     QPointer<QTcpSocket> Socket;
+
+    // Everything of one caller's conversation back to its empty start (the letter, the
+    // picture, the socket and the file are the channel's to change).
+    void ResetForNextCaller();
 };
 
 // One send slot.
 struct SendChannel {
-    QByteArray Letter;          // "I", "D", "W", "B"
-    QByteArray State;           // "010", "020", "030", "040", "090", "095", "999"
-    QByteArray Result = "000";
-    int InUse = 0;
+    SendLetter Letter = SendLetter::Idle;
+    SendState State = SendState::Finished;
+    QByteArray Result = "000";  // the outcome code; "000" while nothing has ended the attempt
+    bool InUse = false;         // connected or connecting: the silence watchdog applies ("2")
     QDateTime LastActivity;
     bool Handled = false;
     QByteArray UserName, LoginName, Password, AddressType, Host;
@@ -77,11 +82,15 @@ struct SendChannel {
     int64_t BytesSent = 0;
     int PercentDone = 0;
     QDateTime SendStarted, LastPieceAt;
-    int Picture = 2;
+    ChannelPicture Picture = ChannelPicture::Idle;
     QPointer<QTcpSocket> Socket;
     quint64 LookupTicket = 0;   // the address lookup this slot waits for; 0 when none
     QTimer *PieceTimer = nullptr; // the yield before each piece
     bool PieceQueued = false;
+
+    // Everything of one queue item's attempt back to its empty start (the letter, the picture,
+    // the socket, the file and the piece timer are the channel's to change).
+    void ResetForNextItem();
 };
 
 class Engine : public QObject {
@@ -201,7 +210,7 @@ private:
     void SendRefusal(int i, const QByteArray &code);
     void FinishReceive(int i);
     void CloseReceiveFile(int i);
-    void SetReceivePicture(int i, int picture);
+    void SetReceivePicture(int i, ChannelPicture picture);
 
     // Send side.
     void StartSend(const QByteArray &userName, const QByteArray &filePath, const QByteArray &message, int channel);
@@ -221,7 +230,7 @@ private:
     void OnSendError(int channel, int errorNumber);
     void OnGreeting(int channel);
     void OnReply(int channel);
-    void SetSendPicture(int channel, int picture);
+    void SetSendPicture(int channel, ChannelPicture picture);
     void CloseSendFile(int channel);
 
     // The shape every edit of selected rows shares: nothing on an empty queue, the scheduler kept

@@ -17,3 +17,21 @@ Outcome ClassifyOutcome(const QByteArray &code, const QByteArray &user, const QB
 
 // The words a queue row shows after "Retry Wait " or "Error: "; an unlisted code is its own text.
 QByteArray ShortStatusText(const QByteArray &code);
+
+// The codes that end an attempt, as the slots' Result holds them. Replies that travel between
+// peers ("101", "401" to "406") are Protocol's; a socket error is its error number as text.
+namespace OutcomeCode {
+inline constexpr char None[] = "000";        // nothing has ended the attempt yet
+inline constexpr char Closed[] = "102";      // the connection closed
+inline constexpr char Sent[] = "260";        // everything sent, closed by the receiver
+inline constexpr char Busy[] = "400";        // BUSY greeting
+inline constexpr char NoAddress[] = "420";   // no usable host and port, or the lookup found none
+inline constexpr char NoWelcome[] = "425";   // no WELCOME before the close
+inline constexpr char NothingLeft[] = "440"; // the receiver holds the whole file already
+inline constexpr char FileError[] = "441";   // the file cannot be opened or read, or is empty
+inline constexpr char FileMissing[] = "442"; // no file at the path, or a folder
+inline constexpr char UnknownUser[] = "443"; // the addressee is not in the address book
+inline constexpr char Aborted[] = "444";     // shutdown
+inline constexpr char BadOffset[] = "445";   // a resume offset outside the file
+inline constexpr char TimedOut[] = "813";    // 180 seconds of silence
+} // namespace OutcomeCode

@@ -5,8 +5,9 @@
 
 #include "core/FileOps.h"
 #include "core/TextUtil.h"
-#include "transfer/Protocol.h"
 #include "core/SocketErrors.h"
+#include "transfer/Outcomes.h"
+#include "transfer/Protocol.h"
 
 #include <QDir>
 #include <QStringDecoder>
@@ -36,7 +37,7 @@ QString DiskName(const QByteArray &name)
 }
 } // namespace
 
-void Engine::SetReceivePicture(int i, int picture)
+void Engine::SetReceivePicture(int i, ChannelPicture picture)
 {
     rx_[i].Picture = picture;
     emit ReceiveChannelChanged(i);
@@ -53,13 +54,13 @@ void Engine::EnsureListening()
         return;
     listeningGuard_ = true;
     for (const ReceiveChannel &rc : rx_)
-        if (rc.Letter == "L") {
+        if (rc.Letter == ReceiveLetter::Listening) {
             listeningGuard_ = false;
             return;
         }
     int i = -1;
     for (int k = 0; k < 4 && i < 0; ++k)
-        if (rx_[k].Letter == "I")
+        if (rx_[k].Letter == ReceiveLetter::Idle)
             i = k;
     if (i < 0) {
         listeningGuard_ = false;
@@ -84,13 +85,13 @@ void Engine::EnsureListening()
         }
     }
     listenFailureLogged_ = false;
-    rc.Letter = "L";
+    rc.Letter = ReceiveLetter::Listening;
     const QByteArray slot = "Listening on slot " + Spaced(i + 1);
     Showit(slot + " Port " + Spaced(Prefs.ListenPort));
     SetStatusPanel(2, slot);
     rc.Finishing = false;
     rc.ParseError.clear();
-    SetReceivePicture(i, 7);
+    SetReceivePicture(i, ChannelPicture::Listening);
     listeningGuard_ = false;
 }
 
@@ -100,7 +101,7 @@ void Engine::OnNewConnection()
         QTcpSocket *socket = server_->nextPendingConnection();
         int listening = -1;
         for (int k = 0; k < 4 && listening < 0; ++k)
-            if (rx_[k].Letter == "L")
+            if (rx_[k].Letter == ReceiveLetter::Listening)
                 listening = k;
         if (ShuttingDown || listening < 0) {
             // Nobody listens any more: the caller is refused, as by the operating system.
@@ -113,7 +114,7 @@ void Engine::OnNewConnection()
     // Until another channel takes over, nobody listens.
     bool anyListening = false;
     for (const ReceiveChannel &rc : rx_)
-        anyListening = anyListening || rc.Letter == "L";
+        anyListening = anyListening || rc.Letter == ReceiveLetter::Listening;
     if (!anyListening && server_)
         server_->close();
 }
@@ -126,9 +127,7 @@ void Engine::AcceptConnection(int i, QTcpSocket *socket)
         socket->deleteLater();
         return;
     }
-    rc.PendingReply.clear();
-    rc.ParseError.clear();
-    rc.UnsafeName = false;
+    rc.ResetForNextCaller();
     if (rc.Socket)
         RetireSocket(rc.Socket);
     rc.Socket = socket;
@@ -147,19 +146,15 @@ void Engine::AcceptConnection(int i, QTcpSocket *socket)
         ShowOwnAddress(AddressText(local));
     rc.PeerAddress = AddressText(socket->peerAddress());
     Showit("Connect accepted from " + rc.PeerAddress);
-    rc.Letter = "C";
-    rc.Percent = 0;
-    rc.ConnectionBytes = 0;
-    rc.FileName.clear();
-    rc.Login.clear();
-    SetReceivePicture(i, 3);
+    rc.Letter = ReceiveLetter::Connected;
+    SetReceivePicture(i, ChannelPicture::Active);
     bool otherIdle = false;
     for (int k = 0; k < 4; ++k)
-        otherIdle = otherIdle || (k != i && rx_[k].Letter == "I");
+        otherIdle = otherIdle || (k != i && rx_[k].Letter == ReceiveLetter::Idle);
     // A single channel serves one caller at a time instead of turning every caller away.
     int enabled = 0;
     for (const ReceiveChannel &other : rx_)
-        enabled += other.Letter != "D" ? 1 : 0;
+        enabled += other.Letter != ReceiveLetter::Disabled ? 1 : 0;
     const bool single = enabled <= 1;
     if (!rc.Finishing && (otherIdle || single))
         SendWelcome(i);
@@ -176,7 +171,7 @@ void Engine::SendWelcome(int i)
     EnsureListening();
     ReceiveChannel &rc = rx_[i];
     rc.Buffer.clear();
-    rc.State = "100";
+    rc.State = ReceiveState::Greeted;
     rc.GreetedAt = clock_.now();
     rc.Socket->write(WelcomeGreeting);
 }
@@ -186,8 +181,8 @@ void Engine::SendBusy(int i)
     if (ShuttingDown)
         return;
     ReceiveChannel &rc = rx_[i];
-    rc.PendingReply = "400";
-    rc.State = "400";
+    rc.PendingReply = OutcomeCode::Busy;
+    rc.State = ReceiveState::Closing;
     rc.Socket->write(BusyGreeting);
 }
 
@@ -198,20 +193,20 @@ void Engine::OnReceiveData(int i)
     if (ShuttingDown || rc.Finishing || !rc.Socket)
         return;
     rc.Buffer += rc.Socket->readAll();
-    if (rc.State == "100") {
+    if (rc.State == ReceiveState::Greeted) {
         if (HasTerminator(rc.Buffer)) {
             ParseRequest(i);
         } else if (rc.Buffer.size() > MaxRequestBuffer) {
             // A request never grows this large: the caller is not speaking our protocol.
             rc.Buffer.clear();
-            SendRefusal(i, "401");
+            SendRefusal(i, BadRequestCode);
         }
-    } else if (rc.State == "200") {
+    } else if (rc.State == ReceiveState::Receiving) {
         if (rc.Buffer.size() + rc.BytesReceived < rc.AnnouncedSize) {
             if (rc.Buffer.size() <= WriteThreshold)
                 return;
             if (!WriteBuffered(i, rc.LastActivity)) {
-                rc.Result = "405";
+                rc.Result = CannotCreateCode;
                 FinishReceive(i);
                 return;
             }
@@ -221,11 +216,11 @@ void Engine::OnReceiveData(int i)
                                                               static_cast<double>(rc.AnnouncedSize)));
         } else {
             WriteBuffered(i, rc.LastActivity);
-            rc.Result = "102";
+            rc.Result = OutcomeCode::Closed;
             rc.Percent = 100;
             FinishReceive(i);
         }
-    } else if (rc.State == "400") {
+    } else if (rc.State == ReceiveState::Closing) {
         rc.Buffer.clear();
     }
 }
@@ -239,9 +234,9 @@ void Engine::OnReceiveClosed(int i)
     // Data that came with the close is still the peer's.
     if (rc.Socket && rc.Socket->bytesAvailable() > 0)
         OnReceiveData(i);
-    if (rc.Finishing || rc.State == "000" || rc.Letter != "C")
+    if (rc.Finishing || rc.State == ReceiveState::Idle || rc.Letter != ReceiveLetter::Connected)
         return;
-    rc.Result = "102";
+    rc.Result = OutcomeCode::Closed;
     FinishReceive(i);
 }
 
@@ -250,7 +245,7 @@ void Engine::OnReceiveError(int i, int errorNumber)
     ReceiveChannel &rc = rx_[i];
     rc.LastActivity = clock_.now();
     // Only a connected channel has a connection to end; a disabled one never does.
-    if (ShuttingDown || rc.Finishing || rc.Letter != "C")
+    if (ShuttingDown || rc.Finishing || rc.Letter != ReceiveLetter::Connected)
         return;
     rc.Result = QByteArray::number(errorNumber);
     FinishReceive(i);
@@ -290,12 +285,12 @@ void Engine::ParseRequest(int i)
             log_.AddReceivedMessage(start, rc.Login, check.message);
             emit MessageReceived(rc.Login);
         }
-        rc.State = "200";
+        rc.State = ReceiveState::Receiving;
         rc.Path = QDir(paths_.DownloadsFolder).filePath(DiskName(rc.FileName));
         // The joined path must stay inside the downloads folder, whatever the name held.
         const QString downloads = QDir(paths_.DownloadsFolder).absolutePath();
         if (QFileInfo(rc.Path).absolutePath() != downloads) {
-            code = "403";
+            code = BlankNameCode;
             rc.UnsafeName = true;
         }
     } else {
@@ -305,21 +300,21 @@ void Engine::ParseRequest(int i)
         // Two callers appending to one file at once would interleave their bytes.
         for (int k = 0; k < 4; ++k)
             if (k != i && rx_[k].FileOpen && rx_[k].Path == rc.Path)
-                code = "405";
+                code = CannotCreateCode;
     }
     if (code.isEmpty()) {
         rc.ExistingSize = FileExists(rc.Path) ? std::max<int64_t>(0, FileLength(rc.Path)) : 0;
         if (rc.ExistingSize >= rc.AnnouncedSize)
-            code = "406";
+            code = FileExistsCode;
     }
     if (code.isEmpty()) {
         Showit(rc.Login + " is sending " + rc.FileName + " - " + ToDecimal(rc.AnnouncedSize) + " bytes");
         if (!OpenReceiveFile(i))
-            code = "405";
+            code = CannotCreateCode;
     }
     if (code.isEmpty()) {
         rc.LastActivity = rc.StartTime = rc.LastWriteTime = clock_.now();
-        rc.Timed = 2;
+        rc.Timed = true;
         rc.Socket->write(AcceptReply(rc.ExistingSize));
         RefreshChannelStatus();
         return;
@@ -334,7 +329,7 @@ void Engine::SendRefusal(int i, const QByteArray &code)
     ReceiveChannel &rc = rx_[i];
     rc.ParseError = code;
     rc.PendingReply = code;
-    rc.State = "400";
+    rc.State = ReceiveState::Closing;
     rc.Socket->write(RefusalReply(code));
 }
 
@@ -392,14 +387,14 @@ void Engine::CloseReceiveFile(int i)
 void Engine::FinishReceive(int i)
 {
     ReceiveChannel &rc = rx_[i];
-    if (rc.Finishing || rc.Result == "000")
+    if (rc.Finishing || rc.Result == OutcomeCode::None)
         return;
     if (!rc.ParseError.isEmpty())
         rc.Result = rc.ParseError;
-    rc.Timed = 0;
+    rc.Timed = false;
     rc.Finishing = true;
     const QByteArray &r = rc.Result;
-    if (r == "102" && rc.State == "200") {
+    if (r == OutcomeCode::Closed && rc.State == ReceiveState::Receiving) {
         if (!rc.Buffer.isEmpty())
             WriteBuffered(i, clock_.now());
         if (rc.FileOpen && !rc.FileHandle->flush())
@@ -417,7 +412,7 @@ void Engine::FinishReceive(int i)
             Showit(rc.Login + " partially sent " + ToDecimal(rc.BytesReceived) + " bytes of " +
                    ToDecimal(rc.AnnouncedSize) + " bytes of " + rc.FileName);
         }
-    } else if (r == "102" && rc.State == "400") {
+    } else if (r == OutcomeCode::Closed && rc.State == ReceiveState::Closing) {
         // The connection ended after a greeting or a refusal that was already dealt with.
     } else if (r == "400" || r == "10061") {
         Showit("Connection refused to " + rc.PeerAddress);
@@ -440,7 +435,7 @@ void Engine::FinishReceive(int i)
     } else if (r == "406") {
         Showit("Attempt to send pre-existing file " + rc.FileName + " by " + rc.Login);
     } else if (r == "813") {
-        if (rc.State == "100")
+        if (rc.State == ReceiveState::Greeted)
             Showit("Timeout waiting for request from " + rc.PeerAddress);
         else
             Showit("Timeout receiving " + rc.FileName);
@@ -448,25 +443,16 @@ void Engine::FinishReceive(int i)
         Showit("Incoming Socket Error Code - Slot " + Spaced(i) + " " + r);
     }
     // Back to idle.
-    rc.State = "400";
     CloseReceiveFile(i);
     if (rc.Socket) {
         RetireSocket(rc.Socket);
         rc.Socket = nullptr;
     }
-    rc.State = "000";
-    rc.Letter = "I";
-    rc.Finishing = false;
-    rc.UnsafeName = false;
-    rc.WriteFailed = false;
-    rc.ParseError.clear();
-    rc.PendingReply.clear();
-    rc.Result = "000";
-    rc.Buffer.clear();
-    SetReceivePicture(i, 2);
+    rc.ResetForNextCaller();
+    rc.Letter = ReceiveLetter::Idle;
+    SetReceivePicture(i, ChannelPicture::Idle);
     EnsureListening();
     RefreshChannelStatus();
-    rc.Percent = 0;
 }
 
 void Engine::StopReceiveChannels()
@@ -475,15 +461,16 @@ void Engine::StopReceiveChannels()
         server_->close();
     for (int i = 0; i < 4; ++i) {
         ReceiveChannel &rc = rx_[i];
-        const bool active = rc.Letter == "L" || rc.Letter == "C";
-        rc.Letter = "D";
-        rc.Timed = 0;
+        const bool active = rc.Letter == ReceiveLetter::Listening || rc.Letter == ReceiveLetter::Connected;
+        rc.Letter = ReceiveLetter::Disabled;
+        rc.Timed = false;
         if (active) {
             if (rc.Socket) {
                 RetireSocket(rc.Socket);
                 rc.Socket = nullptr;
             }
-            SetReceivePicture(i, 5);
+            rc.ResetForNextCaller();
+            SetReceivePicture(i, ChannelPicture::Stopped);
         } else {
             emit ReceiveChannelChanged(i);
         }

@@ -17,7 +17,7 @@ namespace {
 constexpr int64_t PieceSize = 1024;
 }
 
-void Engine::SetSendPicture(int channel, int picture)
+void Engine::SetSendPicture(int channel, ChannelPicture picture)
 {
     tx_[channel].Picture = picture;
     emit SendChannelChanged(channel);
@@ -26,13 +26,15 @@ void Engine::SetSendPicture(int channel, int picture)
 void Engine::StartSend(const QByteArray &userName, const QByteArray &filePath, const QByteArray &message, int channel)
 {
     SendChannel &sc = tx_[channel];
-    sc.Letter = "W";
+    sc.ResetForNextItem();
+    sc.Letter = SendLetter::Waiting;
+    sc.State = SendState::Taken;
     sc.UserName = userName;
     sc.FileName = FileNameOf(filePath);
     sc.FilePath = filePath;
     const int user = FindUser(Users, userName);
     if (user < 0) {
-        sc.Result = "443";
+        sc.Result = OutcomeCode::UnknownUser;
         HandleSendOutcome(channel);
         return;
     }
@@ -48,21 +50,14 @@ void Engine::StartSend(const QByteArray &userName, const QByteArray &filePath, c
         sc.PageURL = FieldOf(record, UserAddress);
     }
     sc.Message = message;
-    sc.Buffer.clear();
-    sc.FileOpen = false;
-    sc.Handled = false;
-    sc.Result = "000";
-    sc.State = "010";
-    sc.BytesSent = 0;
-    sc.PercentDone = 0;
     RouteSend(channel);
 }
 
 void Engine::RouteSend(int channel)
 {
     SendChannel &sc = tx_[channel];
-    sc.Letter = "W";
-    SetSendPicture(channel, 3);
+    sc.Letter = SendLetter::Waiting;
+    SetSendPicture(channel, ChannelPicture::Active);
     if (sc.AddressType != "D") {
         ConnectSend(channel);
         return;
@@ -72,7 +67,7 @@ void Engine::RouteSend(int channel)
     sc.Port = 0;
     sc.LookupTicket = lookup_.StartLookup(channel, sc.UserName, sc.PageURL);
     if (sc.LookupTicket == 0 && !ShuttingDown) {
-        sc.Result = "420";
+        sc.Result = OutcomeCode::NoAddress;
         HandleSendOutcome(channel);
     }
 }
@@ -83,7 +78,7 @@ void Engine::OnLookupFinished(int channel, quint64 ticket, const std::optional<P
         return;
     SendChannel &sc = tx_[channel];
     // A result of an earlier lookup of this slot, or one for a slot that has moved on, is stale.
-    if (ticket == 0 || ticket != sc.LookupTicket || sc.State != "010" || sc.Letter != "W")
+    if (ticket == 0 || ticket != sc.LookupTicket || sc.State != SendState::Taken || sc.Letter != SendLetter::Waiting)
         return;
     sc.LookupTicket = 0;
     if (address) {
@@ -91,7 +86,7 @@ void Engine::OnLookupFinished(int channel, quint64 ticket, const std::optional<P
         sc.Port = address->Port;
         ConnectSend(channel);
     } else {
-        sc.Result = "420";
+        sc.Result = OutcomeCode::NoAddress;
         HandleSendOutcome(channel);
     }
 }
@@ -102,24 +97,24 @@ void Engine::ConnectSend(int channel)
     if (ShuttingDown)
         return;
     if (sc.Port < 1 || sc.Port > 65535 || TrimBlanks(sc.Host).isEmpty()) {
-        sc.Result = "420";
+        sc.Result = OutcomeCode::NoAddress;
         HandleSendOutcome(channel);
         return;
     }
     const QString path = QString::fromLocal8Bit(sc.FilePath);
     if (sc.FilePath.isEmpty() || !FileExists(path) || FolderExists(path)) {
-        sc.Result = "442";
+        sc.Result = OutcomeCode::FileMissing;
         HandleSendOutcome(channel);
         return;
     }
     if (!OpenSendFile(channel)) {
-        sc.Result = "441";
+        sc.Result = OutcomeCode::FileError;
         HandleSendOutcome(channel);
         return;
     }
-    sc.Letter = "B";
-    sc.State = "020";
-    sc.InUse = 2;
+    sc.Letter = SendLetter::Busy;
+    sc.State = SendState::Connecting;
+    sc.InUse = true;
     sc.LastActivity = clock_.now();
     emit SendChannelChanged(channel);
     if (sc.Socket)
@@ -186,9 +181,9 @@ void Engine::OnSendData(int channel)
         return;
     sc.Buffer += sc.Socket->readAll();
     sc.LastActivity = clock_.now();
-    if (sc.State == "020" && HasTerminator(sc.Buffer))
+    if (sc.State == SendState::Connecting && HasTerminator(sc.Buffer))
         OnGreeting(channel);
-    else if (sc.State == "030" && HasTerminator(sc.Buffer))
+    else if (sc.State == SendState::Requested && HasTerminator(sc.Buffer))
         OnReply(channel);
     else if (sc.Buffer.size() > MaxRequestBuffer)
         sc.Buffer.clear(); // nothing more is expected from the receiver in this state
@@ -200,11 +195,11 @@ void Engine::OnGreeting(int channel)
     const QByteArray greeting = sc.Buffer;
     sc.Buffer.clear();
     if (!IsWelcome(greeting)) {
-        sc.Result = "425";
+        sc.Result = OutcomeCode::NoWelcome;
         HandleSendOutcome(channel);
         return;
     }
-    sc.State = "030";
+    sc.State = SendState::Requested;
     sc.Socket->write(BuildRequest(RandomDigits(), sc.LoginName, sc.Password, sc.FileName, sc.FileSize, sc.Message));
 }
 
@@ -214,7 +209,7 @@ void Engine::OnReply(int channel)
     const QByteArray reply = sc.Buffer;
     sc.Buffer.clear();
     const QByteArray code = ReplyCode(reply);
-    if (code != "101") {
+    if (code != AcceptCode) {
         sc.Result = code;
         HandleSendOutcome(channel);
         return;
@@ -222,24 +217,23 @@ void Engine::OnReply(int channel)
     const int64_t offset = ResumeOffset(reply);
     if (offset < 0 || offset > sc.FileSize) {
         // The receiver claims more than the file holds: sending from there would corrupt its copy.
-        sc.Result = "445";
+        sc.Result = OutcomeCode::BadOffset;
         HandleSendOutcome(channel);
         return;
     }
     if (offset != 0 && !sc.FileHandle->seek(offset)) {
-        sc.Result = "441";
+        sc.Result = OutcomeCode::FileError;
         HandleSendOutcome(channel);
         return;
     }
     Showit("Sending file " + sc.FilePath + " starting at " + ToDecimal(offset) + " bytes to " + sc.UserName);
     sc.BytesLeft = sc.FileSize - offset;
     if (sc.BytesLeft >= 1) {
-        sc.State = "040";
-        sc.State = "090";
+        sc.State = SendState::Sending;
         sc.SendStarted = sc.LastPieceAt = clock_.now();
         SendNextPiece(channel);
     } else {
-        sc.Result = "440";
+        sc.Result = OutcomeCode::NothingLeft;
         HandleSendOutcome(channel);
     }
 }
@@ -247,14 +241,14 @@ void Engine::OnReply(int channel)
 bool Engine::ReadPiece(int channel)
 {
     SendChannel &sc = tx_[channel];
-    if (ShuttingDown || sc.State != "090" || !sc.FileOpen)
+    if (ShuttingDown || sc.State != SendState::Sending || !sc.FileOpen)
         return false;
     sc.LastPieceAt = clock_.now();
     const int64_t want = std::min(sc.BytesLeft, PieceSize);
     sc.Piece = sc.FileHandle->read(want);
     if (sc.Piece.size() != want) {
         // The file shrank or cannot be read any more.
-        sc.Result = "441";
+        sc.Result = OutcomeCode::FileError;
         HandleSendOutcome(channel);
         return false;
     }
@@ -286,7 +280,7 @@ void Engine::SendPiece(int channel)
 {
     SendChannel &sc = tx_[channel];
     sc.PieceQueued = false;
-    if (!sc.Socket || sc.State != "090")
+    if (!sc.Socket || sc.State != SendState::Sending)
         return;
     if (!ReadPiece(channel))
         return;
@@ -307,7 +301,7 @@ void Engine::SendPiece(int channel)
     // The flush normally reports the send complete itself through bytesWritten, which has then
     // queued the next piece or moved on to "095"; only when it did not is it handled here.
     sc.Socket->flush();
-    if (sc.Socket && sc.Socket->bytesToWrite() == 0 && !sc.PieceQueued && sc.State == "090")
+    if (sc.Socket && sc.Socket->bytesToWrite() == 0 && !sc.PieceQueued && sc.State == SendState::Sending)
         OnSendBytesWritten(channel);
 }
 
@@ -315,13 +309,13 @@ void Engine::OnSendBytesWritten(int channel)
 {
     SendChannel &sc = tx_[channel];
     sc.LastActivity = clock_.now();
-    if (ShuttingDown || !sc.Socket || sc.State != "090" || sc.Socket->bytesToWrite() > 0 || sc.PieceQueued)
+    if (ShuttingDown || !sc.Socket || sc.State != SendState::Sending || sc.Socket->bytesToWrite() > 0 || sc.PieceQueued)
         return;
     if (sc.BytesLeft >= 1) {
         SendNextPiece(channel);
     } else {
-        sc.State = "095";
-        sc.Result = "260";
+        sc.State = SendState::AllSent;
+        sc.Result = OutcomeCode::Sent;
     }
 }
 
@@ -329,14 +323,14 @@ void Engine::OnSendClosed(int channel)
 {
     SendChannel &sc = tx_[channel];
     sc.LastActivity = clock_.now();
-    if (sc.Handled || sc.InUse != 2)
+    if (sc.Handled || !sc.InUse)
         return;
-    if (sc.State == "095" && sc.BytesLeft < 1)
-        sc.Result = "260";
-    else if (sc.State == "020")
-        sc.Result = "425";
+    if (sc.State == SendState::AllSent && sc.BytesLeft < 1)
+        sc.Result = OutcomeCode::Sent;
+    else if (sc.State == SendState::Connecting)
+        sc.Result = OutcomeCode::NoWelcome;
     else
-        sc.Result = "102";
+        sc.Result = OutcomeCode::Closed;
     HandleSendOutcome(channel);
 }
 
@@ -344,14 +338,14 @@ void Engine::OnSendError(int channel, int errorNumber)
 {
     SendChannel &sc = tx_[channel];
     sc.LastActivity = clock_.now();
-    if (sc.Result == "260" && errorNumber == 102) {
+    if (sc.Result == OutcomeCode::Sent && errorNumber == 102) {
         HandleSendOutcome(channel);
         return;
     }
-    if (sc.Handled || sc.InUse != 2)
+    if (sc.Handled || !sc.InUse)
         return;
     sc.Result = QByteArray::number(errorNumber);
-    if (sc.Letter != "D")
+    if (sc.Letter != SendLetter::Disabled)
         HandleSendOutcome(channel);
 }
 
@@ -363,7 +357,7 @@ void Engine::HandleSendOutcome(int channel)
     sc.Handled = true;
     sc.PieceTimer->stop();
     sc.PieceQueued = false;
-    sc.InUse = 0;
+    sc.InUse = false;
     const Outcome outcome = ClassifyOutcome(sc.Result, sc.UserName, sc.FileName, sc.FilePath);
     Showit(outcome.logLine);
     CloseSendFile(channel);
@@ -378,24 +372,17 @@ void Engine::HandleSendOutcome(int channel)
     queue_.ClearChannelMark(channel);
     if (outcome.outcomeClass == 'C')
         emit SendFailed(sc.UserName, sc.FileName, "Error: " + outcome.shortText);
-    sc.State = "999";
-    sc.LookupTicket = 0;
-    sc.Host.clear();
-    sc.Port = 0;
-    sc.Handled = false;
-    sc.Piece.clear();
-    sc.Buffer.clear();
-    sc.Letter = "I";
-    SetSendPicture(channel, 2);
+    sc.ResetForNextItem();
+    sc.Letter = SendLetter::Idle;
+    SetSendPicture(channel, ChannelPicture::Idle);
     RefreshChannelStatus();
-    sc.PercentDone = 0;
 }
 
 void Engine::AbortAllSends()
 {
     for (int i = 0; i < 4; ++i)
-        if (tx_[i].Letter != "I" && tx_[i].Letter != "D") {
-            tx_[i].Result = "444";
+        if (tx_[i].Letter != SendLetter::Idle && tx_[i].Letter != SendLetter::Disabled) {
+            tx_[i].Result = OutcomeCode::Aborted;
             HandleSendOutcome(i);
         }
 }

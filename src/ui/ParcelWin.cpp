@@ -58,7 +58,7 @@ public:
             bool ok = false;
             const int channel = item.channel().toInt(&ok);
             if (item.status() == "B" && ok && channel >= 0 && channel < 4 &&
-                engine_.Senders()[static_cast<size_t>(channel)].Letter == "B")
+                engine_.Senders()[static_cast<size_t>(channel)].Letter == SendLetter::Busy)
                 return DisplayText(item.statusText()) +
                        QStringLiteral(" %1%").arg(engine_.Senders()[static_cast<size_t>(channel)].PercentDone);
         }
@@ -453,7 +453,7 @@ void ParcelWin::ShowChannelPicture(bool incoming, int index)
     if (index < 0 || index > 3)
         return;
     const size_t i = static_cast<size_t>(index);
-    const int picture = incoming ? engine_.Receivers()[i].Picture : engine_.Senders()[i].Picture;
+    const int picture = static_cast<int>(incoming ? engine_.Receivers()[i].Picture : engine_.Senders()[i].Picture);
     QLabel *label = incoming ? incPics_[i] : outPics_[i];
     label->setPixmap(ChannelPixmap(picture, ChannelPictureSize, devicePixelRatioF()));
     label->setProperty("picture", picture);
@@ -473,11 +473,11 @@ void ParcelWin::UpdateProgressBar()
     int percent = -1;
     if (engine_.ShownDirection() == 'I') {
         const ReceiveChannel &rc = engine_.Receivers()[i];
-        if (rc.Letter == "C" && rc.FileOpen)
+        if (rc.Letter == ReceiveLetter::Connected && rc.FileOpen)
             percent = rc.Percent;
     } else {
         const SendChannel &sc = engine_.Senders()[i];
-        if (sc.Letter == "B")
+        if (sc.Letter == SendLetter::Busy)
             percent = sc.PercentDone;
     }
     progressBar_->setEnabled(percent >= 0);

@@ -50,7 +50,7 @@ TEST(Receive, NewFileArrivesWholeAndLogged)
     EXPECT_EQ(ReadWholeFile(r.Downloads("new.bin")), data);
     EXPECT_TRUE(r.LogHas("Connect accepted from 127.0.0.1"));
     EXPECT_TRUE(r.LogHas("alice is sending new.bin - 123457 bytes"));
-    EXPECT_EQ(r.engine->Receivers()[0].Letter, "I");
+    EXPECT_EQ(r.engine->Receivers()[0].Letter, ReceiveLetter::Idle);
 }
 
 TEST(Receive, ResumesFromWhatIsOnDisk)
@@ -139,7 +139,7 @@ TEST(Receive, RefusalsAreAnsweredLoggedAndClosed)
         EXPECT_EQ(peer->ReadMessage(), c.reply);
         EXPECT_TRUE(peer->WaitClosed());
         EXPECT_TRUE(WaitFor([&] { return r.LogHas(c.logLine); }));
-        EXPECT_TRUE(WaitFor([&] { return r.engine->Receivers()[0].Letter != "C"; }));
+        EXPECT_TRUE(WaitFor([&] { return r.engine->Receivers()[0].Letter != ReceiveLetter::Connected; }));
     }
     EXPECT_FALSE(QFile::exists(r.dir.file("evil")));
     EXPECT_TRUE(QDir(r.engine->Paths().DownloadsFolder).entryList(QDir::Files).isEmpty());
@@ -177,17 +177,17 @@ TEST(Receive, BusyWithTwoChannelsThenListensAgain)
 {
     Receiver r(2);
     auto first = Greeted(r);
-    EXPECT_EQ(r.engine->Receivers()[1].Letter, "L");
+    EXPECT_EQ(r.engine->Receivers()[1].Letter, ReceiveLetter::Listening);
     RawPeer second(r.port);
     EXPECT_EQ(second.ReadMessage(), QByteArray("400 PARCELWISE BUSY\r\r"));
     EXPECT_TRUE(second.WaitClosed());
     EXPECT_TRUE(WaitFor([&] { return r.LogHas("Connection refused to 127.0.0.1"); }));
     // The channel that sent BUSY is idle again and listens.
-    ASSERT_TRUE(WaitFor([&] { return r.engine->Receivers()[1].Letter == "L"; }));
+    ASSERT_TRUE(WaitFor([&] { return r.engine->Receivers()[1].Letter == ReceiveLetter::Listening; }));
     RawPeer third(r.port);
     EXPECT_EQ(third.ReadMessage(), QByteArray("400 PARCELWISE BUSY\r\r"));
     first->socket.disconnectFromHost();
-    ASSERT_TRUE(WaitFor([&] { return r.engine->Receivers()[0].Letter == "I"; }));
+    ASSERT_TRUE(WaitFor([&] { return r.engine->Receivers()[0].Letter == ReceiveLetter::Idle; }));
     RawPeer fourth(r.port);
     EXPECT_EQ(fourth.ReadMessage(), QByteArray("100 PARCELWISE WELCOME\r\r"));
 }
@@ -210,7 +210,7 @@ TEST(Receive, SingleChannelServesOnePeer)
     EXPECT_EQ(peer->ReadMessage(), QByteArray("1010\r\r"));
     peer->Send("abc");
     ASSERT_TRUE(peer->WaitClosed());
-    ASSERT_TRUE(WaitFor([&] { return r.engine->Receivers()[0].Letter == "L"; }));
+    ASSERT_TRUE(WaitFor([&] { return r.engine->Receivers()[0].Letter == ReceiveLetter::Listening; }));
     auto again = Greeted(r);
 }
 
@@ -222,7 +222,7 @@ TEST(Receive, SilenceTimesOutAfterMoreThan180Seconds)
     EXPECT_EQ(peer->ReadMessage(), QByteArray("1010\r\r"));
     r.clock.advanceSeconds(180);
     r.engine->QueueTick();
-    EXPECT_EQ(r.engine->Receivers()[0].Timed, 2);
+    EXPECT_TRUE(r.engine->Receivers()[0].Timed);
     r.clock.advanceSeconds(1);
     r.engine->QueueTick();
     EXPECT_TRUE(r.LogHas("Timeout receiving slow.bin"));

@@ -83,7 +83,7 @@ TEST(Send, FileTravelsWholeAndRowBecomesSent)
     ASSERT_TRUE(WaitFor([&] { return p.rx.LogHas("alice successfully sent doc.bin"); }));
     EXPECT_EQ(ReadWholeFile(p.rx.Downloads("doc.bin")), data);
     EXPECT_TRUE(p.rx.engine->Log().ReceivedMessages().contains("hello"));
-    EXPECT_EQ(p.tx.engine->Senders()[0].Letter, "I");
+    EXPECT_EQ(p.tx.engine->Senders()[0].Letter, SendLetter::Idle);
 }
 
 TEST(Send, CutTransferResumesOnTheNextAttempt)
@@ -159,7 +159,7 @@ TEST(Send, RefusalsAndFailuresAreClassified)
             ASSERT_TRUE(ParseDateSerial(p.Row().nextTry(), next));
             EXPECT_NEAR((next - before) * 1440.0, 30.0, 0.01);
         }
-        EXPECT_EQ(p.tx.engine->Senders()[0].Letter, "I");
+        EXPECT_EQ(p.tx.engine->Senders()[0].Letter, SendLetter::Idle);
     }
 }
 
@@ -173,7 +173,7 @@ TEST(Send, DynamicAddressWaitsForItsOwnLookup)
     p.Queue(data);
     p.tx.engine->QueueTick();
     const SendChannel &sc = p.tx.engine->Senders()[0];
-    ASSERT_EQ(sc.State, "010");
+    ASSERT_EQ(sc.State, SendState::Taken);
     ASSERT_NE(sc.LookupTicket, 0u);
     EXPECT_TRUE(p.tx.LogHas("Starting IP Check For bob"));
     const quint64 ticket = sc.LookupTicket;
@@ -191,7 +191,7 @@ TEST(Send, DynamicAddressWaitsForItsOwnLookup)
                              Ignored{"another slot", 1, ticket}}) {
         SCOPED_TRACE(c.label);
         emit lookup.Finished(c.channel, c.ticket, found);
-        EXPECT_EQ(sc.State, "010");
+        EXPECT_EQ(sc.State, SendState::Taken);
         EXPECT_TRUE(sc.Host.isEmpty());
         EXPECT_EQ(p.Row().status(), "B");
     }
@@ -199,7 +199,7 @@ TEST(Send, DynamicAddressWaitsForItsOwnLookup)
     // The slot's own result: connect to the address from the page and send.
     emit lookup.Finished(0, ticket, found);
     EXPECT_EQ(sc.Port, p.rx.port);
-    EXPECT_EQ(sc.Letter, "B");
+    EXPECT_EQ(sc.Letter, SendLetter::Busy);
     ASSERT_TRUE(WaitFor([&] { return p.RowSettled(); }));
     EXPECT_EQ(p.Row().status(), "S");
     ASSERT_TRUE(WaitFor([&] { return p.rx.LogHas("alice successfully sent doc.bin"); }));
@@ -222,7 +222,7 @@ TEST(Send, ShutdownCutsTheLookupOffAndIgnoresItsResult)
     EXPECT_TRUE(p.tx.LogHas("Closing Dynamic IP URL Check  0"));
     EXPECT_EQ(p.Row().statusText(), "Retry Wait Abort");
     emit p.tx.engine->Lookup().Finished(0, ticket, PeerAddress{"127.0.0.1", p.rx.port});
-    EXPECT_EQ(p.tx.engine->Senders()[0].Letter, "I");
+    EXPECT_EQ(p.tx.engine->Senders()[0].Letter, SendLetter::Idle);
     EXPECT_EQ(p.Row().statusText(), "Retry Wait Abort");
 }
 
@@ -253,7 +253,7 @@ TEST(Send, SilenceWatchdogIsStrictlyOver180Seconds)
         p.tx.engine->Users[0] = MakeUserRecord({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(peer.port())});
         p.Queue(PatternBytes(3000, 9));
         p.tx.engine->QueueTick();
-        const QByteArray wanted = reply.isEmpty() ? "030" : "095";
+        const SendState wanted = reply.isEmpty() ? SendState::Requested : SendState::AllSent;
         ASSERT_TRUE(WaitFor([&] { return p.tx.engine->Senders()[0].State == wanted; }));
         p.tx.clock.advanceSeconds(180);
         p.tx.engine->QueueTick();

@@ -106,8 +106,9 @@ TEST(Startup, KeepsExistingFoldersAndReadsPrefsThenUsers)
 
     engine.SetOwnAddress("127.0.0.1");
     engine.MainWindowLoad();
-    const QByteArray rx[] = {"", "D", "D", "D"};
-    const QByteArray tx[] = {"I", "I", "I", "D"};
+    const ReceiveLetter rx[] = {ReceiveLetter::Unstarted, ReceiveLetter::Disabled, ReceiveLetter::Disabled,
+                                ReceiveLetter::Disabled};
+    const SendLetter tx[] = {SendLetter::Idle, SendLetter::Idle, SendLetter::Idle, SendLetter::Disabled};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(engine.Receivers()[i].Letter, rx[i]) << i;
         EXPECT_EQ(engine.Senders()[i].Letter, tx[i]) << i;
@@ -297,12 +298,12 @@ TEST(Startup, StartTimerWaitsForANetworkAddress)
     EngineHarness h; // its address is fixed at "127.0.0.1": no network
     h.engine->StartQTick();
     EXPECT_FALSE(h.engine->TimersRunning());
-    EXPECT_EQ(h.engine->Receivers()[0].Letter, "");
+    EXPECT_EQ(h.engine->Receivers()[0].Letter, ReceiveLetter::Unstarted);
     h.engine->SetOwnAddress("192.0.2.7");
     h.engine->StartQTick();
     EXPECT_TRUE(h.engine->TimersRunning());
-    EXPECT_EQ(h.engine->Receivers()[0].Letter, "I");
-    EXPECT_EQ(h.engine->Receivers()[2].Letter, "D");
+    EXPECT_EQ(h.engine->Receivers()[0].Letter, ReceiveLetter::Idle);
+    EXPECT_EQ(h.engine->Receivers()[2].Letter, ReceiveLetter::Disabled);
 }
 
 TEST(QueueFile, FailedSaveWarnsKeepsTheOldFileAndTheRows)

@@ -1,6 +1,9 @@
 // The send outcome table and the short status texts of the queue rows.
 #include "transfer/Outcomes.h"
 
+#include "core/SocketErrors.h"
+#include "core/TextUtil.h"
+
 #include <string_view>
 
 namespace {
@@ -102,4 +105,71 @@ Outcome ClassifyOutcome(const QByteArray &code, const QByteArray &user, const QB
     outcome.outcomeClass = 'C';
     outcome.logLine = "Send Error " + code;
     return outcome;
+}
+
+QByteArray SendCloseOutcome(SendState state, int64_t bytesLeft)
+{
+    if (state == SendState::AllSent && bytesLeft < 1)
+        return OutcomeCode::Sent;
+    if (state == SendState::Connecting)
+        return OutcomeCode::NoWelcome;
+    return OutcomeCode::Closed;
+}
+
+ResumePlan PlanResume(int64_t offset, int64_t fileSize)
+{
+    if (offset < 0 || offset > fileSize)
+        return {OutcomeCode::BadOffset, 0};
+    const int64_t left = fileSize - offset;
+    return {left >= 1 ? QByteArray() : QByteArray(OutcomeCode::NothingLeft), left};
+}
+
+ReceiveOutcome ClassifyReceiveEnding(const ReceiveEnding &e)
+{
+    const QByteArray &r = e.code;
+    const auto is = [&r](int number) { return r == QByteArray::number(number); };
+    ReceiveOutcome out;
+    QByteArray &line = out.logLine;
+    if (r == OutcomeCode::Closed && e.state == ReceiveState::Receiving) {
+        if (e.writeFailed) {
+            line = "Cannot Create File " + e.fileName;
+        } else if (e.bytesReceived == e.announcedSize) {
+            line = e.login + " successfully sent " + e.fileName;
+            out.fileDelivered = true;
+        } else if (e.bytesReceived > e.announcedSize) {
+            line = e.login + " sent " + ToDecimal(e.bytesReceived - e.announcedSize) + " too many bytes of " + e.fileName;
+            out.fileDelivered = true;
+        } else {
+            line = e.login + " partially sent " + ToDecimal(e.bytesReceived) + " bytes of " +
+                   ToDecimal(e.announcedSize) + " bytes of " + e.fileName;
+        }
+    } else if (r == OutcomeCode::Closed && e.state == ReceiveState::Closing) {
+        // The connection ended after a greeting or a refusal that was already dealt with.
+    } else if (r == OutcomeCode::Busy || is(ErrRefused)) {
+        line = "Connection refused to " + e.peerAddress;
+    } else if (r == OutcomeCode::Closed || is(ErrReset)) {
+        line = "Connection Prematurely dropped to " + e.peerAddress;
+    } else if (is(ErrHostNotFound) || is(ErrTryAgain)) {
+        line = "Domain Not Found";
+    } else if (is(ErrShutdown) || is(ErrTimedOut)) {
+        line = "Connection prematurely dropped to " + e.peerAddress;
+    } else if (r == "401") {
+        line = "Badly formed request from " + e.peerAddress;
+    } else if (r == "402") {
+        line = "Incorrect Login from " + e.peerAddress;
+    } else if (r == "403") {
+        line = (e.unsafeName ? "Unsafe File Name from " : "Blank File Name from ") + e.peerAddress;
+    } else if (r == "404") {
+        line = "Zero Byte File from " + e.peerAddress;
+    } else if (r == "405") {
+        line = "Cannot Create File " + e.fileName;
+    } else if (r == "406") {
+        line = "Attempt to send pre-existing file " + e.fileName + " by " + e.login;
+    } else if (r == OutcomeCode::TimedOut) {
+        line = e.state == ReceiveState::Greeted ? "Timeout waiting for request from " + e.peerAddress
+                                                : "Timeout receiving " + e.fileName;
+    } else {
+        line = "Incoming Socket Error Code - Slot  " + QByteArray::number(e.slot) + " " + r;
+    }
+    return out;
 }

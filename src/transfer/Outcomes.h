@@ -2,7 +2,10 @@
 // three classes (delivered, retry later, give up) and the short text shown in the queue row.
 #pragma once
 
+#include "transfer/SlotStates.h"
+
 #include <QByteArray>
+#include <cstdint>
 
 struct Outcome {
     char outcomeClass = 'C';  // 'A' delivered, 'B' retry later, 'C' failed for good
@@ -17,6 +20,35 @@ Outcome ClassifyOutcome(const QByteArray &code, const QByteArray &user, const QB
 
 // The words a queue row shows after "Retry Wait " or "Error: "; an unlisted code is its own text.
 QByteArray ShortStatusText(const QByteArray &code);
+
+// The outcome of a send connection that the peer or the network closed: "260" once everything
+// was sent, "425" before any greeting, "102" otherwise.
+QByteArray SendCloseOutcome(SendState state, int64_t bytesLeft);
+
+// What a receiver's resume offset leaves to send: "445" for an offset outside the file (sending
+// from there would corrupt the receiver's copy), "440" when nothing is left, else empty.
+struct ResumePlan {
+    QByteArray code;
+    int64_t bytesLeft = 0;
+};
+ResumePlan PlanResume(int64_t offset, int64_t fileSize);
+
+// The receive outcome table: what ended a receive becomes at most one log line.
+struct ReceiveEnding {
+    QByteArray code;      // the slot's Result (a refusal already sent takes its place)
+    ReceiveState state = ReceiveState::Idle;
+    int slot = 0;         // 0..3
+    QByteArray peerAddress, login, fileName;
+    bool unsafeName = false;
+    bool writeFailed = false;
+    int64_t bytesReceived = 0;
+    int64_t announcedSize = 0;
+};
+struct ReceiveOutcome {
+    QByteArray logLine;         // empty: nothing is logged
+    bool fileDelivered = false; // the whole file (or more) arrived
+};
+ReceiveOutcome ClassifyReceiveEnding(const ReceiveEnding &ending);
 
 // The codes that end an attempt, as the slots' Result holds them. Replies that travel between
 // peers ("101", "401" to "406") are Protocol's; a socket error is its error number as text.

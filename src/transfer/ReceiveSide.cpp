@@ -6,10 +6,10 @@
 #include "core/FileOps.h"
 #include "core/TextUtil.h"
 #include "core/SocketErrors.h"
+#include "transfer/Downloads.h"
 #include "transfer/Outcomes.h"
 #include "transfer/Protocol.h"
 
-#include <QDir>
 #include <QStringDecoder>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -286,26 +286,17 @@ void Engine::ParseRequest(int i)
             emit MessageReceived(rc.Login);
         }
         rc.State = ReceiveState::Receiving;
-        rc.Path = QDir(paths_.DownloadsFolder).filePath(DiskName(rc.FileName));
-        // The joined path must stay inside the downloads folder, whatever the name held.
-        const QString downloads = QDir(paths_.DownloadsFolder).absolutePath();
-        if (QFileInfo(rc.Path).absolutePath() != downloads) {
-            code = BlankNameCode;
-            rc.UnsafeName = true;
-        }
+        const DownloadTarget target = DownloadTargetFor(paths_.DownloadsFolder, DiskName(rc.FileName));
+        rc.Path = target.path;
+        rc.UnsafeName = !target.contained;
+        bool beingWritten = false;
+        for (int k = 0; k < 4; ++k)
+            beingWritten = beingWritten || (k != i && rx_[k].FileOpen && rx_[k].Path == rc.Path);
+        if (target.contained && FileExists(rc.Path))
+            rc.ExistingSize = std::max<int64_t>(0, FileLength(rc.Path));
+        code = DownloadRefusal(target.contained, beingWritten, rc.ExistingSize, rc.AnnouncedSize);
     } else {
         rc.UnsafeName = check.unsafeName;
-    }
-    if (code.isEmpty()) {
-        // Two callers appending to one file at once would interleave their bytes.
-        for (int k = 0; k < 4; ++k)
-            if (k != i && rx_[k].FileOpen && rx_[k].Path == rc.Path)
-                code = CannotCreateCode;
-    }
-    if (code.isEmpty()) {
-        rc.ExistingSize = FileExists(rc.Path) ? std::max<int64_t>(0, FileLength(rc.Path)) : 0;
-        if (rc.ExistingSize >= rc.AnnouncedSize)
-            code = FileExistsCode;
     }
     if (code.isEmpty()) {
         Showit(rc.Login + " is sending " + rc.FileName + " - " + ToDecimal(rc.AnnouncedSize) + " bytes");
@@ -393,55 +384,29 @@ void Engine::FinishReceive(int i)
         rc.Result = rc.ParseError;
     rc.Timed = false;
     rc.Finishing = true;
-    const QByteArray &r = rc.Result;
-    if (r == OutcomeCode::Closed && rc.State == ReceiveState::Receiving) {
+    if (rc.Result == OutcomeCode::Closed && rc.State == ReceiveState::Receiving) {
+        // What came with the close still goes to the file before the outcome is judged.
         if (!rc.Buffer.isEmpty())
             WriteBuffered(i, clock_.now());
         if (rc.FileOpen && !rc.FileHandle->flush())
             rc.WriteFailed = true;
-        if (rc.WriteFailed) {
-            Showit("Cannot Create File " + rc.FileName);
-        } else if (rc.BytesReceived == rc.AnnouncedSize) {
-            Showit(rc.Login + " successfully sent " + rc.FileName);
-            emit FileReceived(rc.Login, rc.FileName);
-        } else if (rc.BytesReceived > rc.AnnouncedSize) {
-            Showit(rc.Login + " sent " + ToDecimal(rc.BytesReceived - rc.AnnouncedSize) + " too many bytes of " +
-                   rc.FileName);
-            emit FileReceived(rc.Login, rc.FileName);
-        } else {
-            Showit(rc.Login + " partially sent " + ToDecimal(rc.BytesReceived) + " bytes of " +
-                   ToDecimal(rc.AnnouncedSize) + " bytes of " + rc.FileName);
-        }
-    } else if (r == OutcomeCode::Closed && rc.State == ReceiveState::Closing) {
-        // The connection ended after a greeting or a refusal that was already dealt with.
-    } else if (r == "400" || r == "10061") {
-        Showit("Connection refused to " + rc.PeerAddress);
-    } else if (r == "102" || r == "10054") {
-        Showit("Connection Prematurely dropped to " + rc.PeerAddress);
-    } else if (r == "11001" || r == "11002") {
-        Showit("Domain Not Found");
-    } else if (r == "10058" || r == "10060") {
-        Showit("Connection prematurely dropped to " + rc.PeerAddress);
-    } else if (r == "401") {
-        Showit("Badly formed request from " + rc.PeerAddress);
-    } else if (r == "402") {
-        Showit("Incorrect Login from " + rc.PeerAddress);
-    } else if (r == "403") {
-        Showit((rc.UnsafeName ? "Unsafe File Name from " : "Blank File Name from ") + rc.PeerAddress);
-    } else if (r == "404") {
-        Showit("Zero Byte File from " + rc.PeerAddress);
-    } else if (r == "405") {
-        Showit("Cannot Create File " + rc.FileName);
-    } else if (r == "406") {
-        Showit("Attempt to send pre-existing file " + rc.FileName + " by " + rc.Login);
-    } else if (r == "813") {
-        if (rc.State == ReceiveState::Greeted)
-            Showit("Timeout waiting for request from " + rc.PeerAddress);
-        else
-            Showit("Timeout receiving " + rc.FileName);
-    } else {
-        Showit("Incoming Socket Error Code - Slot " + Spaced(i) + " " + r);
     }
+    ReceiveEnding ending;
+    ending.code = rc.Result;
+    ending.state = rc.State;
+    ending.slot = i;
+    ending.peerAddress = rc.PeerAddress;
+    ending.login = rc.Login;
+    ending.fileName = rc.FileName;
+    ending.unsafeName = rc.UnsafeName;
+    ending.writeFailed = rc.WriteFailed;
+    ending.bytesReceived = rc.BytesReceived;
+    ending.announcedSize = rc.AnnouncedSize;
+    const ReceiveOutcome outcome = ClassifyReceiveEnding(ending);
+    if (!outcome.logLine.isEmpty())
+        Showit(outcome.logLine);
+    if (outcome.fileDelivered)
+        emit FileReceived(rc.Login, rc.FileName);
     // Back to idle.
     CloseReceiveFile(i);
     if (rc.Socket) {

@@ -215,9 +215,9 @@ void Engine::OnReply(int channel)
         return;
     }
     const int64_t offset = ResumeOffset(reply);
-    if (offset < 0 || offset > sc.FileSize) {
-        // The receiver claims more than the file holds: sending from there would corrupt its copy.
-        sc.Result = OutcomeCode::BadOffset;
+    const ResumePlan plan = PlanResume(offset, sc.FileSize);
+    if (plan.code == OutcomeCode::BadOffset) {
+        sc.Result = plan.code;
         HandleSendOutcome(channel);
         return;
     }
@@ -227,15 +227,15 @@ void Engine::OnReply(int channel)
         return;
     }
     Showit("Sending file " + sc.FilePath + " starting at " + ToDecimal(offset) + " bytes to " + sc.UserName);
-    sc.BytesLeft = sc.FileSize - offset;
-    if (sc.BytesLeft >= 1) {
-        sc.State = SendState::Sending;
-        sc.SendStarted = sc.LastPieceAt = clock_.now();
-        SendNextPiece(channel);
-    } else {
-        sc.Result = OutcomeCode::NothingLeft;
+    sc.BytesLeft = plan.bytesLeft;
+    if (!plan.code.isEmpty()) {
+        sc.Result = plan.code;
         HandleSendOutcome(channel);
+        return;
     }
+    sc.State = SendState::Sending;
+    sc.SendStarted = sc.LastPieceAt = clock_.now();
+    SendNextPiece(channel);
 }
 
 bool Engine::ReadPiece(int channel)
@@ -325,12 +325,7 @@ void Engine::OnSendClosed(int channel)
     sc.LastActivity = clock_.now();
     if (sc.Handled || !sc.InUse)
         return;
-    if (sc.State == SendState::AllSent && sc.BytesLeft < 1)
-        sc.Result = OutcomeCode::Sent;
-    else if (sc.State == SendState::Connecting)
-        sc.Result = OutcomeCode::NoWelcome;
-    else
-        sc.Result = OutcomeCode::Closed;
+    sc.Result = SendCloseOutcome(sc.State, sc.BytesLeft);
     HandleSendOutcome(channel);
 }
 

@@ -1,4 +1,4 @@
-// The send outcome table: class, log line and short text of every code.
+// The send and receive outcome tables, the send close mapping and the resume-offset check.
 #include "transfer/Outcomes.h"
 
 #include <gtest/gtest.h>
@@ -67,6 +67,101 @@ TEST(Outcomes, NamesAreInsertedAsTheyAre)
     EXPECT_EQ(o.logLine, QByteArray("Successfully sent x {user}.bin to {file}"));
     const QByteArray withNul("a\0b", 3);
     EXPECT_EQ(ClassifyOutcome("442", "u", "f", withNul).logLine, QByteArray("File not found - ") + withNul);
+}
+
+TEST(Outcomes, SendCloseDependsOnHowFarTheSendGot)
+{
+    struct Case {
+        SendState state;
+        int64_t bytesLeft;
+        const char *code;
+    };
+    const Case cases[] = {
+        {SendState::AllSent, 0, "260"},     {SendState::AllSent, 5, "102"},   // closed with bytes still due
+        {SendState::Connecting, 0, "425"},  {SendState::Requested, 0, "102"},
+        {SendState::Sending, 1024, "102"},  {SendState::Sending, 0, "102"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.code);
+        EXPECT_EQ(SendCloseOutcome(c.state, c.bytesLeft), QByteArray(c.code));
+    }
+}
+
+TEST(Outcomes, ResumeOffsetOutsideTheFileIsRefused)
+{
+    struct Case {
+        int64_t offset, size;
+        const char *code;
+        int64_t left;
+    };
+    const Case cases[] = {
+        {0, 5000, "", 5000}, {3000, 5000, "", 2000}, {4999, 5000, "", 1},
+        {5000, 5000, "440", 0}, {5001, 5000, "445", 0}, {-1, 5000, "445", 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.offset);
+        const ResumePlan plan = PlanResume(c.offset, c.size);
+        EXPECT_EQ(plan.code, QByteArray(c.code));
+        if (plan.code != "445") {
+            EXPECT_EQ(plan.bytesLeft, c.left);
+        }
+    }
+}
+
+TEST(Outcomes, EveryReceiveEndingHasItsLogLine)
+{
+    struct Case {
+        const char *label;
+        const char *code;
+        ReceiveState state;
+        bool unsafeName, writeFailed;
+        int64_t received;
+        const char *line;
+        bool delivered;
+    };
+    // peer "10.0.0.2", login "ann", file "a.txt", slot 2, 100 bytes announced
+    const Case cases[] = {
+        {"whole file", "102", ReceiveState::Receiving, false, false, 100, "ann successfully sent a.txt", true},
+        {"too many bytes", "102", ReceiveState::Receiving, false, false, 130, "ann sent 30 too many bytes of a.txt", true},
+        {"partial", "102", ReceiveState::Receiving, false, false, 40, "ann partially sent 40 bytes of 100 bytes of a.txt", false},
+        {"write failed", "102", ReceiveState::Receiving, false, true, 100, "Cannot Create File a.txt", false},
+        {"closed after a refusal", "102", ReceiveState::Closing, false, false, 0, "", false},
+        {"closed after the greeting", "102", ReceiveState::Greeted, false, false, 0, "Connection Prematurely dropped to 10.0.0.2", false},
+        {"busy", "400", ReceiveState::Closing, false, false, 0, "Connection refused to 10.0.0.2", false},
+        {"refused", "10061", ReceiveState::Greeted, false, false, 0, "Connection refused to 10.0.0.2", false},
+        {"reset", "10054", ReceiveState::Receiving, false, false, 0, "Connection Prematurely dropped to 10.0.0.2", false},
+        {"host not found", "11001", ReceiveState::Greeted, false, false, 0, "Domain Not Found", false},
+        {"try again", "11002", ReceiveState::Greeted, false, false, 0, "Domain Not Found", false},
+        {"shut down", "10058", ReceiveState::Receiving, false, false, 0, "Connection prematurely dropped to 10.0.0.2", false},
+        {"timed out", "10060", ReceiveState::Receiving, false, false, 0, "Connection prematurely dropped to 10.0.0.2", false},
+        {"bad request", "401", ReceiveState::Closing, false, false, 0, "Badly formed request from 10.0.0.2", false},
+        {"bad login", "402", ReceiveState::Closing, false, false, 0, "Incorrect Login from 10.0.0.2", false},
+        {"blank name", "403", ReceiveState::Closing, false, false, 0, "Blank File Name from 10.0.0.2", false},
+        {"unsafe name", "403", ReceiveState::Closing, true, false, 0, "Unsafe File Name from 10.0.0.2", false},
+        {"zero bytes", "404", ReceiveState::Closing, false, false, 0, "Zero Byte File from 10.0.0.2", false},
+        {"cannot create", "405", ReceiveState::Receiving, false, false, 0, "Cannot Create File a.txt", false},
+        {"already there", "406", ReceiveState::Closing, false, false, 0, "Attempt to send pre-existing file a.txt by ann", false},
+        {"no request", "813", ReceiveState::Greeted, false, false, 0, "Timeout waiting for request from 10.0.0.2", false},
+        {"silent sender", "813", ReceiveState::Receiving, false, false, 0, "Timeout receiving a.txt", false},
+        {"other error", "10013", ReceiveState::Receiving, false, false, 0, "Incoming Socket Error Code - Slot  2 10013", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.label);
+        ReceiveEnding e;
+        e.code = c.code;
+        e.state = c.state;
+        e.slot = 2;
+        e.peerAddress = "10.0.0.2";
+        e.login = "ann";
+        e.fileName = "a.txt";
+        e.unsafeName = c.unsafeName;
+        e.writeFailed = c.writeFailed;
+        e.bytesReceived = c.received;
+        e.announcedSize = 100;
+        const ReceiveOutcome o = ClassifyReceiveEnding(e);
+        EXPECT_EQ(o.logLine, QByteArray(c.line));
+        EXPECT_EQ(o.fileDelivered, c.delivered);
+    }
 }
 
 }  // namespace

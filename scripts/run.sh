@@ -15,9 +15,10 @@ mkdir -p "$apps/applications" "$apps/icons/hicolor/256x256/apps"
 cp -f "$root/resources/parcelwise.png" "$apps/icons/hicolor/256x256/apps/parcelwise.png"
 {
     grep -v '^Exec=' "$root/resources/parcelwise.desktop"
-    # Exec takes a quoted program path (quotes and backslashes escaped); Path is taken as it is.
+    # Exec takes a quoted program path (quotes and backslashes escaped) and the files a file
+    # manager opens with it (%F); Path is taken as it is.
     quoted=$(printf '%s' "$root/build/parcelwise" | sed -e 's/[\\"`$]/\\\\&/g')
-    printf 'Exec="%s"\n' "$quoted"
+    printf 'Exec="%s" %%F\n' "$quoted"
     printf 'Path=%s\n' "$folder"
 } > "$apps/applications/parcelwise.desktop"
 cd "$folder"

@@ -1,39 +1,57 @@
-// Process entry: one instance per program folder, start-up, the main window, and an orderly
-// shutdown however the process is asked to end.
-#include "core/Clock.h"
-#include "core/SingleInstance.h"
-#include "core/TermSignals.h"
-#include "transfer/Engine.h"
+// Process entry: the command line picks the way the program runs. Only the window needs a
+// display; the other forms run on a plain application object.
+#include "app/AppRun.h"
+#include "app/CommandLine.h"
+#include "app/SendRequest.h"
 #include "ui/Icons.h"
-#include "ui/ParcelWin.h"
-#include "ui/WidgetPrompt.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 
 int main(int argc, char **argv)
 {
+    QList<QByteArray> args;
+    for (int i = 1; i < argc; ++i)
+        args << QByteArray(argv[i]);
+    const CommandLine line = ParseCommandLine(args);
+    if (!line.error.isEmpty()) {
+        PrintLines(true, {line.error, "try parcelwise --help"});
+        return ExitUsage;
+    }
+    switch (line.mode) {
+    case CommandLine::Mode::Help:
+        PrintLines(false, {UsageText()});
+        return ExitOk;
+    case CommandLine::Mode::Version:
+        PrintLines(false, {VersionLine()});
+        return ExitOk;
+    case CommandLine::Mode::Window:
+        break;
+    default: {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("Parcelwise"));
+        const QString folder = QDir::currentPath();
+        switch (line.mode) {
+        case CommandLine::Mode::Headless:
+            return RunHeadless(folder);
+        case CommandLine::Mode::Send:
+            return RunSend(line, folder);
+        case CommandLine::Mode::List:
+            return RunList(folder);
+        default:
+            return RunStatus(folder);
+        }
+    }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Parcelwise"));
     QApplication::setDesktopFileName(QStringLiteral("parcelwise"));
     QApplication::setWindowIcon(AppIcon());
-    WidgetPrompt prompt;
-    const QString programFolder = QDir::currentPath();
-    SingleInstance instance(programFolder);
-    if (!instance.Acquire()) {
-        prompt.Message(QStringLiteral("This program is already running!"));
-        return 0;
-    }
-    SystemClock clock;
-    Engine engine(programFolder, clock, prompt);
-    engine.InitGlobals();
-    ParcelWin window(engine);
-    engine.MainWindowLoad();
-    QObject::connect(&engine, &Engine::QuitReady, &app, [&window] {
-        window.close();
-        QApplication::quit();
-    });
-    TermSignals termSignals([&engine] { engine.BeginShutdown(); });
-    window.show();
-    return app.exec();
+    // A file manager hands over paths as they are; a relative one is taken from here.
+    QList<QByteArray> files;
+    const QByteArray cwd = CurrentFolderBytes();
+    for (const QByteArray &file : line.files)
+        files << AbsolutePath(file, cwd);
+    return RunWindow(app, QDir::currentPath(), files);
 }

@@ -14,12 +14,13 @@ bool StoreFileOrWarn(const QString &path, const QByteArray &content, UserPrompt 
     return false;
 }
 
-void HeadlessPrompt::Beep()
-{
-    std::fputc('\a', stderr);
-}
+void HeadlessPrompt::Beep() {}
 
 void HeadlessPrompt::Message(const QString &text)
 {
-    std::fprintf(stderr, "Parcelwise: %s\n", text.toLocal8Bit().constData());
+    const QByteArray line = "Message \"" + text.toLocal8Bit() + "\" answered with OK";
+    if (report_)
+        report_(line);
+    else
+        std::fprintf(stderr, "Parcelwise: %s\n", line.constData());
 }

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 
 class UserPrompt {
 public:
@@ -17,9 +18,15 @@ public:
 // message. The old file stays as it was when the write fails.
 bool StoreFileOrWarn(const QString &path, const QByteArray &content, UserPrompt &prompt, const QString &failureMessage);
 
-// Used when no window is shown: messages go to the standard error stream.
+// Used when no window is shown: every message box is answered as its default button would
+// answer it, and reported as a line through the report function (on the standard error stream
+// while there is none). The beep is left out: there is no one to hear it.
 class HeadlessPrompt final : public UserPrompt {
 public:
+    void SetReport(std::function<void(const QByteArray &line)> report) { report_ = std::move(report); }
     void Beep() override;
     void Message(const QString &text) override;
+
+private:
+    std::function<void(const QByteArray &line)> report_;
 };

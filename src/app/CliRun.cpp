@@ -1,0 +1,151 @@
+// --send, --list and --status: short commands that ask the running installation, or work on the
+// stored files when nothing runs in the folder.
+#include "app/AppRun.h"
+
+#include "app/InstanceCommands.h"
+#include "app/InstanceLink.h"
+#include "app/SendRequest.h"
+#include "core/Clock.h"
+#include "core/FileOps.h"
+#include "core/Preferences.h"
+#include "core/SingleInstance.h"
+#include "core/Users.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QThread>
+#include <cerrno>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+// How long a command waits for an installation that holds its folder but does not answer yet
+// (it is starting, or shutting down and writing its queue).
+constexpr int BusyFolderWaitMs = 30000;
+
+QByteArray FolderText(const QString &folder)
+{
+    return QFile::encodeName(QDir::toNativeSeparators(folder));
+}
+} // namespace
+
+void PrintLines(bool toError, const QList<QByteArray> &lines)
+{
+    FILE *out = toError ? stderr : stdout;
+    for (QByteArray line : lines) {
+        if (line.isEmpty())
+            continue;
+        if (toError)
+            line.prepend("parcelwise: ");
+        if (!line.endsWith('\n'))
+            line += '\n';
+        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), out);
+    }
+    std::fflush(out);
+}
+
+QByteArray CurrentFolderBytes()
+{
+    QByteArray buffer(4096, '\0');
+    while (::getcwd(buffer.data(), static_cast<size_t>(buffer.size())) == nullptr) {
+        if (errno != ERANGE)
+            return QFile::encodeName(QDir::currentPath());
+        buffer.resize(buffer.size() * 2);
+    }
+    return QByteArray(buffer.constData());
+}
+
+int RunSend(const CommandLine &line, const QString &programFolder)
+{
+    SendRequest request;
+    request.user = line.user;
+    request.message = line.message;
+    request.priority = line.priority;
+    const QByteArray cwd = CurrentFolderBytes();
+    for (const QByteArray &file : line.files)
+        request.paths << AbsolutePath(file, cwd);
+
+    const QString link = LinkPath(programFolder);
+    const LinkMessage ask = LinkMessage{LinkVerb::Add, request.user, request.message,
+                                        QByteArray::number(request.priority)} +
+                            request.paths;
+    QDeadlineTimer deadline(BusyFolderWaitMs);
+    for (;;) {
+        if (const std::optional<LinkMessage> reply = AskInstance(link, ask)) {
+            if (reply->first() == LinkVerb::Ok) {
+                PrintLines(false, reply->mid(1));
+                return ExitOk;
+            }
+            if (reply->first() == LinkVerb::Refused) {
+                PrintLines(true, reply->mid(1));
+                return ExitFailure;
+            }
+            // Closing: the running program has written its queue file for the last time; the
+            // rows go into the file once it has ended.
+        }
+        // Nothing answers: check against the stored address book, then edit the queue file
+        // while holding the folder, so a program starting meanwhile reads the new rows.
+        UserList users;
+        LoadUsersFile(programFolder, users);
+        const QList<QByteArray> problems = CheckSendRequest(request, users);
+        if (!problems.isEmpty()) {
+            PrintLines(true, problems + QList<QByteArray>{"nothing was queued"});
+            return ExitFailure;
+        }
+        if (::access(QFile::encodeName(programFolder).constData(), W_OK) != 0) {
+            PrintLines(true, {"cannot write in " + FolderText(programFolder) + "; nothing was queued"});
+            return ExitFailure;
+        }
+        SingleInstance instance(programFolder);
+        if (instance.Acquire()) {
+            SystemClock clock;
+            if (!AppendToQueueFile(programFolder, MakeSendItems(request, clock.nowSerial()))) {
+                PrintLines(true, {"cannot write the queue file in " + FolderText(programFolder) +
+                                  "; nothing was queued"});
+                return ExitFailure;
+            }
+            const qsizetype n = request.paths.size();
+            PrintLines(false, {"Queued " + QByteArray::number(n) + (n == 1 ? " file" : " files") + " for " +
+                               request.user + " at priority " + QByteArray::number(request.priority) +
+                               "; Parcelwise is not running in " + FolderText(programFolder) + " and sends " +
+                               (n == 1 ? "it" : "them") + " when it next starts."});
+            return ExitOk;
+        }
+        if (deadline.hasExpired()) {
+            PrintLines(true, {"the installation in " + FolderText(programFolder) +
+                              " is in use but does not answer; nothing was queued"});
+            return ExitFailure;
+        }
+        QThread::msleep(200);
+    }
+}
+
+int RunList(const QString &programFolder)
+{
+    if (const std::optional<LinkMessage> reply = AskInstance(LinkPath(programFolder), {LinkVerb::List});
+        reply && reply->first() == LinkVerb::Ok) {
+        PrintLines(false, reply->mid(1));
+        return ExitOk;
+    }
+    SystemClock clock;
+    const QString path = QDir(programFolder).filePath(QStringLiteral("Parcelwise_Queue"));
+    const std::vector<QueueItem> items = DecodeQueueFile(ReadWholeFile(path), clock.nowSerial());
+    PrintLines(false, {"Parcelwise is not running in " + FolderText(programFolder) + "; the stored queue:",
+                       QueueTable(items)});
+    return ExitOk;
+}
+
+int RunStatus(const QString &programFolder)
+{
+    if (const std::optional<LinkMessage> reply = AskInstance(LinkPath(programFolder), {LinkVerb::Status});
+        reply && reply->first() == LinkVerb::Ok) {
+        PrintLines(false, reply->mid(1));
+        return ExitOk;
+    }
+    Preferences prefs;
+    LoadPrefsFile(programFolder, prefs);
+    PrintLines(false, {"Parcelwise is not running in " + FolderText(programFolder),
+                       "Port: " + QByteArray::number(prefs.ListenPort) + " (from the preferences)"});
+    return ExitFailure;
+}

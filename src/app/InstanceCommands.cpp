@@ -1,0 +1,172 @@
+// Queue table, status report and the running engine's answers on the local link.
+#include "app/InstanceCommands.h"
+
+#include "app/SendRequest.h"
+#include "transfer/ChannelStatus.h"
+#include "transfer/Engine.h"
+
+#include <QFile>
+#include <QString>
+#include <unistd.h>
+
+namespace {
+// Width as a terminal shows it: characters, not bytes.
+qsizetype ShownWidth(const QByteArray &text)
+{
+    return QString::fromLocal8Bit(text).size();
+}
+
+QByteArray Padded(const QByteArray &text, qsizetype width)
+{
+    return text + QByteArray(std::max<qsizetype>(0, width - ShownWidth(text)), ' ');
+}
+
+// Control characters (a tab or line end in a name or status) would break the table's lines.
+QByteArray OneLine(QByteArray text)
+{
+    for (char &c : text)
+        if (static_cast<unsigned char>(c) < 32 || c == 127)
+            c = ' ';
+    return text;
+}
+
+QByteArray ChannelLine(char direction, int index, const QByteArray &letter, bool fileOpen, int64_t percent,
+                       const QByteArray &fileName, const QByteArray &peer, int64_t bytes, const QDateTime &start,
+                       const QDateTime &last)
+{
+    ChannelSnapshot snap;
+    snap.direction = direction;
+    snap.number = index + 1;
+    snap.letter = letter;
+    snap.fileOpen = fileOpen;
+    snap.percent = percent;
+    snap.fileName = OneLine(fileName);
+    snap.peer = OneLine(peer);
+    snap.bytes = bytes;
+    snap.startTime = start;
+    snap.lastTime = last;
+    const ChannelStatusText text = DescribeChannelStatus(snap);
+    QByteArray line = text.statusLine.isEmpty() ? QByteArray(direction == 'I' ? "Receive" : "Send") + " channel  " +
+                                                      QByteArray::number(index + 1) + " status: " + letter
+                                                : text.statusLine;
+    if (!text.progressLine.isEmpty())
+        line += ", " + text.progressLine;
+    if (!text.rate.isEmpty())
+        line += ", " + text.rate;
+    return line;
+}
+} // namespace
+
+QByteArray QueueTable(const std::vector<QueueItem> &items)
+{
+    if (items.empty())
+        return "The queue is empty.\n";
+    const QList<QByteArray> heads = {"#", "St", "Pri", "Tries", "User", "File", "Status"};
+    QList<QList<QByteArray>> rows;
+    for (size_t r = 0; r < items.size(); ++r) {
+        const QueueItem &item = items[r];
+        rows.append({QByteArray::number(static_cast<qulonglong>(r + 1)), OneLine(item.status()),
+                     OneLine(item.priority()), OneLine(item.tries()), OneLine(item.userName()),
+                     OneLine(item.fileName()), OneLine(item.statusText())});
+    }
+    QList<qsizetype> widths;
+    for (qsizetype c = 0; c < heads.size(); ++c) {
+        qsizetype w = ShownWidth(heads[c]);
+        for (const QList<QByteArray> &row : rows)
+            w = std::max(w, ShownWidth(row[c]));
+        widths << w;
+    }
+    auto format = [&](const QList<QByteArray> &cells) {
+        QByteArray line;
+        for (qsizetype c = 0; c < cells.size(); ++c) {
+            // The row number is right-aligned, the last column is not padded.
+            if (c == 0)
+                line += QByteArray(widths[0] - ShownWidth(cells[0]), ' ') + cells[0];
+            else if (c + 1 == cells.size())
+                line += cells[c];
+            else
+                line += Padded(cells[c], widths[c]);
+            if (c + 1 < cells.size())
+                line += "  ";
+        }
+        return line + '\n';
+    };
+    QByteArray out = format(heads);
+    for (const QList<QByteArray> &row : rows)
+        out += format(row);
+    return out;
+}
+
+QByteArray StatusReport(const Engine &engine, const QByteArray &runMode)
+{
+    QByteArray out = "Parcelwise is running " + runMode + " in " + QFile::encodeName(engine.Paths().ProgramFolder) +
+                     " (process " + QByteArray::number(::getpid()) + ")\n";
+    const int listening = engine.ListeningPort();
+    out += "Port: " + QByteArray::number(engine.Prefs.ListenPort) +
+           (listening ? QByteArray(", listening") : QByteArray(", not listening")) + '\n';
+    out += "Address: " + engine.OwnAddress() + " (" +
+           (engine.Prefs.AddressType == "D" ? QByteArray("dynamic") : QByteArray("static")) + ")\n";
+    int queued = 0, busy = 0, sent = 0, failed = 0, held = 0;
+    for (const QueueItem &item : engine.Queue().items()) {
+        const QByteArray &s = item.status();
+        queued += s == "Q" || s == "W";
+        busy += s == "B";
+        sent += s == "S";
+        failed += s == "E";
+        held += s == "H";
+    }
+    out += "Queue: " + QByteArray::number(static_cast<qulonglong>(engine.Queue().items().size())) + " rows (" +
+           QByteArray::number(queued) + " waiting, " + QByteArray::number(busy) + " being sent, " +
+           QByteArray::number(held) + " held, " + QByteArray::number(sent) + " sent, " +
+           QByteArray::number(failed) + " failed)\n";
+    if (engine.ShuttingDown)
+        out += "Shutting down\n";
+    for (int i = 0; i < 4; ++i) {
+        const ReceiveChannel &rc = engine.Receivers()[i];
+        out += ChannelLine('I', i, rc.Letter, rc.FileOpen, rc.Percent, rc.FileName, rc.Login, rc.ConnectionBytes,
+                           rc.StartTime, rc.LastWriteTime) +
+               '\n';
+    }
+    for (int i = 0; i < 4; ++i) {
+        const SendChannel &sc = engine.Senders()[i];
+        out += ChannelLine('O', i, sc.Letter, false, sc.PercentDone, sc.FileName, sc.UserName, sc.BytesSent,
+                           sc.SendStarted, sc.LastPieceAt) +
+               '\n';
+    }
+    return out;
+}
+
+std::optional<LinkMessage> AnswerEngineRequest(Engine &engine, const LinkMessage &request, const QByteArray &runMode)
+{
+    const QByteArray &verb = request.first();
+    if (verb == LinkVerb::List)
+        return LinkMessage{LinkVerb::Ok, QueueTable(engine.Queue().items())};
+    if (verb == LinkVerb::Status)
+        return LinkMessage{LinkVerb::Ok, StatusReport(engine, runMode)};
+    if (verb != LinkVerb::Add)
+        return std::nullopt;
+    // ADD user message priority path...
+    if (request.size() < 5)
+        return LinkMessage{LinkVerb::Refused, "incomplete request"};
+    if (engine.ShuttingDown)
+        return LinkMessage{ClosingReply};
+    SendRequest send;
+    send.user = request[1];
+    send.message = request[2];
+    send.priority = request[3].toInt();
+    if (send.priority < 1 || send.priority > 3)
+        return LinkMessage{LinkVerb::Refused, "the priority must be 1, 2 or 3"};
+    send.paths = request.mid(4);
+    for (const QByteArray &path : send.paths)
+        if (!path.startsWith('/'))
+            return LinkMessage{LinkVerb::Refused, path + ": not an absolute path"};
+    const QList<QByteArray> problems = CheckSendRequest(send, engine.Users);
+    if (!problems.isEmpty())
+        return LinkMessage{LinkVerb::Refused} + problems;
+    engine.AddQueueItems(MakeSendItems(send, engine.ClockRef().nowSerial()));
+    const QByteArray count = QByteArray::number(send.paths.size()) + (send.paths.size() == 1 ? " file" : " files");
+    engine.Showit("Queued " + count + " for " + send.user + " from the command line");
+    return LinkMessage{LinkVerb::Ok, "Queued " + count + " for " + send.user + " at priority " +
+                                         QByteArray::number(send.priority) + "; Parcelwise is running and sends " +
+                                         (send.paths.size() == 1 ? "it" : "them") + " now.\n"};
+}

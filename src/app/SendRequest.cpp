@@ -1,0 +1,107 @@
+// Checking and queueing files given on the command line.
+#include "app/SendRequest.h"
+
+#include "core/FileOps.h"
+#include "transfer/Protocol.h"
+
+#include <QDir>
+#include <QFile>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+QByteArray AbsolutePath(const QByteArray &path, const QByteArray &currentFolder)
+{
+    const QByteArray joined = path.startsWith('/') ? path : currentFolder + '/' + path;
+    QList<QByteArray> parts;
+    for (const QByteArray &part : joined.split('/')) {
+        if (part.isEmpty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (!parts.isEmpty())
+                parts.removeLast();
+            continue;
+        }
+        parts << part;
+    }
+    return '/' + parts.join('/');
+}
+
+QList<QByteArray> CheckSendRequest(const SendRequest &request, const UserList &users)
+{
+    QList<QByteArray> problems;
+    const int user = FindUser(users, request.user);
+    if (user < 0 || request.user.isEmpty())
+        problems << "\"" + request.user + "\" is not a user of this installation (see Edit > Users)";
+    QByteArray longestName;
+    int64_t largest = 0;
+    for (const QByteArray &path : request.paths) {
+        const QByteArray head = path + ": ";
+        if (path.contains('\x01') || path.contains('\x02')) {
+            problems << head + "the path holds a character with code 1 or 2, which the queue file cannot store";
+            continue;
+        }
+        struct stat st {};
+        if (::stat(path.constData(), &st) != 0) {
+            problems << head + "no such file";
+            continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            problems << head + "is a folder; only files can be sent";
+            continue;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            problems << head + "is not a regular file";
+            continue;
+        }
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            problems << head + "cannot be read";
+            continue;
+        }
+        ::close(fd);
+        if (st.st_size == 0) {
+            problems << head + "is empty; there is nothing to send";
+            continue;
+        }
+        const QByteArray name = FileNameOf(path);
+        if (name.size() > longestName.size())
+            longestName = name;
+        largest = std::max<int64_t>(largest, st.st_size);
+    }
+    if (user >= 0 && !request.message.isEmpty()) {
+        // The receiver takes a request of a bounded size only; with the longest salt, name and
+        // size of this batch the whole request must stay within it.
+        const UserRecord &record = users[user];
+        const QByteArray longest = Protocol::BuildRequest("9999999999", FieldOf(record, UserSendName),
+                                                          FieldOf(record, UserSendPassword), longestName,
+                                                          std::max<int64_t>(largest, 1), request.message);
+        if (longest.size() > Protocol::MaxRequestBuffer)
+            problems << "the message is too long: " + QByteArray::number(request.message.size()) +
+                            " bytes do not fit in one request";
+    }
+    return problems;
+}
+
+std::vector<QueueItem> MakeSendItems(const SendRequest &request, double nowSerial)
+{
+    std::vector<QueueItem> items;
+    for (const QByteArray &path : request.paths) {
+        QueueItem item = QueueModel::MakeNewItem(request.user, FileNameOf(path), path, request.message, nowSerial);
+        item.field(QueueItem::Priority) = QByteArray::number(request.priority);
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+bool AppendToQueueFile(const QString &programFolder, const std::vector<QueueItem> &items)
+{
+    const QString path = QDir(programFolder).filePath(QStringLiteral("Parcelwise_Queue"));
+    QByteArray content = FileExists(path) ? ReadWholeFile(path) : QByteArray();
+    if (FileExists(path) && content.isEmpty() && FileLength(path) > 0)
+        return false; // unreadable: never replace rows we could not read
+    // Text after the last record is ignored when the file is loaded; it must not become the
+    // start of the first new record.
+    content.truncate(content.lastIndexOf('\x02') + 1);
+    return StoreFile(path, content + EncodeQueueFile(items)) == WriteOk;
+}

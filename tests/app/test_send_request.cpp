@@ -1,0 +1,214 @@
+// Files queued from the command line: the checks, the rows, the queue file of a stopped
+// installation, and what a running engine answers on the link.
+#include "app/InstanceCommands.h"
+#include "app/SendRequest.h"
+
+#include "TestSupport.h"
+#include "core/Clock.h"
+#include "transfer/Engine.h"
+#include "transfer/Protocol.h"
+
+#include <QDir>
+#include <QFile>
+#include <gtest/gtest.h>
+
+namespace {
+const UserList Book = {MakeUserRecord({"bob", "pw", "alice", "apw", "S", "127.0.0.1", "4444"})};
+
+QByteArray Bytes(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+} // namespace
+
+TEST(SendRequestTest, AbsolutePathsAreCleanedLexically)
+{
+    const struct {
+        QByteArray path, cwd, expected;
+    } cases[] = {
+        {"a.txt", "/home/u", "/home/u/a.txt"},
+        {"./x/../y//b", "/home/u/", "/home/u/y/b"},
+        {"/etc/./hosts", "/home/u", "/etc/hosts"},
+        {"../../../../z", "/a", "/z"},
+        {"caf\xe9 \x01", "/d", "/d/caf\xe9 \x01"}, // bytes stay as given
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(AbsolutePath(c.path, c.cwd), c.expected) << c.path.constData();
+}
+
+TEST(SendRequestTest, EveryProblemIsNamedOnItsOwnLine)
+{
+    ScratchDir dir;
+    dir.write(QStringLiteral("good.bin"), "data");
+    dir.write(QStringLiteral("empty.bin"), "");
+    dir.write(QStringLiteral("odd\x01name"), "data");
+    QDir().mkpath(dir.file(QStringLiteral("folder")));
+    const QByteArray good = Bytes(dir.file(QStringLiteral("good.bin")));
+
+    const struct {
+        const char *what;
+        QByteArray user;
+        QList<QByteArray> paths;
+        QByteArray message;
+        QList<QByteArray> problems; // a part of each expected line, in order
+    } cases[] = {
+        {"all good", "bob", {good, good}, "hello\r\nworld", {}},
+        {"unknown user", "carol", {good}, "", {"\"carol\" is not a user"}},
+        {"user names match exactly", "Bob", {good}, "", {"\"Bob\" is not a user"}},
+        {"missing, folder, empty", "bob",
+         {Bytes(dir.file(QStringLiteral("nope"))), Bytes(dir.file(QStringLiteral("folder"))),
+          Bytes(dir.file(QStringLiteral("empty.bin"))), good},
+         "",
+         {"nope: no such file", "folder: is a folder", "empty.bin: is empty"}},
+        {"separator codes", "bob", {Bytes(dir.file(QStringLiteral("odd\x01name")))}, "", {"code 1 or 2"}},
+        {"message over the request cap", "bob", {good}, QByteArray(40000, 'm'), {"message is too long"}},
+        {"several at once", "nobody", {Bytes(dir.file(QStringLiteral("nope")))}, "",
+         {"\"nobody\" is not a user", "nope: no such file"}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        SendRequest request;
+        request.user = c.user;
+        request.paths = c.paths;
+        request.message = c.message;
+        const QList<QByteArray> problems = CheckSendRequest(request, Book);
+        ASSERT_EQ(problems.size(), c.problems.size()) << problems.join('\n').constData();
+        for (qsizetype i = 0; i < problems.size(); ++i)
+            EXPECT_TRUE(problems[i].contains(c.problems[i])) << problems[i].constData();
+    }
+}
+
+TEST(SendRequestTest, LongestMessageThatFitsStillTravels)
+{
+    // The cap is the receiver's: the message that the check lets through must make a request
+    // the receiver takes, and one byte more must be refused.
+    ScratchDir dir;
+    dir.write(QStringLiteral("f"), "x");
+    SendRequest request;
+    request.user = "bob";
+    request.paths = {Bytes(dir.file(QStringLiteral("f")))};
+    qsizetype fits = 0;
+    for (qsizetype step = 1 << 15; step > 0; step /= 2) {
+        request.message = QByteArray(fits + step, 'm');
+        if (CheckSendRequest(request, Book).isEmpty())
+            fits += step;
+    }
+    ASSERT_GT(fits, 1000);
+    EXPECT_LE(Protocol::BuildRequest("99", "alice", "apw", "f", 1, QByteArray(fits, 'm')).size(),
+              Protocol::MaxRequestBuffer);
+    request.message = QByteArray(fits + 8, 'm'); // past the cipher's next block
+    EXPECT_FALSE(CheckSendRequest(request, Book).isEmpty());
+}
+
+TEST(SendRequestTest, StoppedInstallationKeepsItsRowsAndGetsTheNewOnes)
+{
+    ScratchDir dir;
+    QueueItem old = QueueModel::MakeNewItem("bob", "old.txt", "/x/old.txt", "", 46000.0);
+    old.field(QueueItem::Status) = "H";
+    old.field(QueueItem::StatusText) = "Hold";
+    const QByteArray stored = EncodeQueueFile({old});
+    // Text after the last record is ignored on loading; it must not become part of a new row.
+    dir.write(QStringLiteral("Parcelwise_Queue"), stored + "junk");
+
+    SendRequest request;
+    request.user = "bob";
+    request.paths = {"/x/a.bin", "/y/b.bin"};
+    request.message = "m\x01\x02sg";
+    request.priority = 1;
+    ASSERT_TRUE(AppendToQueueFile(dir.path(), MakeSendItems(request, 46001.5)));
+
+    const QByteArray file = dir.read(QStringLiteral("Parcelwise_Queue"));
+    EXPECT_TRUE(file.startsWith(stored));
+    const std::vector<QueueItem> rows = DecodeQueueFile(file, 46002.0);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].status(), "H");
+    for (int r : {1, 2}) {
+        EXPECT_EQ(rows[r].status(), "Q");
+        EXPECT_EQ(rows[r].userName(), "bob");
+        EXPECT_EQ(rows[r].priority(), "1");
+        EXPECT_EQ(rows[r].tries(), "0");
+        EXPECT_EQ(rows[r].message(), "msg");
+        EXPECT_EQ(rows[r].nextTry(), "46001.50000000");
+    }
+    EXPECT_EQ(rows[1].filePath(), "/x/a.bin");
+    EXPECT_EQ(rows[2].fileName(), "b.bin");
+
+    // A queue file that cannot be read is never replaced.
+    ScratchDir locked;
+    locked.write(QStringLiteral("Parcelwise_Queue"), stored);
+    QFile::setPermissions(locked.file(QStringLiteral("Parcelwise_Queue")), QFileDevice::Permissions());
+    if (::getuid() != 0) {
+        EXPECT_FALSE(AppendToQueueFile(locked.path(), MakeSendItems(request, 46001.5)));
+        QFile::setPermissions(locked.file(QStringLiteral("Parcelwise_Queue")), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        EXPECT_EQ(locked.read(QStringLiteral("Parcelwise_Queue")), stored);
+    }
+}
+
+TEST(SendRequestTest, QueueTableKeepsOneLinePerRowInColumns)
+{
+    QueueItem a = QueueModel::MakeNewItem("bob", "a.txt", "/a.txt", "", 46000.0);
+    QueueItem b = QueueModel::MakeNewItem("alexandra", "two\nlines.txt", "/t", "", 46000.0);
+    b.field(QueueItem::Status) = "E";
+    b.field(QueueItem::StatusText) = "Error: File Missing";
+    const QList<QByteArray> lines = QueueTable({a, b}).split('\n');
+    ASSERT_EQ(lines.size(), 4) << "header, two rows, end";
+    EXPECT_TRUE(lines[2].contains("two lines.txt"));
+    EXPECT_TRUE(lines[2].endsWith("Error: File Missing"));
+    // The file column starts at the same place on every line.
+    const qsizetype at = lines[0].indexOf("File");
+    EXPECT_EQ(lines[1].indexOf("a.txt"), at);
+    EXPECT_EQ(lines[2].indexOf("two lines.txt"), at);
+    EXPECT_EQ(QueueTable({}), "The queue is empty.\n");
+}
+
+TEST(EngineAnswers, AddListAndStatus)
+{
+    ScratchDir dir;
+    dir.write(QStringLiteral("f.bin"), "content");
+    const QByteArray path = Bytes(dir.file(QStringLiteral("f.bin")));
+    FakeClock clock;
+    RecordingPrompt prompt;
+    Engine engine(dir.path(), clock, prompt);
+    engine.InitGlobals();
+    engine.Users = Book;
+    engine.MainWindowLoad();
+
+    const std::optional<LinkMessage> refused =
+        AnswerEngineRequest(engine, {LinkVerb::Add, "bob", "", "3", path, "/no/such/file"}, "headless");
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_EQ(refused->first(), LinkVerb::Refused);
+    EXPECT_TRUE(refused->join('\n').contains("no such file"));
+    EXPECT_EQ(engine.Queue().rowCount(), 0) << "one refused file queues nothing";
+    EXPECT_FALSE(QFile::exists(dir.file(QStringLiteral("Parcelwise_Queue"))));
+
+    const std::optional<LinkMessage> added =
+        AnswerEngineRequest(engine, {LinkVerb::Add, "bob", "hi", "2", path}, "headless");
+    ASSERT_TRUE(added.has_value());
+    EXPECT_EQ(added->first(), LinkVerb::Ok);
+    ASSERT_EQ(engine.Queue().rowCount(), 1);
+    EXPECT_EQ(engine.Queue().item(0).priority(), "2");
+    EXPECT_EQ(engine.Queue().item(0).message(), "hi");
+    const std::vector<QueueItem> stored =
+        DecodeQueueFile(dir.read(QStringLiteral("Parcelwise_Queue")), clock.nowSerial());
+    ASSERT_EQ(stored.size(), 1u) << "the queue file is written at once";
+    EXPECT_EQ(stored[0].filePath(), path);
+
+    const std::optional<LinkMessage> list = AnswerEngineRequest(engine, {LinkVerb::List}, "headless");
+    ASSERT_TRUE(list.has_value());
+    EXPECT_TRUE(list->at(1).contains("f.bin"));
+    const std::optional<LinkMessage> status = AnswerEngineRequest(engine, {LinkVerb::Status}, "headless");
+    ASSERT_TRUE(status.has_value());
+    EXPECT_TRUE(status->at(1).contains("running headless"));
+    EXPECT_TRUE(status->at(1).contains("Port: 4444"));
+    EXPECT_TRUE(status->at(1).contains("Send channel  1 status: Idle"));
+    EXPECT_TRUE(status->at(1).contains("Receive channel  4 status: Disabled"));
+
+    EXPECT_FALSE(AnswerEngineRequest(engine, {LinkVerb::Raise}, "headless").has_value());
+    // While it shuts down the queue file has been written for the last time: the sender is told
+    // to wait and write the file itself.
+    engine.BeginShutdown();
+    const std::optional<LinkMessage> late = AnswerEngineRequest(engine, {LinkVerb::Add, "bob", "", "3", path}, "headless");
+    ASSERT_TRUE(late.has_value());
+    EXPECT_EQ(late->first(), ClosingReply);
+    EXPECT_EQ(engine.Queue().rowCount(), 1);
+}

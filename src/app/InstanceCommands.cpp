@@ -123,13 +123,13 @@ QByteArray StatusReport(const Engine &engine, const QByteArray &runMode)
         out += "Shutting down\n";
     for (int i = 0; i < 4; ++i) {
         const ReceiveChannel &rc = engine.Receivers()[i];
-        out += ChannelLine('I', i, rc.Letter, rc.FileOpen, rc.Percent, rc.FileName, rc.Login, rc.ConnectionBytes,
+        out += ChannelLine('I', i, LetterCode(rc.Letter), rc.FileOpen, rc.Percent, rc.FileName, rc.Login, rc.ConnectionBytes,
                            rc.StartTime, rc.LastWriteTime) +
                '\n';
     }
     for (int i = 0; i < 4; ++i) {
         const SendChannel &sc = engine.Senders()[i];
-        out += ChannelLine('O', i, sc.Letter, false, sc.PercentDone, sc.FileName, sc.UserName, sc.BytesSent,
+        out += ChannelLine('O', i, LetterCode(sc.Letter), false, sc.PercentDone, sc.FileName, sc.UserName, sc.BytesSent,
                            sc.SendStarted, sc.LastPieceAt) +
                '\n';
     }

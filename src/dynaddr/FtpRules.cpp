@@ -1,0 +1,221 @@
+// The FTP client's plain decisions.
+#include "dynaddr/FtpRules.h"
+
+#include "core/TextUtil.h"
+
+#include <QByteArrayView>
+#include <algorithm>
+
+FtpUrlParts ParseFtpUrl(const QByteArray &url)
+{
+    FtpUrlParts parts;
+    if (url.size() < 7 || !url.startsWith("ftp://"))
+        return parts;
+    const QByteArray rest = url.mid(6);
+    const qsizetype slash = rest.indexOf('/');
+    if (slash < 0)
+        return parts;
+    QByteArray site = rest.left(slash);
+    parts.File = rest.mid(slash);
+    // A host never holds an at sign, a password may: the user information ends at the last one.
+    const qsizetype at = site.lastIndexOf('@');
+    if (at >= 0) {
+        const QByteArray user = site.left(at);
+        site = site.mid(at + 1);
+        const qsizetype colon = user.indexOf(':');
+        if (colon >= 0) {
+            parts.Login = user.left(colon);
+            if (colon + 1 < user.size())
+                parts.Password = user.mid(colon + 1);
+        }
+    }
+    const qsizetype colon = site.indexOf(':');
+    if (colon >= 0) {
+        if (colon + 1 < site.size())
+            parts.Port = site.mid(colon + 1);
+        site = site.left(colon);
+    }
+    parts.Site = site;
+    return parts;
+}
+
+std::optional<FtpTarget> CheckFtpStart(const QByteArray &url, const QByteArray &login, const QByteArray &password,
+                                       const QByteArray &portText)
+{
+    if (url.isEmpty())
+        return std::nullopt;
+    const FtpUrlParts parts = ParseFtpUrl(url);
+    FtpTarget target;
+    target.Site = parts.Site;
+    target.Login = parts.Login.value_or(login);
+    target.Password = parts.Password.value_or(password);
+    target.PortText = parts.Port.value_or(portText);
+    if (target.Login.isEmpty() || target.Password.isEmpty() || url.startsWith("http://"))
+        return std::nullopt;
+    const int64_t port = LeadingInteger(target.PortText, -1, 65536);
+    if (port < 1 || port > 65535 || parts.File.isEmpty() || parts.Site.isEmpty())
+        return std::nullopt;
+    target.Port = static_cast<int>(port);
+    target.File = parts.File.mid(1);
+    if (target.File.isEmpty())
+        return std::nullopt;
+    // Each of these goes out as part of one command line.
+    for (const QByteArray *text : {&target.Login, &target.Password, &target.File})
+        if (text->contains('\r') || text->contains('\n'))
+            return std::nullopt;
+    return target;
+}
+
+int AdvanceDataPort(int counter, int listenPort)
+{
+    int port = counter + 1;
+    if (port >= 2000)
+        port = 1002;
+    else if (port == 1080)
+        port = 1082;
+    else if (port == 1417)
+        port = 1445;
+    if (port == listenPort)
+        port += 2;
+    return port;
+}
+
+QByteArray PortArgument(quint32 ipv4, int port)
+{
+    QByteArray text;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        text += QByteArray::number((ipv4 >> shift) & 0xFF) + ',';
+    return text + QByteArray::number(port / 256) + ',' + QByteArray::number(port % 256);
+}
+
+FtpReplyAction DecideFtpReply(const QByteArray &code, const QByteArray &expected, FtpReplyStep step)
+{
+    if (code == "226")
+        return FtpReplyAction::Success;
+    if (expected == "220" && code == "220")
+        return FtpReplyAction::SendUser;
+    if (expected == "331")
+        return code == "331" ? FtpReplyAction::SendPass : FtpReplyAction::FailWithCode;
+    if (expected == "230" && code == "230")
+        return FtpReplyAction::SendPwd;
+    if (expected == "257")
+        return FtpReplyAction::SendType;
+    if (expected == "200" && step == FtpReplyStep::Type)
+        return code == "200" ? FtpReplyAction::SendPort : FtpReplyAction::Fail882;
+    if (expected == "200" && step == FtpReplyStep::Port)
+        return code == "200" ? FtpReplyAction::SendStor : FtpReplyAction::Fail882;
+    return LeadingNumber(code) >= 400 ? FtpReplyAction::FailWithCode : FtpReplyAction::Ignore;
+}
+
+FtpReplyReader::Result FtpReplyReader::Feed(const QByteArray &data)
+{
+    Result result;
+    // What was kept holds no CR LF: only the new bytes (and a CR just before them) can end a line.
+    const qsizetype from = std::max<qsizetype>(0, buffer_.size() - 1);
+    buffer_ += data;
+    qsizetype end = QByteArrayView(buffer_).sliced(from).lastIndexOf("\r\n");
+    if (end >= 0)
+        end += from;
+    if (end >= 0) {
+        const QByteArray complete = buffer_.left(end);
+        buffer_.remove(0, end + 2);
+        qsizetype start = 0;
+        for (;;) {
+            const qsizetype at = complete.indexOf("\r\n", start);
+            if (at < 0) {
+                result.Lines.append(complete.mid(start));
+                break;
+            }
+            result.Lines.append(complete.mid(start, at - start));
+            start = at + 2;
+        }
+        const QByteArray &last = result.Lines.constLast();
+        result.Code = last.left(3);
+        result.Final = last.size() < 4 || last[3] != '-';
+    }
+    if (buffer_.size() > LineLimit) {
+        result.Overflow = true;
+        buffer_.clear();
+    }
+    return result;
+}
+
+QByteArray FtpWordText(FtpWord word)
+{
+    switch (word) {
+    case FtpWord::Go: return "GO";
+    case FtpWord::Disk: return "DISK";
+    case FtpWord::Retry: return "RETRY";
+    case FtpWord::Done: return "DONE";
+    case FtpWord::Error: return "ERROR";
+    case FtpWord::Abort: return "ABORT";
+    }
+    return {};
+}
+
+QByteArray FormatFtpRecord(const FtpRecord &record)
+{
+    return "FTPFTP\\" + FtpWordText(record.Word) + '\\' + record.Code + "\\\r";
+}
+
+FtpFinish DecideFtpFinish(const QByteArray &statusCode, int attemptNumber, int retryLimit)
+{
+    FtpFinish f;
+    QByteArray code = statusCode;
+    if (code == "884") {
+        f.Diagnostics << "* !!! Aborted by user";
+        f.Ending = FtpEnding::Aborted;
+        f.Code = code;
+        return f;
+    }
+    f.Diagnostics << "* Internal Status = " + code;
+    if (code == "852") {
+        f.Diagnostics << "* !!! File Sent ";
+        f.Ending = FtpEnding::Done;
+        f.Code = "802";
+        return f;
+    }
+    if (code == "553")
+        code = "550";
+    if (code == "221")
+        f.Diagnostics << "* !!! Aborted by user";
+    else if (code == "530")
+        f.Diagnostics << "* !!! Login Incorrect";
+    f.Code = code;
+    f.Ending = FtpEnding::Failed;
+    if (attemptNumber + 1 > retryLimit) {
+        f.Diagnostics << "* !!! Retry Limit Reached ";
+        return f;
+    }
+    if (code == "803" || code == "853")
+        f.Diagnostics << "* !!! Domain not found";
+    else if (code == "550")
+        f.Diagnostics << "* !!! Remote File Not Found";
+    if (code == "221" || code == "550" || code == "803" || code == "809")
+        return f;
+    if (code == "851")
+        f.Diagnostics << "* OT doesn't like the port! - restarting";
+    else if (code == "801")
+        f.Diagnostics << "* Control connect rejected - restarting";
+    else if (code == "813")
+        f.Diagnostics << "* Control Timeout - restarting";
+    else if (code == "812")
+        f.Diagnostics << "* Data Timeout - restarting";
+    f.Ending = FtpEnding::Retry;
+    return f;
+}
+
+QByteArray FtpDiagnosticText(const QByteArray &code)
+{
+    if (code == "899")
+        return "User Abort";
+    if (code == "884")
+        return "Abort";
+    if (code == "803")
+        return "Domain not found";
+    if (code == "801")
+        return "Connection refused";
+    if (code == "530")
+        return "Incorrect Login";
+    return {};
+}

@@ -1,0 +1,133 @@
+// The decisions of the FTP upload client as plain code: the URL split and the start checks, the
+// data-port counter, the reply reader and the reply table, the ending of an attempt and the result
+// records. No sockets and no clock here; FtpUpload feeds these and acts on the answers.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QtGlobal>
+#include <optional>
+
+// ---- URL and start checks
+
+// What an "ftp://" URL says. Site and File are both empty when the URL does not begin with
+// "ftp://" or has no "/" after the host; File keeps its leading "/". User information with a
+// colon gives the login (even an empty one) and a non-empty password; a non-empty text after a
+// colon behind the host gives the port. What the URL does not give keeps the value given apart.
+struct FtpUrlParts {
+    QByteArray Site;
+    QByteArray File;
+    std::optional<QByteArray> Login;
+    std::optional<QByteArray> Password;
+    std::optional<QByteArray> Port;
+    bool operator==(const FtpUrlParts &) const = default;
+};
+FtpUrlParts ParseFtpUrl(const QByteArray &url);
+
+// Everything one upload needs, after the checks.
+struct FtpTarget {
+    QByteArray Site;
+    QByteArray File;      // the stored file name, without its leading "/"
+    QByteArray Login;
+    QByteArray Password;
+    QByteArray PortText;  // the control port as given
+    int Port = 21;
+    bool operator==(const FtpTarget &) const = default;
+};
+// The URL overlaid on the given login, password and port text; none when the command is refused
+// for bad parameters (result "899"): an empty URL, login or password, an "http://" URL, a
+// control port outside 1..65535, an empty site or file, or a CR or LF in what goes on the wire.
+std::optional<FtpTarget> CheckFtpStart(const QByteArray &url, const QByteArray &login, const QByteArray &password,
+                                       const QByteArray &portText);
+
+// How a password shows in diagnostics and any other display.
+inline constexpr char MaskedPassword[] = "********";
+
+// ---- Data port
+
+inline constexpr int FirstDataPortCounter = 1555;
+// The next value of the data-port counter: +1; 2000 and above wrap to 1002; 1080 becomes 1082
+// and 1417 becomes 1445; a result equal to the receive port moves on by 2.
+int AdvanceDataPort(int counter, int listenPort);
+// A port the client may announce: servers refuse ports below 1024 and unprivileged users cannot
+// listen there.
+inline bool UsableDataPort(int port) { return port >= 1024 && port <= 65535; }
+// How many further candidates are tried when a data port cannot be used.
+inline constexpr int DataPortSkips = 64;
+// The six numbers of PORT: the IPv4 address with "." as ",", then the port's high and low byte.
+QByteArray PortArgument(quint32 ipv4, int port);
+
+// ---- Reply reader
+
+// Collects the control connection's text and hands back each complete line (ending in CR LF)
+// and, once a read ends on a line whose fourth character is not "-", the final line's code.
+// An unfinished line stays for the next read; one longer than LineLimit is an overflow.
+class FtpReplyReader {
+public:
+    static constexpr qsizetype LineLimit = 64 * 1024;
+
+    struct Result {
+        QList<QByteArray> Lines;  // the complete lines of this read, without CR LF
+        bool Final = false;       // the last of them ends a reply: act on Code
+        QByteArray Code;          // first three characters of the last complete line
+        bool Overflow = false;    // an unfinished line outgrew LineLimit
+    };
+
+    Result Feed(const QByteArray &data);
+    void Clear() { buffer_.clear(); }
+    qsizetype Pending() const { return buffer_.size(); }
+
+private:
+    QByteArray buffer_;
+};
+
+// ---- Reply table
+
+// The step whose "200" is awaited.
+enum class FtpReplyStep { None, Type, Port };
+
+enum class FtpReplyAction {
+    Success,      // "226" in any state: the page is stored
+    SendUser,
+    SendPass,
+    FailWithCode, // the attempt ends with the received code
+    SendPwd,
+    SendType,
+    SendPort,
+    Fail882,      // TYPE A or PORT not accepted
+    SendStor,
+    Ignore,       // preliminary replies ("150", "125") and anything below 400 out of turn
+};
+
+// The action for a final reply code, given the reply awaited and the step; rows tried from the top.
+FtpReplyAction DecideFtpReply(const QByteArray &code, const QByteArray &expected, FtpReplyStep step);
+
+// ---- Result records
+
+enum class FtpWord { Go, Disk, Retry, Done, Error, Abort };
+
+struct FtpRecord {
+    FtpWord Word = FtpWord::Go;
+    QByteArray Code;
+    bool operator==(const FtpRecord &) const = default;
+};
+
+QByteArray FtpWordText(FtpWord word);
+// "FTPFTP\" + word + "\" + code + "\" + CR.
+QByteArray FormatFtpRecord(const FtpRecord &record);
+
+// ---- Ending an attempt
+
+enum class FtpEnding { Aborted, Done, Retry, Failed };
+
+struct FtpFinish {
+    FtpEnding Ending = FtpEnding::Failed;
+    QByteArray Code;                // the code of the ERROR record ("553" reads as "550")
+    QList<QByteArray> Diagnostics;  // the lines written on the way
+};
+// How an attempt with this status code ends, given the attempt number and the retry limit.
+FtpFinish DecideFtpFinish(const QByteArray &statusCode, int attemptNumber, int retryLimit);
+
+// The diagnostic text of the posting control's log line for a failure code (empty for codes it
+// has no text for).
+QByteArray FtpDiagnosticText(const QByteArray &code);

@@ -46,11 +46,11 @@ void SendChannel::ResetForNextItem()
     FileName.clear();
     FileSize = BytesLeft = BytesSent = 0;
     Buffer.clear();
-    Piece.clear();
+    BatchLength = 0;
     PercentDone = 0;
     SendStarted = LastPieceAt = QDateTime();
     LookupTicket = 0;
-    PieceQueued = false;
+    BatchQueued = false;
 }
 
 Engine::Engine(const QString &programFolder, const Clock &clock, UserPrompt &prompt, TimerIntervals intervals,
@@ -67,10 +67,10 @@ Engine::Engine(const QString &programFolder, const Clock &clock, UserPrompt &pro
     connect(&picTimer_, &QTimer::timeout, this, &Engine::PicTick);
     connect(&quitTimer_, &QTimer::timeout, this, &Engine::QuitTimerTick);
     for (int i = 0; i < 4; ++i) {
-        tx_[i].PieceTimer = new QTimer(this);
-        tx_[i].PieceTimer->setSingleShot(true);
-        tx_[i].PieceTimer->setInterval(0);
-        connect(tx_[i].PieceTimer, &QTimer::timeout, this, [this, i] { SendPiece(i); });
+        tx_[i].BatchTimer = new QTimer(this);
+        tx_[i].BatchTimer->setSingleShot(true);
+        tx_[i].BatchTimer->setInterval(0);
+        connect(tx_[i].BatchTimer, &QTimer::timeout, this, [this, i] { SendBatch(i); });
     }
     connect(&lookup_, &AddressLookup::Finished, this, &Engine::OnLookupFinished);
 }
@@ -291,6 +291,13 @@ void Engine::QueueTick()
             HandleSendOutcome(i);
         }
     }
+    StartNextDueItem(now);
+}
+
+void Engine::StartNextDueItem(const QDateTime &now)
+{
+    if (ShuttingDown || BusyUpdatingQ)
+        return;
     int channel = -1;
     for (int i = 0; i < 4 && channel < 0; ++i)
         if (tx_[i].Letter == SendLetter::Idle)

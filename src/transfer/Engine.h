@@ -77,7 +77,8 @@ struct SendChannel {
     bool FileOpen = false;
     std::unique_ptr<QFile> FileHandle;
     QByteArray Buffer;
-    QByteArray Piece;
+    QByteArray Piece;           // the batch buffer, kept for the whole item
+    int64_t BatchLength = 0;    // bytes of Piece that the current batch holds
     int64_t BytesLeft = 0;
     int64_t BytesSent = 0;
     int PercentDone = 0;
@@ -85,8 +86,8 @@ struct SendChannel {
     ChannelPicture Picture = ChannelPicture::Idle;
     QPointer<QTcpSocket> Socket;
     quint64 LookupTicket = 0;   // the address lookup this slot waits for; 0 when none
-    QTimer *PieceTimer = nullptr; // the yield before each piece
-    bool PieceQueued = false;
+    QTimer *BatchTimer = nullptr; // the yield before each batch of pieces
+    bool BatchQueued = false;
 
     // Everything of one queue item's attempt back to its empty start (the letter, the picture,
     // the socket, the file and the piece timer are the channel's to change).
@@ -111,6 +112,8 @@ public:
     void StartChannels();
     void StartQTick();
     void QueueTick();
+    // The scheduler's choice: the first idle send channel takes the next due queue row.
+    void StartNextDueItem(const QDateTime &now);
     void PicTick();
     void EnsureListening();
     void StopReceiveChannels();
@@ -196,6 +199,7 @@ private:
     // Receive side.
     void OnNewConnection();
     void AcceptConnection(int i, QTcpSocket *socket);
+    void TurnAwayBusy(QTcpSocket *socket);
     void SendWelcome(int i);
     void SendBusy(int i);
     void OnReceiveData(int i);
@@ -220,9 +224,9 @@ private:
     // Every ending of a send: the log line, the queue row's status and an idle slot.
     void HandleSendOutcome(int channel);
     bool OpenSendFile(int channel);
-    bool ReadPiece(int channel);
-    void SendNextPiece(int channel);
-    void SendPiece(int channel);
+    bool ReadBatch(int channel);
+    void SendNextBatch(int channel);
+    void SendBatch(int channel);
     void OnSendConnected(int channel);
     void OnSendData(int channel);
     void OnSendBytesWritten(int channel);

@@ -53,20 +53,22 @@ void Engine::EnsureListening()
     if (ShuttingDown || listeningGuard_)
         return;
     listeningGuard_ = true;
-    for (const ReceiveChannel &rc : rx_)
-        if (rc.Letter == ReceiveLetter::Listening) {
-            listeningGuard_ = false;
-            return;
-        }
+    bool anyEnabled = false;
+    bool anyListening = false;
     int i = -1;
-    for (int k = 0; k < 4 && i < 0; ++k)
-        if (rx_[k].Letter == ReceiveLetter::Idle)
+    for (int k = 0; k < 4; ++k) {
+        const ReceiveLetter letter = rx_[k].Letter;
+        anyEnabled = anyEnabled || (letter != ReceiveLetter::Disabled && letter != ReceiveLetter::Unstarted);
+        anyListening = anyListening || letter == ReceiveLetter::Listening;
+        if (i < 0 && letter == ReceiveLetter::Idle)
             i = k;
-    if (i < 0) {
+    }
+    if (!anyEnabled) {
         listeningGuard_ = false;
         return;
     }
-    ReceiveChannel &rc = rx_[i];
+    // The port keeps listening while every channel serves, so a caller beyond them hears BUSY
+    // instead of a refused connection.
     if (!server_) {
         server_ = new QTcpServer(this);
         connect(server_, &QTcpServer::newConnection, this, &Engine::OnNewConnection);
@@ -85,6 +87,11 @@ void Engine::EnsureListening()
         }
     }
     listenFailureLogged_ = false;
+    if (anyListening || i < 0) {
+        listeningGuard_ = false;
+        return;
+    }
+    ReceiveChannel &rc = rx_[i];
     rc.Letter = ReceiveLetter::Listening;
     const QByteArray slot = "Listening on slot " + Spaced(i + 1);
     Showit(slot + " Port " + Spaced(Prefs.ListenPort));
@@ -103,20 +110,31 @@ void Engine::OnNewConnection()
         for (int k = 0; k < 4 && listening < 0; ++k)
             if (rx_[k].Letter == ReceiveLetter::Listening)
                 listening = k;
-        if (ShuttingDown || listening < 0) {
-            // Nobody listens any more: the caller is refused, as by the operating system.
+        if (ShuttingDown) {
             socket->abort();
             socket->deleteLater();
             continue;
         }
+        if (listening < 0) {
+            TurnAwayBusy(socket);
+            continue;
+        }
         AcceptConnection(listening, socket);
     }
-    // Until another channel takes over, nobody listens.
-    bool anyListening = false;
-    for (const ReceiveChannel &rc : rx_)
-        anyListening = anyListening || rc.Letter == ReceiveLetter::Listening;
-    if (!anyListening && server_)
-        server_->close();
+}
+
+void Engine::TurnAwayBusy(QTcpSocket *socket)
+{
+    // Every channel serves a caller: this one hears BUSY and is closed, so its sender tries
+    // again later. No channel is taken for it.
+    const QByteArray peer = AddressText(socket->peerAddress());
+    Showit("Connect accepted from " + peer);
+    Showit("Connection refused to " + peer);
+    socket->setParent(this);
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QTcpSocket::errorOccurred, socket, &QObject::deleteLater);
+    socket->write(BusyGreeting);
+    socket->disconnectFromHost();
 }
 
 void Engine::AcceptConnection(int i, QTcpSocket *socket)
@@ -148,15 +166,9 @@ void Engine::AcceptConnection(int i, QTcpSocket *socket)
     Showit("Connect accepted from " + rc.PeerAddress);
     rc.Letter = ReceiveLetter::Connected;
     SetReceivePicture(i, ChannelPicture::Active);
-    bool otherIdle = false;
-    for (int k = 0; k < 4; ++k)
-        otherIdle = otherIdle || (k != i && rx_[k].Letter == ReceiveLetter::Idle);
-    // A single channel serves one caller at a time instead of turning every caller away.
-    int enabled = 0;
-    for (const ReceiveChannel &other : rx_)
-        enabled += other.Letter != ReceiveLetter::Disabled ? 1 : 0;
-    const bool single = enabled <= 1;
-    if (!rc.Finishing && (otherIdle || single))
+    // Every channel serves its caller, the last idle one too; callers beyond them are turned
+    // away by OnNewConnection.
+    if (!rc.Finishing)
         SendWelcome(i);
     else
         SendBusy(i);

@@ -14,7 +14,8 @@
 using namespace Protocol;
 
 namespace {
-constexpr int64_t PieceSize = 1024;
+// Pieces are 1024 bytes; a batch of whole pieces goes to the operating system per turn.
+constexpr int64_t BatchSize = 64 * 1024;
 }
 
 void Engine::SetSendPicture(int channel, ChannelPicture picture)
@@ -235,23 +236,33 @@ void Engine::OnReply(int channel)
     }
     sc.State = SendState::Sending;
     sc.SendStarted = sc.LastPieceAt = clock_.now();
-    SendNextPiece(channel);
+    SendNextBatch(channel);
 }
 
-bool Engine::ReadPiece(int channel)
+bool Engine::ReadBatch(int channel)
 {
     SendChannel &sc = tx_[channel];
     if (ShuttingDown || sc.State != SendState::Sending || !sc.FileOpen)
         return false;
     sc.LastPieceAt = clock_.now();
-    const int64_t want = std::min(sc.BytesLeft, PieceSize);
-    sc.Piece = sc.FileHandle->read(want);
-    if (sc.Piece.size() != want) {
+    // Whole pieces, as many as one batch holds; only the file's last piece is shorter.
+    const int64_t want = std::min(sc.BytesLeft, BatchSize);
+    if (sc.Piece.size() < BatchSize)
+        sc.Piece.resize(BatchSize);
+    int64_t got = 0;
+    while (got < want) {
+        const qint64 n = sc.FileHandle->read(sc.Piece.data() + got, want - got);
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    if (got != want) {
         // The file shrank or cannot be read any more.
         sc.Result = OutcomeCode::FileError;
         HandleSendOutcome(channel);
         return false;
     }
+    sc.BatchLength = want;
     sc.BytesSent += want;
     sc.BytesLeft -= want;
     if (sc.BytesLeft < 1) {
@@ -264,44 +275,49 @@ bool Engine::ReadPiece(int channel)
     return true;
 }
 
-void Engine::SendNextPiece(int channel)
+void Engine::SendNextBatch(int channel)
 {
-    // Each piece is read only after the previous one was handed to the network, and only after
+    // Each batch is read only after the previous one was handed to the network, and only after
     // the event loop has had its turn: a zero-interval timer fires once the pending events
-    // (timer ticks, other channels) have been handled.
+    // (timer ticks, other channels, the window) have been handled. One batch of at most 64 KiB
+    // per turn keeps the time between turns short at any speed.
     SendChannel &sc = tx_[channel];
-    if (sc.PieceQueued)
+    if (sc.BatchQueued)
         return;
-    sc.PieceQueued = true;
-    sc.PieceTimer->start();
+    sc.BatchQueued = true;
+    sc.BatchTimer->start();
 }
 
-void Engine::SendPiece(int channel)
+void Engine::SendBatch(int channel)
 {
     SendChannel &sc = tx_[channel];
-    sc.PieceQueued = false;
+    sc.BatchQueued = false;
     if (!sc.Socket || sc.State != SendState::Sending)
         return;
-    if (!ReadPiece(channel))
+    if (!ReadBatch(channel))
         return;
+    const char *data = sc.Piece.constData();
+    qint64 length = sc.BatchLength;
     if (sc.Socket->bytesToWrite() == 0) {
-        // Nothing waits in the socket's own buffer: offer the piece to the operating system
+        // Nothing waits in the socket's own buffer: offer the batch to the operating system
         // directly. Taken whole, it is sent; otherwise the socket carries the rest (and reports
         // any error) as usual.
-        const ssize_t n = ::send(static_cast<int>(sc.Socket->socketDescriptor()), sc.Piece.constData(),
-                                 static_cast<size_t>(sc.Piece.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n == sc.Piece.size()) {
+        const ssize_t n = ::send(static_cast<int>(sc.Socket->socketDescriptor()), data,
+                                 static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n == length) {
             OnSendBytesWritten(channel);
             return;
         }
-        if (n > 0)
-            sc.Piece.remove(0, n);
+        if (n > 0) {
+            data += n;
+            length -= n;
+        }
     }
-    sc.Socket->write(sc.Piece);
+    sc.Socket->write(data, length);
     // The flush normally reports the send complete itself through bytesWritten, which has then
-    // queued the next piece or moved on to "095"; only when it did not is it handled here.
+    // queued the next batch or moved on to "095"; only when it did not is it handled here.
     sc.Socket->flush();
-    if (sc.Socket && sc.Socket->bytesToWrite() == 0 && !sc.PieceQueued && sc.State == SendState::Sending)
+    if (sc.Socket && sc.Socket->bytesToWrite() == 0 && !sc.BatchQueued && sc.State == SendState::Sending)
         OnSendBytesWritten(channel);
 }
 
@@ -309,10 +325,10 @@ void Engine::OnSendBytesWritten(int channel)
 {
     SendChannel &sc = tx_[channel];
     sc.LastActivity = clock_.now();
-    if (ShuttingDown || !sc.Socket || sc.State != SendState::Sending || sc.Socket->bytesToWrite() > 0 || sc.PieceQueued)
+    if (ShuttingDown || !sc.Socket || sc.State != SendState::Sending || sc.Socket->bytesToWrite() > 0 || sc.BatchQueued)
         return;
     if (sc.BytesLeft >= 1) {
-        SendNextPiece(channel);
+        SendNextBatch(channel);
     } else {
         sc.State = SendState::AllSent;
         sc.Result = OutcomeCode::Sent;
@@ -350,8 +366,8 @@ void Engine::HandleSendOutcome(int channel)
     if (sc.Handled)
         return;
     sc.Handled = true;
-    sc.PieceTimer->stop();
-    sc.PieceQueued = false;
+    sc.BatchTimer->stop();
+    sc.BatchQueued = false;
     sc.InUse = false;
     const Outcome outcome = ClassifyOutcome(sc.Result, sc.UserName, sc.FileName, sc.FilePath);
     Showit(outcome.logLine);
@@ -371,6 +387,11 @@ void Engine::HandleSendOutcome(int channel)
     sc.Letter = SendLetter::Idle;
     SetSendPicture(channel, ChannelPicture::Idle);
     RefreshChannelStatus();
+    // A file that arrived frees its channel for the next due row at once (after the socket
+    // handler that ended it has returned), so many small files do not wait a tick each.
+    // Failures keep their wait for the next tick and their retry time.
+    if (outcome.outcomeClass == 'A' && queueTimer_.isActive())
+        QTimer::singleShot(0, this, [this] { StartNextDueItem(clock_.now()); });
 }
 
 void Engine::AbortAllSends()

@@ -173,33 +173,30 @@ TEST(Receive, MessagesAreCollectedAndWrittenAtShutdown)
     EXPECT_TRUE(stored.contains("line one\r\nline two\r\n\r\n"));
 }
 
-TEST(Receive, BusyWithTwoChannelsThenListensAgain)
+TEST(Receive, EveryChannelServesItsCallerAndCallersBeyondHearBusy)
 {
-    Receiver r(2);
-    auto first = Greeted(r);
-    EXPECT_EQ(r.engine->Receivers()[1].Letter, ReceiveLetter::Listening);
-    RawPeer second(r.port);
-    EXPECT_EQ(second.ReadMessage(), QByteArray("400 PARCELWISE BUSY\r\r"));
-    EXPECT_TRUE(second.WaitClosed());
-    EXPECT_TRUE(WaitFor([&] { return r.LogHas("Connection refused to 127.0.0.1"); }));
-    // The channel that sent BUSY is idle again and listens.
-    ASSERT_TRUE(WaitFor([&] { return r.engine->Receivers()[1].Letter == ReceiveLetter::Listening; }));
-    RawPeer third(r.port);
-    EXPECT_EQ(third.ReadMessage(), QByteArray("400 PARCELWISE BUSY\r\r"));
-    first->socket.disconnectFromHost();
-    ASSERT_TRUE(WaitFor([&] { return r.engine->Receivers()[0].Letter == ReceiveLetter::Idle; }));
-    RawPeer fourth(r.port);
-    EXPECT_EQ(fourth.ReadMessage(), QByteArray("100 PARCELWISE WELCOME\r\r"));
-}
-
-TEST(Receive, FourChannelsServeThreeAtOnce)
-{
-    Receiver r(4);
-    std::vector<std::unique_ptr<RawPeer>> peers;
-    for (int k = 0; k < 3; ++k)
-        peers.push_back(Greeted(r));
-    RawPeer fourth(r.port);
-    EXPECT_EQ(fourth.ReadMessage(), QByteArray("400 PARCELWISE BUSY\r\r"));
+    for (const int channels : {1, 2, 4}) {
+        SCOPED_TRACE(channels);
+        Receiver r(channels);
+        std::vector<std::unique_ptr<RawPeer>> peers;
+        for (int k = 0; k < channels; ++k)
+            peers.push_back(Greeted(r));
+        for (int k = 0; k < channels; ++k)
+            EXPECT_EQ(r.engine->Receivers()[k].Letter, ReceiveLetter::Connected);
+        // Every channel serves, yet the port still answers: the next caller hears BUSY.
+        RawPeer beyond(r.port);
+        EXPECT_EQ(beyond.ReadMessage(), QByteArray("400 PARCELWISE BUSY\r\r"));
+        EXPECT_TRUE(beyond.WaitClosed());
+        EXPECT_TRUE(WaitFor([&] { return r.LogHas("Connection refused to 127.0.0.1"); }));
+        // The callers being served are untouched; a freed channel takes the next caller.
+        peers[0]->Send(Request("one.bin", 3));
+        EXPECT_EQ(peers[0]->ReadMessage(), QByteArray("1010\r\r"));
+        peers[0]->Send("abc");
+        ASSERT_TRUE(peers[0]->WaitClosed());
+        ASSERT_TRUE(WaitFor([&] { return r.engine->Receivers()[0].Letter == ReceiveLetter::Listening; }));
+        auto next = Greeted(r);
+        EXPECT_EQ(ReadWholeFile(r.Downloads("one.bin")), QByteArray("abc"));
+    }
 }
 
 TEST(Receive, SingleChannelServesOnePeer)

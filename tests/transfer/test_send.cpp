@@ -5,9 +5,11 @@
 #include "core/FileOps.h"
 #include "transfer/Protocol.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QTcpServer>
 #include <gtest/gtest.h>
+#include <memory>
 
 namespace {
 
@@ -21,10 +23,11 @@ struct Pair {
         rx.Start();
         tx.Start();
     }
-    QString Queue(const QByteArray &content, const QByteArray &name = "doc.bin", int priority = 3)
+    QString Queue(const QByteArray &content, const QByteArray &name = "doc.bin", int priority = 3,
+                  const QByteArray &user = "bob")
     {
         tx.dir.write(QString::fromLatin1(name), content);
-        QueueItem item = QueueModel::MakeNewItem("bob", name, tx.dir.file(QString::fromLatin1(name)).toLocal8Bit(),
+        QueueItem item = QueueModel::MakeNewItem(user, name, tx.dir.file(QString::fromLatin1(name)).toLocal8Bit(),
                                                  "hello", tx.clock.nowSerial());
         item.field(QueueItem::Priority) = QByteArray::number(priority);
         tx.engine->AddQueueItems({item});
@@ -63,6 +66,52 @@ private:
     QByteArray greeting_, reply_;
 };
 
+// Sits between a sender and a receiver and passes the sender's first `limit` bytes of each
+// connection on, then holds the rest until opened: a transfer stopped mid-file at a known point,
+// however fast the two sides are. The receiver's side passes freely; a close on one side closes
+// the other.
+struct GateProxy {
+    GateProxy(int targetPort, qint64 limit) : limit_(limit)
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server, &QTcpServer::newConnection, [this, targetPort] {
+            QTcpSocket *from = server.nextPendingConnection();
+            auto *to = new QTcpSocket(from);
+            auto passed = std::make_shared<qint64>(0);
+            from->setReadBufferSize(64 * 1024);
+            to->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(targetPort));
+            auto forward = [this, from, to, passed] {
+                if (to->state() != QAbstractSocket::ConnectedState)
+                    return;
+                qint64 room = open ? from->bytesAvailable() : std::max<qint64>(0, limit_ - *passed);
+                const QByteArray bytes = from->read(std::min(room, from->bytesAvailable()));
+                *passed += bytes.size();
+                to->write(bytes);
+            };
+            QObject::connect(to, &QTcpSocket::connected, forward);
+            QObject::connect(from, &QTcpSocket::readyRead, forward);
+            if (opener)
+                QObject::connect(opener.get(), &QObject::destroyed, from, forward);
+            QObject::connect(to, &QTcpSocket::readyRead, [from, to] { from->write(to->readAll()); });
+            QObject::connect(from, &QTcpSocket::disconnected, to, &QTcpSocket::disconnectFromHost);
+            QObject::connect(to, &QTcpSocket::disconnected, from, &QTcpSocket::disconnectFromHost);
+        });
+    }
+    int port() const { return server.serverPort(); }
+    // From now on everything passes, the held bytes first.
+    void Open()
+    {
+        open = true;
+        opener.reset();
+    }
+    QTcpServer server;
+    bool open = false;
+    std::unique_ptr<QObject> opener = std::make_unique<QObject>();
+
+private:
+    qint64 limit_;
+};
+
 } // namespace
 
 TEST(Send, FileTravelsWholeAndRowBecomesSent)
@@ -89,11 +138,15 @@ TEST(Send, FileTravelsWholeAndRowBecomesSent)
 TEST(Send, CutTransferResumesOnTheNextAttempt)
 {
     Pair p;
+    GateProxy gate(p.rx.port, 300000);
+    p.tx.engine->Users.clear();
+    p.tx.AddUser({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(gate.port())});
     const QByteArray data = PatternBytes(8 * 1024 * 1024 + 17, 5);
     p.Queue(data);
     p.tx.engine->QueueTick();
     ASSERT_TRUE(WaitFor([&] { return p.rx.engine->Receivers()[0].BytesReceived > 200000; }));
     p.tx.engine->AbortAllSends();
+    gate.Open();
     EXPECT_EQ(p.Row().status(), "W");
     EXPECT_EQ(p.Row().statusText(), "Retry Wait Abort");
     EXPECT_TRUE(p.tx.LogHas("Abort Comms - doc.bin"));
@@ -301,6 +354,9 @@ TEST(Send, ReceiverAnswersAreClassified)
 TEST(Send, ShutdownDuringTransferAbortsAndKeepsTheQueue)
 {
     Pair p;
+    GateProxy gate(p.rx.port, 300000);
+    p.tx.engine->Users.clear();
+    p.tx.AddUser({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(gate.port())});
     p.Queue(PatternBytes(16 * 1024 * 1024, 4));
     p.tx.engine->QueueTick();
     ASSERT_TRUE(WaitFor([&] { return p.rx.engine->Receivers()[0].BytesReceived > 100000; }));
@@ -379,4 +435,39 @@ TEST(Send, FullDiskAtTheReceiverIsRetriedAndResumed)
     EXPECT_EQ(p.Row().status(), "S");
     ASSERT_TRUE(WaitFor([&] { return p.rx.LogHas("alice successfully sent doc.bin"); }));
     EXPECT_EQ(ReadWholeFile(p.rx.Downloads("doc.bin")), data);
+}
+
+TEST(Send, ASentFileFreesItsChannelForTheNextRowAtOnce)
+{
+    Pair p;
+    for (int k = 0; k < 3; ++k)
+        p.Queue(PatternBytes(10000 + k, k), "small" + QByteArray::number(k) + ".bin");
+    // One tick starts the first row; each row sent starts the next without another tick.
+    p.tx.engine->QueueTick();
+    ASSERT_TRUE(WaitFor([&] { return p.RowSettled(0) && p.RowSettled(1) && p.RowSettled(2) && p.Row(2).status() == "S"; }));
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(p.Row(k).status(), "S");
+        const QString name = QStringLiteral("small%1.bin").arg(k);
+        EXPECT_EQ(ReadWholeFile(p.rx.Downloads(name)), PatternBytes(10000 + k, k));
+    }
+}
+
+TEST(Send, AFailedRowLeavesTheNextRowToTheTick)
+{
+    Pair p;
+    ScriptedReceiver busy("400 PARCELWISE BUSY\r\r", {}, true);
+    p.tx.AddUser({"carol", "x", "c", "pw", "S", "127.0.0.1", QByteArray::number(busy.port())});
+    p.tx.dir.write("first.bin", "12345");
+    QueueItem item = QueueModel::MakeNewItem("carol", "first.bin", p.tx.dir.file("first.bin").toLocal8Bit(), "",
+                                             p.tx.clock.nowSerial());
+    p.tx.engine->AddQueueItems({item});
+    p.Queue("second", "second.bin");
+    p.tx.engine->QueueTick();
+    ASSERT_TRUE(WaitFor([&] { return p.RowSettled(0); }));
+    EXPECT_EQ(p.Row(0).status(), "W");
+    for (int k = 0; k < 5; ++k)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(p.Row(1).status(), "Q");
+    p.tx.engine->QueueTick();
+    ASSERT_TRUE(WaitFor([&] { return p.Row(1).status() == "S"; }));
 }

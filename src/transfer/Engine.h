@@ -181,6 +181,9 @@ public:
 
     // For tests: fixes the machine's address instead of reading it from the interfaces.
     void SetOwnAddress(const QByteArray &address);
+    // The benchmark's stand-in for a slow disk: every write of received data first waits this
+    // long. Nothing stored and no argument sets it.
+    void SetReceiveWriteDelayForBenchmark(int microseconds) { receiveWriteDelayUs_ = microseconds; }
 
 signals:
     void StatusPanelChanged(int panel, const QByteArray &text);
@@ -200,6 +203,7 @@ private:
     void OnNewConnection();
     void AcceptConnection(int i, QTcpSocket *socket);
     void TurnAwayBusy(QTcpSocket *socket);
+    void ReadIntoBuffer(ReceiveChannel &rc);
     void SendWelcome(int i);
     void SendBusy(int i);
     void OnReceiveData(int i);
@@ -255,6 +259,7 @@ private:
     std::array<ReceiveChannel, 4> rx_;
     std::array<SendChannel, 4> tx_;
     QTcpServer *server_ = nullptr;
+    int receiveWriteDelayUs_ = 0;
     bool listeningGuard_ = false;
     bool listenFailureLogged_ = false;
     QTimer startQTimer_, queueTimer_, picTimer_, quitTimer_;

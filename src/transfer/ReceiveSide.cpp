@@ -13,12 +13,14 @@
 #include <QStringDecoder>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
 
 using namespace Protocol;
 
 namespace {
 // Received data is gathered in memory and written once more than this has arrived.
 constexpr qsizetype WriteThreshold = 20000;
+constexpr qint64 ReceiveReadBufferSize = 256 * 1024;
 
 QByteArray Spaced(int64_t n)
 {
@@ -150,6 +152,9 @@ void Engine::AcceptConnection(int i, QTcpSocket *socket)
         RetireSocket(rc.Socket);
     rc.Socket = socket;
     socket->setParent(this);
+    // The socket holds at most this much unread: a disk slower than the network slows the
+    // sender down instead of growing memory.
+    socket->setReadBufferSize(ReceiveReadBufferSize);
     rc.LastActivity = clock_.now();
     connect(socket, &QTcpSocket::readyRead, this, [this, i] { OnReceiveData(i); });
     connect(socket, &QTcpSocket::disconnected, this, [this, i] { OnReceiveClosed(i); });
@@ -198,13 +203,27 @@ void Engine::SendBusy(int i)
     rc.Socket->write(BusyGreeting);
 }
 
+void Engine::ReadIntoBuffer(ReceiveChannel &rc)
+{
+    // What the socket holds (at most its capped read buffer) is appended to the slot's own
+    // buffer, which keeps its room between writes: one copy out of the socket, no allocation per
+    // read once the buffer has grown to its working size.
+    const qint64 available = rc.Socket->bytesAvailable();
+    if (available <= 0)
+        return;
+    const qsizetype before = rc.Buffer.size();
+    rc.Buffer.resize(before + available);
+    const qint64 got = rc.Socket->read(rc.Buffer.data() + before, available);
+    rc.Buffer.resize(before + std::max<qint64>(got, 0));
+}
+
 void Engine::OnReceiveData(int i)
 {
     ReceiveChannel &rc = rx_[i];
     rc.LastActivity = clock_.now();
     if (ShuttingDown || rc.Finishing || !rc.Socket)
         return;
-    rc.Buffer += rc.Socket->readAll();
+    ReadIntoBuffer(rc);
     if (rc.State == ReceiveState::Greeted) {
         if (HasTerminator(rc.Buffer)) {
             ParseRequest(i);
@@ -361,13 +380,15 @@ bool Engine::WriteBuffered(int i, const QDateTime &now)
     rc.ConnectionBytes += rc.Buffer.size();
     rc.LastWriteTime = now;
     const bool written = WriteReceived(i, rc.Buffer);
-    rc.Buffer.clear();
+    rc.Buffer.resize(0); // keeps its room for the next read
     return written;
 }
 
 bool Engine::WriteReceived(int i, const QByteArray &data)
 {
     ReceiveChannel &rc = rx_[i];
+    if (receiveWriteDelayUs_ > 0)
+        QThread::usleep(static_cast<unsigned long>(receiveWriteDelayUs_));
     if (rc.WriteFailed || !rc.FileOpen || rc.FileHandle->write(data) != data.size()) {
         // Only what reached the file counts; the next attempt resumes from there.
         rc.WriteFailed = true;

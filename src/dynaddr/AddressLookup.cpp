@@ -1,32 +1,39 @@
-// Until the HTTP lookup client exists, every lookup ends without an address.
+// The lookup control: starts a send channel's HTTP lookup, reads the page it brings back, and
+// cuts every lookup off at shutdown.
 #include "dynaddr/AddressLookup.h"
 
 #include "core/TransferLog.h"
-
-#include <QTimer>
+#include "dynaddr/AddressPage.h"
+#include "dynaddr/HttpLookup.h"
 
 AddressLookup::AddressLookup(const Clock &clock, TransferLog &log, QObject *parent)
-    : QObject(parent), clock_(clock), log_(log)
+    : QObject(parent), log_(log)
 {
+    for (int i = 0; i < 4; ++i) {
+        clients_[i] = new HttpLookup(i, clock, this);
+        connect(clients_[i], &HttpLookup::Done, this, &AddressLookup::OnClientDone);
+    }
 }
 
 AddressLookup::~AddressLookup() = default;
 
 quint64 AddressLookup::StartLookup(int channel, const QByteArray &user, const QByteArray &url)
 {
-    Q_UNUSED(url);
     if (closed_ || channel < 0 || channel > 3)
         return 0;
     const quint64 ticket = nextTicket_++;
     tickets_[channel] = ticket;
     log_.Showit("Starting IP Check For " + user);
-    QTimer::singleShot(0, this, [this, channel, ticket] {
-        if (closed_ || tickets_[channel] != ticket)
-            return;
-        tickets_[channel] = 0;
-        emit Finished(channel, ticket, std::nullopt);
-    });
+    clients_[channel]->Start(ticket, url);
     return ticket;
+}
+
+void AddressLookup::OnClientDone(int channel, quint64 ticket, const QByteArray &page)
+{
+    if (closed_ || channel < 0 || channel > 3 || ticket == 0 || tickets_[channel] != ticket)
+        return;
+    tickets_[channel] = 0;
+    emit Finished(channel, ticket, ParseAddressPage(page));
 }
 
 bool AddressLookup::Busy(int channel) const
@@ -38,9 +45,16 @@ void AddressLookup::CloseLookups()
 {
     closed_ = true;
     for (int i = 0; i < 4; ++i) {
-        if (tickets_[i] == 0)
-            continue;
         tickets_[i] = 0;
+        if (!clients_[i]->Busy())
+            continue;
+        clients_[i]->Cut();
         log_.Showit("Closing Dynamic IP URL Check " + QByteArray(" ") + QByteArray::number(i));
     }
+}
+
+void AddressLookup::AlsoTrust(const QList<QSslCertificate> &certificates)
+{
+    for (HttpLookup *client : clients_)
+        client->SetExtraCaCertificates(certificates);
 }

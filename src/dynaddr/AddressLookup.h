@@ -1,14 +1,17 @@
-// The lookup control: one HTTP lookup client per send channel. The engine starts the lookup of
-// a peer's address page for a send channel and hears back once, through Finished, with the
-// address found on the page or with none.
+// The lookup control: one HTTP lookup client per send channel, running side by side. The engine
+// starts the lookup of a peer's address page for a send channel and hears back once, through
+// Finished, with the address found on the page or with none, as soon as the lookup has ended.
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
+#include <QSslCertificate>
 #include <array>
 #include <optional>
 
 class Clock;
+class HttpLookup;
 class TransferLog;
 
 // Where a peer with a changing address listens, as read from its address page.
@@ -35,13 +38,21 @@ public:
     // "Closing Dynamic IP URL Check " + the index with one leading blank; starts nothing after.
     void CloseLookups();
 
+    // Trusts these certificates for https page URLs besides the system's store. Set in code
+    // only (the tests' own certificate authority); no stored file or argument reaches it.
+    void AlsoTrust(const QList<QSslCertificate> &certificates);
+    // The client of a send channel (0..3), for its diagnostics and its watchdog.
+    HttpLookup &Client(int channel) { return *clients_[channel]; }
+
 signals:
     // The lookup of the channel with this ticket ended: the address on the page, or none.
     void Finished(int channel, quint64 ticket, std::optional<PeerAddress> address);
 
 private:
-    [[maybe_unused]] const Clock &clock_;
+    void OnClientDone(int channel, quint64 ticket, const QByteArray &page);
+
     TransferLog &log_;
+    std::array<HttpLookup *, 4> clients_{};
     std::array<quint64, 4> tickets_{};
     quint64 nextTicket_ = 1;
     bool closed_ = false;

@@ -83,8 +83,10 @@ public:
     const QByteArray &Diagnostics() const { return diagnostics_; }
     const QByteArray &Page() const { return page_; }
 
-private:
+    // Adds a line to the diagnostics; a text grown to DiagnosticsLimit starts again from a blank.
     void Diagnose(const QByteArray &line);
+
+private:
     void ReadHeaders();
     bool IsHtml() const;
 

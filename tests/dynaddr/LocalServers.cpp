@@ -126,3 +126,68 @@ bool StartFtpServer(LocalServer &server, const QString &home, const QByteArray &
                            QStringLiteral("--password"), QString::fromLatin1(password)};
     });
 }
+
+bool StartScriptedWebServer(LocalServer &server, const QString &responseFile, const QString &requestsFile,
+                            bool keepOpen)
+{
+    return server.Start(QString::fromLatin1(DebianPython), [&](int port) {
+        QStringList args{QStringLiteral("-u"), ServerScript(QStringLiteral("http_script_server.py")),
+                         QStringLiteral("--port"), QString::number(port), QStringLiteral("--response"), responseFile};
+        if (!requestsFile.isEmpty())
+            args << QStringLiteral("--requests") << requestsFile;
+        if (keepOpen)
+            args << QStringLiteral("--keep-open");
+        return args;
+    });
+}
+
+bool StartNginx(LocalServer &server, const QString &prefix, const QString &root, const QString &certificate,
+                const QString &key)
+{
+    const QString config = QDir(prefix).filePath(QStringLiteral("nginx.conf"));
+    return server.Start(QStringLiteral("/usr/sbin/nginx"), [&](int port) {
+        QByteArray listen = "listen 127.0.0.1:" + QByteArray::number(port);
+        QByteArray tls;
+        if (!certificate.isEmpty()) {
+            listen += " ssl";
+            tls = "    ssl_certificate " + certificate.toLocal8Bit() + ";\n    ssl_certificate_key " + key.toLocal8Bit() +
+                  ";\n";
+        }
+        const QByteArray dir = prefix.toLocal8Bit();
+        const QByteArray text = "pid " + dir + "/nginx.pid;\n"
+                                "error_log stderr;\n"
+                                "events { worker_connections 64; }\n"
+                                "http {\n"
+                                "  include /etc/nginx/mime.types;\n"
+                                "  default_type application/octet-stream;\n"
+                                "  access_log off;\n"
+                                "  client_body_temp_path " + dir + "/client_body_temp;\n"
+                                "  proxy_temp_path " + dir + "/proxy_temp;\n"
+                                "  fastcgi_temp_path " + dir + "/fastcgi_temp;\n"
+                                "  uwsgi_temp_path " + dir + "/uwsgi_temp;\n"
+                                "  scgi_temp_path " + dir + "/scgi_temp;\n"
+                                "  server {\n"
+                                "    " + listen + ";\n"
+                                "    root " + root.toLocal8Bit() + ";\n" + tls +
+                                "  }\n"
+                                "}\n";
+        QFile file(config);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write(text);
+        return QStringList{QStringLiteral("-p"), prefix, QStringLiteral("-c"), config, QStringLiteral("-g"),
+                           QStringLiteral("daemon off; master_process off;")};
+    });
+}
+
+bool MakeLoopbackCertificate(const QString &certificate, const QString &key)
+{
+    QProcess openssl;
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
+                   QStringLiteral("-nodes"), QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                   QStringLiteral("/CN=Parcelwise test"), QStringLiteral("-addext"),
+                   QStringLiteral("subjectAltName=IP:127.0.0.1"), QStringLiteral("-keyout"), key,
+                   QStringLiteral("-out"), certificate});
+    return openssl.waitForFinished(60000) && openssl.exitStatus() == QProcess::NormalExit && openssl.exitCode() == 0;
+}

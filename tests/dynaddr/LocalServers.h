@@ -53,3 +53,19 @@ private:
 // mode, a wrong password answered at once. Its log of commands goes to Output().
 bool StartFtpServer(LocalServer &server, const QString &home, const QByteArray &user,
                     const QByteArray &password);
+
+// The scripted web server: every connection gets the bytes of responseFile (split into separate
+// sends at "<<PAUSE>>"); each request is appended to requestsFile when one is named; with
+// keepOpen the connection stays open after the response.
+bool StartScriptedWebServer(LocalServer &server, const QString &responseFile, const QString &requestsFile = {},
+                            bool keepOpen = false);
+
+// nginx from Debian's packages in the foreground with its own prefix folder (configuration,
+// pid file and temporary folders inside it, errors to standard error, no access log), serving
+// root on loopback. With a certificate and key it speaks TLS on that port.
+bool StartNginx(LocalServer &server, const QString &prefix, const QString &root, const QString &certificate = {},
+                const QString &key = {});
+
+// A self-signed certificate and its key, made with openssl, naming 127.0.0.1 as a subject
+// alternative name. False when openssl fails.
+bool MakeLoopbackCertificate(const QString &certificate, const QString &key);

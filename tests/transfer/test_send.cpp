@@ -191,7 +191,7 @@ TEST(Send, RefusalsAndFailuresAreClassified)
          "E", "Error: User Deleted", "User not found - bob"},
         {"no address", [](Pair &p) { p.tx.engine->Users[0] = MakeUserRecord({"bob", "x", "alice", "pw1", "S", "", "4444"}); },
          "W", "Retry Wait No Address", "Cannot retrieve IP for bob"},
-        {"dynamic address", [](Pair &p) { p.tx.engine->Users[0] = MakeUserRecord({"bob", "x", "alice", "pw1", "D", "http://127.0.0.1/page", "4444"}); },
+        {"dynamic address", [](Pair &p) { p.tx.engine->Users[0] = MakeUserRecord({"bob", "x", "alice", "pw1", "D", "http://127.0.0.1:" + QByteArray::number(FreeLoopbackPort()) + "/page.html", "4444"}); },
          "W", "Retry Wait No Address", "Cannot retrieve IP for bob"},
     };
     for (const Case &c : cases) {

@@ -5,12 +5,12 @@ packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libgte
           clang libclang-rt-14-dev xvfb xauth imagemagick socat fonts-dejavu-core
           python3-pyftpdlib nginx-light openssl)
 missing=()
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-    SUDO=""
-    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
     export DEBIAN_FRONTEND=noninteractive
     $SUDO apt-get update -qq
     # The tests start their own FTP and web servers on loopback; no system-wide server may be

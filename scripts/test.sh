@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the direction of the includes between the layers of src/,
 # builds everything and runs the whole test suite: the tests, the
-# same tests under AddressSanitizer and UBSan, and a short run of the request fuzzer.
+# same tests under AddressSanitizer and UBSan, and short runs of the fuzzers (the request, the
+# lookup's response and the address page).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -20,7 +21,12 @@ ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPW_FUZZ=ON -DPW_TESTS=OFF
-cmake --build "$root/build-fuzz" -j "$jobs" --target fuzz_request
+cmake --build "$root/build-fuzz" -j "$jobs" --target fuzz_request fuzz_http_response fuzz_address_page
 mkdir -p "$root/build-fuzz/corpus"
 "$root/build-fuzz/fuzz_request" -max_total_time=30 -print_final_stats=1 "$root/build-fuzz/corpus"
+# The address lookup's response reader and page reader, shorter runs of their own corpora.
+for target in fuzz_http_response fuzz_address_page; do
+    mkdir -p "$root/build-fuzz/corpus-$target"
+    "$root/build-fuzz/$target" -max_total_time=15 -print_final_stats=1 "$root/build-fuzz/corpus-$target"
+done
 echo "All tests passed."

@@ -35,8 +35,16 @@ class RecordingPrompt final : public UserPrompt {
 public:
     void Beep() override { ++beeps; }
     void Message(const QString &text) override { messages << text; }
+    // Records the question and gives `answer` (true: the `yes` button).
+    bool Ask(const QString &text, const QString &, const QString &, bool) override
+    {
+        questions << text;
+        return answer;
+    }
     int beeps = 0;
     QStringList messages;
+    QStringList questions;
+    bool answer = true;
 };
 
 // A TCP port on loopback that nothing listens on right now.

@@ -18,7 +18,17 @@ void HeadlessPrompt::Beep() {}
 
 void HeadlessPrompt::Message(const QString &text)
 {
-    const QByteArray line = "Message \"" + text.toLocal8Bit() + "\" answered with OK";
+    Report("Message \"" + text.toLocal8Bit() + "\" answered with OK");
+}
+
+bool HeadlessPrompt::Ask(const QString &text, const QString &yes, const QString &no, bool yesIsDefault)
+{
+    Report("Question \"" + text.toLocal8Bit() + "\" answered with " + (yesIsDefault ? yes : no).toLocal8Bit());
+    return yesIsDefault;
+}
+
+void HeadlessPrompt::Report(const QByteArray &line)
+{
     if (report_)
         report_(line);
     else

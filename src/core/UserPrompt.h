@@ -12,6 +12,9 @@ public:
     virtual void Beep() = 0;
     // A message box with an OK button and an exclamation icon.
     virtual void Message(const QString &text) = 0;
+    // A question with two buttons, `yes` and `no`; true when `yes` was chosen. The default
+    // button (the one Return presses) is `yes` when yesIsDefault is set, `no` otherwise.
+    virtual bool Ask(const QString &text, const QString &yes, const QString &no, bool yesIsDefault) = 0;
 };
 
 // Stores a file whole (an empty content deletes it); on failure sounds the beep and shows the
@@ -26,7 +29,9 @@ public:
     void SetReport(std::function<void(const QByteArray &line)> report) { report_ = std::move(report); }
     void Beep() override;
     void Message(const QString &text) override;
+    bool Ask(const QString &text, const QString &yes, const QString &no, bool yesIsDefault) override;
 
 private:
+    void Report(const QByteArray &line);
     std::function<void(const QByteArray &line)> report_;
 };

@@ -18,3 +18,16 @@ QString DisplayText(const QByteArray &bytes)
     text.replace(u'\r', u'\n');
     return text;
 }
+
+QString OneLineText(const QString &text, int most)
+{
+    QString line = text;
+    for (QChar &c : line)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = u' ';
+    if (line.size() > most && most > 2) {
+        const qsizetype half = (most - 1) / 2;
+        line = line.left(half) + QChar(0x2026) + line.right(half);
+    }
+    return line;
+}

@@ -9,3 +9,6 @@
 // Western single-byte code page. Line ends (CR LF, or CR alone as in the stored files) become
 // line feeds.
 QString DisplayText(const QByteArray &bytes);
+// A text for one line of a message: control characters become blanks and a text longer than
+// `most` characters keeps its start and end around an ellipsis.
+QString OneLineText(const QString &text, int most = 80);

@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -86,6 +87,12 @@ UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     list_->setColumnWidth(UserAddress, 180);
     list_->setMinimumHeight(120);
     connect(list_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *item) { RowClicked(item); });
+    // The fields follow the current row however it moves, so Delete never removes a user other
+    // than the one shown.
+    connect(list_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem *current) {
+        if (current)
+            RowClicked(current);
+    });
 
     // Receiving: the login this user assigned to the peer.
     auto *receiving = new QGroupBox(QStringLiteral("Receiving:"));
@@ -149,6 +156,8 @@ UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     layout->addLayout(buttons);
 
     FillList();
+    // The window opens on empty fields with no row current: typing starts a new user.
+    name_->setFocus(Qt::OtherFocusReason);
     resize(760, 520);
 }
 
@@ -286,20 +295,30 @@ void UserWin::AddUpdate()
     SetRowFields(item, fields);
     list_->scrollToItem(item);
     StoreList();
+    // The row just written becomes the current one, and the fields show it as stored.
+    list_->setCurrentItem(item);
+    RowClicked(item);
 }
 
 void UserWin::DeleteUser()
 {
-    if (RowCount() == 0)
+    QTreeWidgetItem *item = list_->currentItem();
+    if (RowCount() == 0 || !item)
         return;
-    const QList<QTreeWidgetItem *> selected = list_->selectedItems();
-    if (selected.isEmpty())
+    const QByteArray name = RowFields(list_->indexOfTopLevelItem(item)).value(UserName - 1);
+    const QString question = QStringLiteral("Delete user %1?").arg(OneLineText(DisplayText(name)));
+    if (!engine_.Prompt().Ask(question, QStringLiteral("Delete"), QStringLiteral("Cancel"), false))
         return;
-    delete selected.first();
+    {
+        // Removing the current row would make its neighbour current and fill the fields with
+        // it; after a Delete no row is current.
+        const QSignalBlocker quiet(list_);
+        delete item;
+        list_->setCurrentItem(nullptr);
+        list_->clearSelection();
+    }
     StoreList();
     // Unlike "Clear", the port does not get its default back.
     ClearFields();
     port_->clear();
-    if (RowCount() > 0)
-        list_->setCurrentItem(list_->topLevelItem(0));
 }

@@ -19,7 +19,8 @@ class UserWin : public QDialog {
 public:
     explicit UserWin(Engine &engine, QWidget *parent = nullptr);
 
-    // The buttons and row clicks.
+    // The buttons and row clicks. The fields show the current row whenever it changes (mouse,
+    // arrow keys, Add/Update); Delete removes that row after asking, and leaves no row current.
     void AddUpdate();
     void ClearFields();
     void DeleteUser();

@@ -9,4 +9,5 @@ class WidgetPrompt final : public UserPrompt {
 public:
     void Beep() override;
     void Message(const QString &text) override;
+    bool Ask(const QString &text, const QString &yes, const QString &no, bool yesIsDefault) override;
 };

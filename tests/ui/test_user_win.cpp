@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTest>
 #include <QTreeWidget>
 
 namespace {
@@ -153,23 +154,63 @@ TEST_F(UserWinTest, OpeningFillsTheListAndARowClickFillsTheFields)
     EXPECT_FALSE(Radio("RadioButton2")->isChecked());
 }
 
-TEST_F(UserWinTest, DeleteRemovesTheSelectedRowAndTheLastDeleteRemovesTheFile)
+TEST_F(UserWinTest, FieldsFollowTheCurrentRowAndDeleteRemovesOnlyTheUserShown)
 {
-    inst.engine->Users = {MakeUserRecord({"ann", "p"}), MakeUserRecord({"bea", "p"})};
+    inst.engine->Users = {MakeUserRecord({"ann", "p1"}), MakeUserRecord({"bea", "p2"}), MakeUserRecord({"cid", "p3"})};
     Open();
-    // Nothing selected: nothing happens.
+    QTreeWidget *list = win->list();
+    // Nothing current on opening: Delete does nothing and asks nothing.
+    EXPECT_EQ(list->currentItem(), nullptr);
+    ClickOn(Button("Command3"));
+    EXPECT_EQ(win->RowCount(), 3);
+    EXPECT_TRUE(inst.prompt.questions.isEmpty());
+
+    // A click on the first row, then the arrow key: the fields show the row the key moved to.
+    const QRect first = list->visualItemRect(list->topLevelItem(0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, first.center());
+    EXPECT_EQ(Edit("Editfield5")->text(), "ann");
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(Edit("Editfield5")->text(), "bea");
+    EXPECT_EQ(Edit("Editfield6")->text(), "p2");
+
+    // Delete asks, naming the user; "Cancel" keeps everything.
+    inst.prompt.answer = false;
+    ClickOn(Button("Command3"));
+    EXPECT_EQ(inst.prompt.questions, QStringList({"Delete user bea?"}));
+    EXPECT_EQ(win->RowCount(), 3);
+
+    inst.prompt.answer = true;
+    ClickOn(Button("Command3"));
+    EXPECT_EQ(inst.prompt.questions.size(), 2);
+    EXPECT_EQ(inst.engine->Users, UserList({MakeUserRecord({"ann", "p1"}), MakeUserRecord({"cid", "p3"})}));
+    EXPECT_EQ(Stored(), inst.engine->Users);
+    // Empty fields (the port too) and no row current, so a second Delete removes nobody unseen.
+    for (const char *name : {"Editfield5", "Editfield6", "Editfield1", "Editfield2", "Editfield3", "Editfield4"})
+        EXPECT_EQ(Edit(name)->text(), "") << name;
+    EXPECT_EQ(list->currentItem(), nullptr);
+    EXPECT_TRUE(list->selectedItems().isEmpty());
     ClickOn(Button("Command3"));
     EXPECT_EQ(win->RowCount(), 2);
+    EXPECT_EQ(inst.prompt.questions.size(), 2);
 
-    win->list()->setCurrentItem(win->list()->topLevelItem(1));
-    TypeInto(Edit("Editfield4"), "1234");
+    // Add/Update makes the row it wrote current, a new one and an updated one alike.
+    Fill("dan", "p4");
+    ClickOn(Button("Command1"));
+    ASSERT_EQ(list->currentItem(), list->topLevelItem(2));
+    Fill("ann", "new");
+    ClickOn(Button("Command1"));
+    ASSERT_EQ(list->currentItem(), list->topLevelItem(0));
+    EXPECT_TRUE(list->topLevelItem(0)->isSelected());
     ClickOn(Button("Command3"));
-    ASSERT_EQ(win->RowCount(), 1);
-    EXPECT_EQ(inst.engine->Users, UserList({MakeUserRecord({"ann", "p"})}));
-    EXPECT_EQ(Stored(), inst.engine->Users);
-    EXPECT_EQ(Edit("Editfield4")->text(), "");
-    EXPECT_TRUE(win->list()->topLevelItem(0)->isSelected());
+    EXPECT_EQ(inst.prompt.questions.last(), "Delete user ann?");
+    EXPECT_EQ(inst.engine->Users, UserList({MakeUserRecord({"cid", "p3"}), MakeUserRecord({"dan", "p4", "them", "theirs", "S", "10.0.0.9", "5000"})}));
+}
 
+TEST_F(UserWinTest, DeletingTheLastUserRemovesTheFile)
+{
+    inst.engine->Users = {MakeUserRecord({"ann", "p"})};
+    Open();
+    win->list()->setCurrentItem(win->list()->topLevelItem(0));
     ClickOn(Button("Command3"));
     EXPECT_EQ(win->RowCount(), 0);
     EXPECT_TRUE(inst.engine->Users.isEmpty());

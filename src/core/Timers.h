@@ -8,7 +8,6 @@ struct TimerIntervals {
     int PicTimer = 400;     // channel animation
     int QuitTimer = 4000;   // ends the process once the shutdown is done
     int OutTimer = 3000;    // polls an address lookup of one send channel
-    int FTPTimer = 1000;    // polls the FTP client's result records
 };
 
 // Silence limits and delays, in seconds or days.

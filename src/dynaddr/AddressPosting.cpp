@@ -1,9 +1,14 @@
-// Until the FTP client exists, nothing is posted and the dynamic side is closed at shutdown.
+// Posting the own address page through the FTP upload client.
 #include "dynaddr/AddressPosting.h"
 
+#include "core/TransferLog.h"
+#include "core/UserPrompt.h"
+
 AddressPosting::AddressPosting(const Clock &clock, TransferLog &log, UserPrompt &prompt, QObject *parent)
-    : QObject(parent), clock_(clock), log_(log), prompt_(prompt)
+    : QObject(parent), log_(log), prompt_(prompt), ftp_(clock, this)
 {
+    // A record is acted on after the client's handler has returned, as the next event.
+    connect(&ftp_, &FtpUpload::Record, this, &AddressPosting::HandleRecord, Qt::QueuedConnection);
 }
 
 AddressPosting::~AddressPosting() = default;
@@ -11,20 +16,133 @@ AddressPosting::~AddressPosting() = default;
 void AddressPosting::Reset()
 {
     shuttingDown_ = ftpBusy_ = uploadRunning_ = addressPosted_ = abortFtpRequested_ = false;
-    dynamicSideClosed_ = false;
-    nextDataPort_ = 1555;
+    dynamicSideClosed_ = highPortLogged_ = false;
+    mode_ = Mode::None;
+    ftp_.ResetDataPort();
 }
 
-void AddressPosting::StartAddressUpload(const Preferences &) {}
+FtpJob AddressPosting::JobFor(const Preferences &prefs)
+{
+    FtpJob job;
+    job.Url = prefs.FtpUrl;
+    job.Login = prefs.FtpLogin;
+    job.Password = prefs.FtpPassword;
+    job.PortText = "21";
+    job.RetryDelay = 60;
+    job.RetryLimit = 1;
+    job.DLTimeout = 60;
+    job.ListenPort = prefs.ListenPort;
+    return job;
+}
 
-void AddressPosting::StartAddressClose(const Preferences &) {}
+bool AddressPosting::StartPosting(const Preferences &prefs, Mode mode)
+{
+    if (prefs.FtpUrl.isEmpty()) {
+        log_.Showit("No Dynamic IP FTP URL Given");
+        return false;
+    }
+    if (prefs.FtpLogin.isEmpty()) {
+        log_.Showit("No Dynamic IP FTP Login Given");
+        return false;
+    }
+    if (prefs.FtpPassword.isEmpty()) {
+        log_.Showit("No Dynamic IP FTP Password Given");
+        return false;
+    }
+    mode_ = mode;
+    ftpBusy_ = true;
+    if (mode == Mode::Upload) {
+        if (prefs.ListenPort > 32767 && !highPortLogged_) {
+            highPortLogged_ = true;
+            log_.Showit("Port " + QByteArray::number(prefs.ListenPort) +
+                        " is above 32767: installations that read the page's port as a 16-bit number cannot use it");
+        }
+        log_.Showit("Starting Upload of Dynamic IP Page");
+        uploadRunning_ = true;
+    } else {
+        log_.Showit("Starting Close of Dynamic IP Page");
+    }
+    ftp_.Start(mode == Mode::Upload ? FtpPageMode::Go : FtpPageMode::Close, JobFor(prefs));
+    return true;
+}
 
-void AddressPosting::AbortAddressPosting() {}
+void AddressPosting::StartAddressUpload(const Preferences &prefs)
+{
+    if (shuttingDown_ || ftpBusy_)
+        return;
+    StartPosting(prefs, Mode::Upload);
+}
 
-void AddressPosting::BeginShutdown(const Preferences &)
+void AddressPosting::StartAddressClose(const Preferences &prefs)
+{
+    if (ftpBusy_)
+        return;
+    // Without its settings the close cannot start: nothing is left that the shutdown could wait for.
+    if (!StartPosting(prefs, Mode::Close))
+        SetSideClosed();
+}
+
+void AddressPosting::AbortAddressPosting()
+{
+    ftp_.Abort();
+}
+
+void AddressPosting::BeginShutdown(const Preferences &prefs)
 {
     shuttingDown_ = true;
-    SetSideClosed();
+    const bool dynamic = prefs.AddressType == "D";
+    if (dynamic && uploadRunning_ && !abortFtpRequested_) {
+        log_.Showit("Aborting FTP Connect");
+        abortFtpRequested_ = true;
+        AbortAddressPosting();
+    } else if (dynamic && addressPosted_ && !dynamicSideClosed_) {
+        log_.Showit("Closing Dynamic IP");
+        StartAddressClose(prefs);
+    } else {
+        SetSideClosed();
+    }
+}
+
+void AddressPosting::HandleRecord(const FtpRecord &record)
+{
+    switch (record.Word) {
+    case FtpWord::Done:
+        uploadRunning_ = false;
+        ftpBusy_ = false;
+        if (mode_ != Mode::Upload) {
+            log_.Showit("IP Address Successfully Closed");
+            SetSideClosed();
+        } else {
+            log_.Showit("IP Address Successfully Updated");
+            addressPosted_ = true;
+        }
+        if (shuttingDown_)
+            SetSideClosed();
+        break;
+    case FtpWord::Error:
+    case FtpWord::Abort:
+        LogFtpDiagnostic(record.Code);
+        uploadRunning_ = false;
+        ftpBusy_ = false;
+        prompt_.Beep();
+        log_.Showit("Error on IP Update - Please try again");
+        if (mode_ == Mode::Close || shuttingDown_)
+            SetSideClosed();
+        break;
+    case FtpWord::Disk:
+        log_.Showit("Remote FTP Site Connected");
+        break;
+    case FtpWord::Go:
+    case FtpWord::Retry:
+        break;
+    }
+}
+
+void AddressPosting::LogFtpDiagnostic(const QByteArray &code)
+{
+    if (code == "000" || code == "802")
+        return;
+    log_.Showit("FTP Diagnostic - " + code + " " + FtpDiagnosticText(code));
 }
 
 void AddressPosting::SetSideClosed()

@@ -5,6 +5,7 @@
 
 #include <QByteArrayView>
 #include <algorithm>
+#include <cctype>
 
 FtpUrlParts ParseFtpUrl(const QByteArray &url)
 {
@@ -80,6 +81,16 @@ int AdvanceDataPort(int counter, int listenPort)
     return port;
 }
 
+std::optional<int> PickDataPort(int &counter, int listenPort, const std::function<bool(int port)> &tryListen)
+{
+    for (int tries = 0; tries <= DataPortSkips; ++tries) {
+        counter = AdvanceDataPort(counter, listenPort);
+        if (UsableDataPort(counter) && tryListen(counter))
+            return counter;
+    }
+    return std::nullopt;
+}
+
 QByteArray PortArgument(quint32 ipv4, int port)
 {
     QByteArray text;
@@ -105,6 +116,12 @@ FtpReplyAction DecideFtpReply(const QByteArray &code, const QByteArray &expected
     if (expected == "200" && step == FtpReplyStep::Port)
         return code == "200" ? FtpReplyAction::SendStor : FtpReplyAction::Fail882;
     return LeadingNumber(code) >= 400 ? FtpReplyAction::FailWithCode : FtpReplyAction::Ignore;
+}
+
+bool DataMayFlow(const QByteArray &code, const QByteArray &expected)
+{
+    return expected == "150" && code.size() == 3 && code[0] == '1' && std::isdigit(static_cast<unsigned char>(code[1])) &&
+           std::isdigit(static_cast<unsigned char>(code[2]));
 }
 
 FtpReplyReader::Result FtpReplyReader::Feed(const QByteArray &data)

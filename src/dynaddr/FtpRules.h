@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QtGlobal>
+#include <functional>
 #include <optional>
 
 // ---- URL and start checks
@@ -54,6 +55,10 @@ int AdvanceDataPort(int counter, int listenPort);
 inline bool UsableDataPort(int port) { return port >= 1024 && port <= 65535; }
 // How many further candidates are tried when a data port cannot be used.
 inline constexpr int DataPortSkips = 64;
+// Advances the counter to the first candidate that is usable and that tryListen takes, trying
+// at most 1 + DataPortSkips candidates; none when all of them failed. The counter stays on the
+// last candidate tried.
+std::optional<int> PickDataPort(int &counter, int listenPort, const std::function<bool(int port)> &tryListen);
 // The six numbers of PORT: the IPv4 address with "." as ",", then the port's high and low byte.
 QByteArray PortArgument(quint32 ipv4, int port);
 
@@ -101,6 +106,10 @@ enum class FtpReplyAction {
 
 // The action for a final reply code, given the reply awaited and the step; rows tried from the top.
 FtpReplyAction DecideFtpReply(const QByteArray &code, const QByteArray &expected, FtpReplyStep step);
+
+// A preliminary reply ("125", "150") to STOR: the server now takes the data, so the page may go
+// out on the data connection. Sent earlier, some servers drop it with the connection.
+bool DataMayFlow(const QByteArray &code, const QByteArray &expected);
 
 // ---- Result records
 

@@ -114,6 +114,23 @@ TEST(FtpDataPort, CounterRulesAndPortArgument)
     EXPECT_FALSE(UsableDataPort(1023));
     EXPECT_TRUE(UsableDataPort(1024));
 
+    // Unusable or taken ports are passed over, at most 64 times after the first candidate.
+    int c = 1998;
+    QList<int> tried;
+    const auto record = [&](int port) { tried << port; return port == 1024; };
+    EXPECT_EQ(PickDataPort(c, 4444, record), 1024); // 1999 taken, 1002..1023 below 1024
+    EXPECT_EQ(tried, (QList<int>{1999, 1024}));
+    EXPECT_EQ(c, 1024);
+    c = 1555;
+    tried.clear();
+    EXPECT_EQ(PickDataPort(c, 1556, [&](int port) { tried << port; return tried.size() == 65; }), 1622);
+    EXPECT_EQ(tried.first(), 1558); // 1556 is the receive port
+    c = 1555;
+    tried.clear();
+    EXPECT_EQ(PickDataPort(c, 4444, [&](int port) { tried << port; return false; }), std::nullopt);
+    EXPECT_EQ(tried.size(), 65);
+    EXPECT_EQ(c, 1620);
+
     EXPECT_EQ(PortArgument(0x7F000001, 1700), "127,0,0,1,6,164");
     EXPECT_EQ(PortArgument(0xC0A80114, 1556), "192,168,1,20,6,20");
     EXPECT_EQ(PortArgument(0xFFFFFFFF, 65535), "255,255,255,255,255,255");
@@ -220,6 +237,14 @@ TEST(FtpReplyTable, RowsMatchFromTheTop)
     for (const auto &row : rows)
         EXPECT_EQ(DecideFtpReply(row.code, row.expected, row.step), row.action)
             << row.code << " / " << row.expected << " / " << static_cast<int>(row.step);
+
+    // The page waits for the server's preliminary reply to STOR.
+    EXPECT_TRUE(DataMayFlow("150", "150"));
+    EXPECT_TRUE(DataMayFlow("125", "150"));
+    EXPECT_FALSE(DataMayFlow("150", "200"));
+    EXPECT_FALSE(DataMayFlow("200", "150"));
+    EXPECT_FALSE(DataMayFlow("1x0", "150"));
+    EXPECT_FALSE(DataMayFlow("15", "150"));
 }
 
 TEST(FtpFinish, OutcomesRetriesAndDiagnostics)

@@ -1,0 +1,448 @@
+// The FTP upload client on Qt sockets. The decisions come from FtpRules; this file keeps the
+// sockets, the two timers and the order of the steps.
+#include "dynaddr/FtpUpload.h"
+
+#include "core/Clock.h"
+#include "core/SocketErrors.h"
+#include "dynaddr/AddressPage.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+namespace {
+
+// A number with one leading blank, as the diagnostics write counts and ports.
+QByteArray Spaced(int n)
+{
+    return ' ' + QByteArray::number(n);
+}
+
+QByteArray PageModeWord(FtpPageMode mode)
+{
+    return mode == FtpPageMode::Go ? "GO" : "CLOSE";
+}
+
+} // namespace
+
+FtpUpload::FtpUpload(const Clock &clock, QObject *parent) : QObject(parent), clock_(clock)
+{
+    watchdog_.setInterval(WatchdogIntervalMs);
+    waitTimer_.setSingleShot(true);
+    connect(&watchdog_, &QTimer::timeout, this, &FtpUpload::WatchdogTick);
+    connect(&waitTimer_, &QTimer::timeout, this, &FtpUpload::WaitTimerTick);
+}
+
+FtpUpload::~FtpUpload()
+{
+    CloseSockets();
+}
+
+bool FtpUpload::Start(FtpPageMode mode, const FtpJob &job)
+{
+    if (Busy()) {
+        AddDiagnostic("* Busy: " + PageModeWord(mode) + " ignored");
+        return false;
+    }
+    mode_ = mode;
+    job_ = job;
+    ResetTransfer();
+    diagnostics_.clear();
+    resultText_.clear();
+    const std::optional<FtpTarget> target = CheckFtpStart(job.Url, job.Login, job.Password, job.PortText);
+    if (!target) {
+        // Refused: nothing is sent and the client is idle again.
+        finished_ = true;
+        AddRecord(FtpWord::Abort, "899");
+        return true;
+    }
+    target_ = *target;
+    waitTimer_.stop();
+    AddDiagnostic("* Remote File = " + target_.File);
+    AddDiagnostic("* Remote Site = " + target_.Site);
+    AddDiagnostic("* Port = " + target_.PortText);
+    AddDiagnostic("* Login = " + target_.Login);
+    AddDiagnostic(QByteArray("* Password = ") + MaskedPassword);
+    AddDiagnostic("* Port = " + target_.PortText);
+    attempt_ = 1;
+    AddRecord(FtpWord::Go, "000");
+    AddDiagnostic("*-----Attempt number" + Spaced(attempt_) + "-----");
+    OpenControl();
+    return true;
+}
+
+void FtpUpload::Abort()
+{
+    statusCode_ = "884";
+    FinishTransfer();
+}
+
+void FtpUpload::ResetTransfer()
+{
+    connectWatch_ = activityWatch_ = false;
+    retryWaiting_ = false;
+    finished_ = false;
+    step_ = FtpReplyStep::None;
+    reader_.Clear();
+    page_.clear();
+    storeAccepted_ = false;
+}
+
+void FtpUpload::OpenControl()
+{
+    CloseSockets();
+    statusCode_ = "000";
+    reader_.Clear();
+    page_.clear();
+    storeAccepted_ = false;
+    expected_ = "220";
+    connectWatch_ = true;
+    activityWatch_ = false;
+    controlStartTime_ = clock_.now();
+    watchdog_.start();
+    auto *socket = new QTcpSocket(this);
+    control_ = socket;
+    connect(socket, &QTcpSocket::connected, this, &FtpUpload::OnControlConnected);
+    connect(socket, &QTcpSocket::readyRead, this, &FtpUpload::OnControlData);
+    connect(socket, &QTcpSocket::disconnected, this, &FtpUpload::OnControlClosed);
+    connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+        // The server's close arrives as its own event.
+        if (e != QAbstractSocket::RemoteHostClosedError)
+            OnControlError(ClassicErrorNumber(e));
+    });
+    // IPv4 only: the PORT argument and the page carry a dotted-decimal address.
+    socket->connectToHost(QString::fromLatin1(target_.Site), static_cast<quint16>(target_.Port),
+                          QIODevice::ReadWrite, QAbstractSocket::IPv4Protocol);
+}
+
+void FtpUpload::OnControlConnected()
+{
+    if (finished_)
+        return;
+    bool isV4 = false;
+    localIPv4_ = control_->localAddress().toIPv4Address(&isV4);
+    activityWatch_ = true;
+    connectWatch_ = false;
+    lastActivityTime_ = clock_.now();
+    AddDiagnostic("* Control Port Connected");
+    AddRecord(FtpWord::Disk, "000");
+    if (!isV4) {
+        AddDiagnostic("* Connect Status " + statusCode_);
+        statusCode_ = "803";
+        AddDiagnostic("* Connect Status " + statusCode_);
+        FinishTransfer();
+    }
+}
+
+void FtpUpload::OnControlData()
+{
+    if (finished_ || !control_)
+        return;
+    lastActivityTime_ = clock_.now();
+    const FtpReplyReader::Result reply = reader_.Feed(control_->readAll());
+    for (const QByteArray &line : reply.Lines) {
+        statusCode_ = line.left(3);
+        AddDiagnostic("< " + line);
+    }
+    if (reply.Overflow) {
+        AddDiagnostic("* Reply line longer than" + Spaced(static_cast<int>(FtpReplyReader::LineLimit)) + " bytes");
+        statusCode_ = "809";
+        FinishTransfer();
+        return;
+    }
+    if (reply.Lines.isEmpty() || !reply.Final)
+        return;
+    if (DataMayFlow(reply.Code, expected_)) {
+        storeAccepted_ = true;
+        SendPageWhenDue();
+    }
+    ActOnReply(DecideFtpReply(reply.Code, expected_, step_));
+}
+
+void FtpUpload::ActOnReply(FtpReplyAction action)
+{
+    switch (action) {
+    case FtpReplyAction::Success:
+        statusCode_ = "852";
+        FinishTransfer();
+        break;
+    case FtpReplyAction::SendUser:
+        expected_ = "331";
+        SendCommand("USER " + target_.Login, "USER " + target_.Login);
+        break;
+    case FtpReplyAction::SendPass:
+        expected_ = "230";
+        SendCommand("PASS " + target_.Password, QByteArray("PASS ") + MaskedPassword);
+        break;
+    case FtpReplyAction::FailWithCode:
+        FinishTransfer();
+        break;
+    case FtpReplyAction::SendPwd:
+        expected_ = "257";
+        SendCommand("PWD", "PWD");
+        break;
+    case FtpReplyAction::SendType:
+        step_ = FtpReplyStep::Type;
+        expected_ = "200";
+        SendCommand("TYPE A", "TYPE A");
+        break;
+    case FtpReplyAction::SendPort:
+        step_ = FtpReplyStep::Port;
+        expected_ = "200";
+        // Some servers connect as soon as they accept PORT: the port listens before it is named.
+        if (!ListenForData()) {
+            statusCode_ = "851";
+            FinishTransfer();
+            return;
+        }
+        SendCommand("PORT " + portArgument_, "PORT " + portArgument_);
+        break;
+    case FtpReplyAction::Fail882:
+        step_ = FtpReplyStep::None;
+        statusCode_ = "882";
+        FinishTransfer();
+        break;
+    case FtpReplyAction::SendStor:
+        step_ = FtpReplyStep::None;
+        expected_ = "150";
+        SendCommand("STOR " + target_.File, "STOR  " + target_.File);
+        break;
+    case FtpReplyAction::Ignore:
+        break;
+    }
+}
+
+void FtpUpload::SendCommand(const QByteArray &command, const QByteArray &shown)
+{
+    AddDiagnostic("> " + shown);
+    control_->write(command + "\r\n");
+}
+
+bool FtpUpload::ListenForData()
+{
+    if (dataServer_) {
+        dataServer_->close();
+        dataServer_->deleteLater();
+    }
+    auto *server = new QTcpServer(this);
+    dataServer_ = server;
+    connect(server, &QTcpServer::newConnection, this, &FtpUpload::OnDataConnection);
+    const QHostAddress local(localIPv4_);
+    // A port below 1024 or one that cannot be listened on is passed over, never announced.
+    const std::optional<int> port = PickDataPort(nextDataPort_, job_.ListenPort, [&](int candidate) {
+        if (server->listen(local, static_cast<quint16>(candidate)))
+            return true;
+        AddDiagnostic("* Cannot listen on" + Spaced(candidate));
+        return false;
+    });
+    if (!port)
+        return false;
+    dataPort_ = *port;
+    portArgument_ = PortArgument(localIPv4_, dataPort_);
+    AddDiagnostic("* LISTENING ON  " + Spaced(dataPort_));
+    return true;
+}
+
+void FtpUpload::OnDataConnection()
+{
+    if (finished_ || !dataServer_)
+        return;
+    QTcpSocket *socket = dataServer_->nextPendingConnection();
+    if (!socket)
+        return;
+    // One data connection per attempt: the listening ends with the first one.
+    dataServer_->close();
+    if (data_) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    data_ = socket;
+    socket->setParent(this);
+    activityWatch_ = true;
+    connectWatch_ = false;
+    lastActivityTime_ = clock_.now();
+    AddDiagnostic("* Data Port Connected");
+    connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
+    connect(socket, &QTcpSocket::bytesWritten, this, &FtpUpload::OnDataWritten);
+    connect(socket, &QTcpSocket::disconnected, this, &FtpUpload::OnDataClosed);
+    connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+        if (e != QAbstractSocket::RemoteHostClosedError)
+            OnDataError(ClassicErrorNumber(e));
+    });
+    // The date and time on the page are those of this moment.
+    const QDateTime now = clock_.now();
+    page_ = BuildAddressPage(PageModeWord(mode_), QHostAddress(localIPv4_).toString().toLatin1(), ShortDate(now),
+                             ShortTime(now), job_.ListenPort);
+    SendPageWhenDue();
+}
+
+void FtpUpload::SendPageWhenDue()
+{
+    if (finished_ || !data_ || !storeAccepted_ || page_.isEmpty())
+        return;
+    data_->write(page_);
+    page_.clear();
+}
+
+void FtpUpload::OnDataWritten()
+{
+    if (finished_ || !data_ || data_->bytesToWrite() > 0)
+        return;
+    // The whole page is with the operating system: close, and let the server confirm with 226.
+    QTcpSocket *socket = data_;
+    data_ = nullptr;
+    disconnect(socket, nullptr, this, nullptr);
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(30000, socket, [socket] { socket->abort(); socket->deleteLater(); });
+    socket->disconnectFromHost();
+}
+
+void FtpUpload::OnDataClosed()
+{
+    if (finished_)
+        return;
+    statusCode_ = "852";
+    FinishTransfer();
+}
+
+void FtpUpload::OnDataError(int errorNumber)
+{
+    if (finished_)
+        return;
+    switch (errorNumber) {
+    case ErrRefused: statusCode_ = "851"; break;
+    case ErrHostNotFound:
+    case ErrTryAgain: statusCode_ = "853"; break;
+    case ErrReset: statusCode_ = "854"; break;
+    default: statusCode_ = "809"; break;
+    }
+    FinishTransfer();
+}
+
+void FtpUpload::OnControlClosed()
+{
+    if (finished_)
+        return;
+    statusCode_ = "802";
+    AddDiagnostic("* Connect Status " + statusCode_);
+    FinishTransfer();
+}
+
+void FtpUpload::OnControlError(int errorNumber)
+{
+    if (finished_)
+        return;
+    AddDiagnostic("* Connect Status " + statusCode_);
+    switch (errorNumber) {
+    case ErrRefused: statusCode_ = "801"; break;
+    case ErrHostNotFound:
+    case ErrTryAgain: statusCode_ = "803"; break;
+    case ErrReset: statusCode_ = "804"; break;
+    default: statusCode_ = "809"; break;
+    }
+    AddDiagnostic("* Connect Status " + statusCode_);
+    FinishTransfer();
+}
+
+void FtpUpload::WatchdogTick()
+{
+    if (finished_ || retryWaiting_)
+        return;
+    const QDateTime now = clock_.now();
+    if (connectWatch_ && AbsSecondsBetween(now, controlStartTime_) + 1 > job_.DLTimeout)
+        statusCode_ = "813";
+    else if (activityWatch_ && AbsSecondsBetween(now, lastActivityTime_) + 1 > job_.DLTimeout)
+        statusCode_ = "812";
+    else
+        return;
+    connectWatch_ = activityWatch_ = false;
+    FinishTransfer();
+}
+
+void FtpUpload::FinishTransfer()
+{
+    AddDiagnostic("* Beta Diagnostic " + statusCode_);
+    if (finished_)
+        return;
+    finished_ = true;
+    retryWaiting_ = false;
+    watchdog_.stop();
+    waitTimer_.stop();
+    connectWatch_ = activityWatch_ = false;
+    CloseSockets();
+    const FtpFinish f = DecideFtpFinish(statusCode_, attempt_, job_.RetryLimit);
+    for (const QByteArray &line : f.Diagnostics)
+        AddDiagnostic(line);
+    switch (f.Ending) {
+    case FtpEnding::Aborted: AddRecord(FtpWord::Abort, f.Code); break;
+    case FtpEnding::Done: AddRecord(FtpWord::Done, f.Code); break;
+    case FtpEnding::Failed: AddRecord(FtpWord::Error, f.Code); break;
+    case FtpEnding::Retry: ScheduleRetry(); break;
+    }
+}
+
+void FtpUpload::ScheduleRetry()
+{
+    ResetTransfer();
+    ++attempt_;
+    const int delay = std::max(job_.RetryDelay, 1);
+    AddRecord(FtpWord::Retry, QByteArray::number(attempt_));
+    AddDiagnostic("* Waiting" + Spaced(delay) + " seconds");
+    waitTimer_.start(delay * 1000);
+    retryWaiting_ = true;
+}
+
+void FtpUpload::WaitTimerTick()
+{
+    if (!retryWaiting_)
+        return;
+    retryWaiting_ = false;
+    waitTimer_.stop();
+    RestartAttempt();
+}
+
+void FtpUpload::RestartAttempt()
+{
+    AddDiagnostic("*-----Attempt number" + Spaced(attempt_) + "-----");
+    if (statusCode_ == "884")
+        return;
+    AddDiagnostic("* Port = " + target_.PortText);
+    OpenControl();
+}
+
+void FtpUpload::CloseSockets()
+{
+    if (control_) {
+        disconnect(control_, nullptr, this, nullptr);
+        control_->abort();
+        control_->deleteLater();
+        control_ = nullptr;
+    }
+    if (dataServer_) {
+        disconnect(dataServer_, nullptr, this, nullptr);
+        dataServer_->close();
+        dataServer_->deleteLater();
+        dataServer_ = nullptr;
+    }
+    if (data_) {
+        disconnect(data_, nullptr, this, nullptr);
+        data_->abort();
+        data_->deleteLater();
+        data_ = nullptr;
+    }
+}
+
+void FtpUpload::AddDiagnostic(const QByteArray &line)
+{
+    if (diagnostics_.size() >= DiagnosticLimit)
+        diagnostics_ = " ";
+    diagnostics_ += line + "\r\n";
+}
+
+void FtpUpload::AddRecord(FtpWord word, const QByteArray &code)
+{
+    const FtpRecord record{word, code};
+    resultText_ += FormatFtpRecord(record);
+    emit Record(record);
+}

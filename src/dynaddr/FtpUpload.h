@@ -1,0 +1,123 @@
+// The FTP upload client: stores the address page as a file on an FTP server. It logs in, sets
+// ASCII type, listens on a local data port and announces it with PORT (active mode only), sends
+// STOR and writes the page on the connection the server opens, once the server's preliminary
+// reply to STOR says it takes the data. It never sends QUIT: when the
+// server confirms the transfer the sockets are simply closed. Each event worth reporting becomes
+// one result record (Record); the diagnostic text follows every step, the password masked.
+#pragma once
+
+#include "dynaddr/FtpRules.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+class Clock;
+class QTcpServer;
+class QTcpSocket;
+
+enum class FtpPageMode { Go, Close };
+
+// What the caller gives for one transfer.
+struct FtpJob {
+    QByteArray Url;
+    QByteArray Login;
+    QByteArray Password;
+    QByteArray PortText = "21";
+    int DLTimeout = 60;   // seconds without activity before the watchdog ends the attempt
+    int RetryDelay = 60;  // seconds between attempts (below 1 counts as 1)
+    int RetryLimit = 1;   // the highest attempt number
+    int ListenPort = 4444; // the receive port: shown on the page and never used as a data port
+};
+
+class FtpUpload : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int WatchdogIntervalMs = 15000;
+    static constexpr qsizetype DiagnosticLimit = 20001;
+
+    explicit FtpUpload(const Clock &clock, QObject *parent = nullptr);
+    ~FtpUpload() override;
+
+    // "GO" or "CLOSE": posts the open or the closed page. Ignored (false) while a transfer runs or
+    // waits for its next attempt. Bad parameters end it at once with ABORT/899.
+    bool Start(FtpPageMode mode, const FtpJob &job);
+    // "ABORT": ends the running attempt or the wait between attempts with ABORT/884.
+    void Abort();
+
+    // A transfer runs or waits for its next attempt.
+    bool Busy() const { return !finished_; }
+    bool RetryWaiting() const { return retryWaiting_; }
+    // The data-port counter: 1555 after start-up, advanced by every PORT step.
+    int NextDataPort() const { return nextDataPort_; }
+    void ResetDataPort() { nextDataPort_ = FirstDataPortCounter; }
+    QByteArray StatusCode() const { return statusCode_; }
+    int AttemptNumber() const { return attempt_; }
+    int DataPort() const { return dataPort_; }
+    // The wait between attempts as armed, in milliseconds.
+    int RetryWaitMs() const { return waitTimer_.interval(); }
+    // The diagnostic text: each line + CR + LF; emptied at every start.
+    const QByteArray &Diagnostics() const { return diagnostics_; }
+    // The result records of the current transfer, formatted, in order.
+    const QByteArray &ResultText() const { return resultText_; }
+
+    // The timers' handlers; tests call them on the fake clock.
+    void WatchdogTick();
+    void WaitTimerTick();
+
+signals:
+    void Record(const FtpRecord &record);
+
+private:
+    void ResetTransfer();
+    void OpenControl();
+    void OnControlConnected();
+    void OnControlData();
+    void OnControlClosed();
+    void OnControlError(int errorNumber);
+    void ActOnReply(FtpReplyAction action);
+    void SendCommand(const QByteArray &command, const QByteArray &shown);
+    bool ListenForData();
+    void OnDataConnection();
+    void SendPageWhenDue();
+    void OnDataWritten();
+    void OnDataClosed();
+    void OnDataError(int errorNumber);
+    void FinishTransfer();
+    void ScheduleRetry();
+    void RestartAttempt();
+    void CloseSockets();
+    void AddDiagnostic(const QByteArray &line);
+    void AddRecord(FtpWord word, const QByteArray &code);
+
+    const Clock &clock_;
+    FtpPageMode mode_ = FtpPageMode::Go;
+    FtpJob job_;
+    FtpTarget target_;
+    QByteArray statusCode_ = "000";
+    QByteArray expected_;
+    FtpReplyStep step_ = FtpReplyStep::None;
+    int attempt_ = 0;
+    FtpReplyReader reader_;
+    bool connectWatch_ = false;
+    QDateTime controlStartTime_;
+    bool activityWatch_ = false;
+    QDateTime lastActivityTime_;
+    int nextDataPort_ = FirstDataPortCounter;
+    int dataPort_ = 0;
+    QByteArray portArgument_;
+    QByteArray page_;          // built when the data connection came, sent once the server is ready
+    bool storeAccepted_ = false;
+    quint32 localIPv4_ = 0;
+    bool finished_ = true;
+    bool retryWaiting_ = false;
+    QPointer<QTcpSocket> control_;
+    QPointer<QTcpServer> dataServer_;
+    QPointer<QTcpSocket> data_;
+    QTimer watchdog_;
+    QTimer waitTimer_;
+    QByteArray diagnostics_;
+    QByteArray resultText_;
+};

@@ -295,6 +295,7 @@ TEST(HttpLookup, HttpsWithTrustedCertificateOnly)
     EXPECT_EQ(control.lookup.Client(0).Reader().Words(), (QByteArrayList{"START", "CONNECT", "DATA", "DONE"}));
     // The certificate names 127.0.0.1, not localhost.
     EXPECT_EQ(control.Lookup(0, "https://localhost:" + port + "/bob.html"), std::nullopt);
+    EXPECT_TRUE(control.lookup.Client(0).Reader().Diagnostics().contains("* Certificate: "));
     // Plain HTTP to the TLS port is no page either.
     EXPECT_EQ(control.Lookup(0, "http://127.0.0.1:" + port + "/bob.html"), std::nullopt);
 }

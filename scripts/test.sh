@@ -23,7 +23,8 @@ CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUI
     -DPW_FUZZ=ON -DPW_TESTS=OFF
 cmake --build "$root/build-fuzz" -j "$jobs" --target fuzz_request fuzz_http_response fuzz_address_page
 mkdir -p "$root/build-fuzz/corpus"
-"$root/build-fuzz/fuzz_request" -max_total_time=30 -print_final_stats=1 "$root/build-fuzz/corpus"
+"$root/build-fuzz/fuzz_request" -max_total_time=30 -print_final_stats=1 "$root/build-fuzz/corpus" \
+    "$root/tests/fuzz/seeds"
 # The address lookup's response reader and page reader, shorter runs of their own corpora.
 for target in fuzz_http_response fuzz_address_page; do
     mkdir -p "$root/build-fuzz/corpus-$target"

@@ -98,7 +98,12 @@ int RunSend(const CommandLine &line, const QString &programFolder)
             return ExitFailure;
         }
         SingleInstance instance(programFolder);
-        if (instance.Acquire()) {
+        const SingleInstance::Result lock = instance.Acquire();
+        if (lock == SingleInstance::Result::Failed) {
+            PrintLines(true, {instance.FailureText() + "; nothing was queued"});
+            return ExitFailure;
+        }
+        if (lock == SingleInstance::Result::Acquired) {
             SystemClock clock;
             if (!AppendToQueueFile(programFolder, MakeSendItems(request, clock.nowSerial()))) {
                 PrintLines(true, {"cannot write the queue file in " + FolderText(programFolder) +

@@ -32,7 +32,12 @@ TimerIntervals AppTimerIntervals()
 int RunHeadless(const QString &programFolder)
 {
     SingleInstance instance(programFolder);
-    if (!instance.Acquire()) {
+    const SingleInstance::Result lock = instance.Acquire();
+    if (lock == SingleInstance::Result::Failed) {
+        PrintLines(true, {instance.FailureText()});
+        return ExitFailure;
+    }
+    if (lock == SingleInstance::Result::HeldByOther) {
         PrintLines(true, {QByteArray(AlreadyRunningText) + " Another Parcelwise uses " +
                           QFile::encodeName(programFolder) + "; try parcelwise --status"});
         return ExitFailure;

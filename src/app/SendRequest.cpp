@@ -2,7 +2,6 @@
 #include "app/SendRequest.h"
 
 #include "core/FileOps.h"
-#include "transfer/Protocol.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,12 +32,10 @@ QList<QByteArray> CheckSendRequest(const SendRequest &request, const UserList &u
     const int user = FindUser(users, request.user);
     if (user < 0 || request.user.isEmpty())
         problems << "\"" + request.user + "\" is not a user of this installation (see Edit > Users)";
-    QByteArray longestName;
-    int64_t largest = 0;
     for (const QByteArray &path : request.paths) {
         const QByteArray head = path + ": ";
-        if (path.contains('\x01') || path.contains('\x02')) {
-            problems << head + "the path holds a character with code 1 or 2, which the queue file cannot store";
+        if (const QByteArray problem = QueuePathProblem(path); !problem.isEmpty()) {
+            problems << problem;
             continue;
         }
         struct stat st {};
@@ -64,22 +61,9 @@ QList<QByteArray> CheckSendRequest(const SendRequest &request, const UserList &u
             problems << head + "is empty; there is nothing to send";
             continue;
         }
-        const QByteArray name = FileNameOf(path);
-        if (name.size() > longestName.size())
-            longestName = name;
-        largest = std::max<int64_t>(largest, st.st_size);
     }
-    if (user >= 0 && !request.message.isEmpty()) {
-        // The receiver takes a request of a bounded size only; with the longest salt, name and
-        // size of this batch the whole request must stay within it.
-        const UserRecord &record = users[user];
-        const QByteArray longest = Protocol::BuildRequest("9999999999", FieldOf(record, UserSendName),
-                                                          FieldOf(record, UserSendPassword), longestName,
-                                                          std::max<int64_t>(largest, 1), request.message);
-        if (longest.size() > Protocol::MaxRequestBuffer)
-            problems << "the message is too long: " + QByteArray::number(request.message.size()) +
-                            " bytes do not fit in one request";
-    }
+    if (const QByteArray problem = QueueMessageProblem(request.message); !problem.isEmpty())
+        problems << problem;
     return problems;
 }
 

@@ -60,7 +60,7 @@ std::optional<int> SecondStart(SingleInstance &instance, const QString &programF
             }
             break;
         }
-        if (instance.Acquire())
+        if (instance.Acquire() == SingleInstance::Result::Acquired)
             return std::nullopt;
         if (deadline.hasExpired())
             break;
@@ -75,7 +75,14 @@ int RunWindow(QApplication &app, const QString &programFolder, const QList<QByte
 {
     WidgetPrompt prompt;
     SingleInstance instance(programFolder);
-    if (!instance.Acquire())
+    const SingleInstance::Result lock = instance.Acquire();
+    if (lock == SingleInstance::Result::Failed) {
+        // Not another instance: the folder itself is unusable (read-only, gone, not a folder).
+        PrintLines(true, {instance.FailureText()});
+        prompt.Message(QString::fromLocal8Bit(instance.FailureText()));
+        return ExitFailure;
+    }
+    if (lock == SingleInstance::Result::HeldByOther)
         if (const std::optional<int> status = SecondStart(instance, programFolder, files, prompt))
             return *status;
 

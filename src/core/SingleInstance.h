@@ -1,17 +1,27 @@
 // One running instance per program folder; installations in other folders run side by side.
 #pragma once
 
+#include <QByteArray>
 #include <QLockFile>
 #include <QString>
 #include <memory>
 
 class SingleInstance {
 public:
+    enum class Result {
+        Acquired,    // this process holds the program folder now
+        HeldByOther, // another live process holds it
+        Failed,      // the folder's lock cannot be made at all (FailureText says why)
+    };
+
     explicit SingleInstance(const QString &programFolder);
-    // False when another instance holds the program folder. A refused test leaves every
-    // file as it was.
-    bool Acquire();
+    // A refused test leaves every file as it was.
+    Result Acquire();
+    // After Failed: "Cannot use the program folder <path>: <reason>".
+    QByteArray FailureText() const { return failure_; }
 
 private:
+    QString folder_;
     std::unique_ptr<QLockFile> lock_;
+    QByteArray failure_;
 };

@@ -1,6 +1,8 @@
 // Field and number helpers shared by the stored-file and wire formats.
 #include "core/TextUtil.h"
 
+#include <QStringDecoder>
+
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -144,4 +146,80 @@ QByteArray RemoveAll(QByteArray text, char c)
 QByteArray ToDecimal(int64_t value)
 {
     return QByteArray::number(static_cast<qlonglong>(value));
+}
+
+namespace {
+bool IsUtf8(const QByteArray &bytes, QString *text = nullptr)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString decoded = utf8.decode(bytes);
+    if (utf8.hasError())
+        return false;
+    if (text)
+        *text = std::move(decoded);
+    return true;
+}
+
+bool IsCp1252Undefined(unsigned char byte)
+{
+    return byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D;
+}
+
+QByteArray Escaped(unsigned code)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    return QByteArray("\\x") + digits[(code >> 4) & 0xF] + digits[code & 0xF];
+}
+} // namespace
+
+QChar Cp1252ToUnicode(unsigned char byte)
+{
+    // 0x80..0x9F differ from Latin-1; the five undefined codes keep their Latin-1 value, which
+    // is a control character.
+    static const char16_t high[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    if (byte >= 0x80 && byte <= 0x9F)
+        return QChar(high[byte - 0x80]);
+    return QChar(char16_t(byte));
+}
+
+QString TextFromBytes(const QByteArray &bytes)
+{
+    QString text;
+    if (IsUtf8(bytes, &text))
+        return text;
+    text.resize(bytes.size());
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        text[i] = Cp1252ToUnicode(static_cast<unsigned char>(bytes[i]));
+    return text;
+}
+
+bool HasControlChars(const QByteArray &bytes)
+{
+    return EscapeControls(bytes).size() != bytes.size();
+}
+
+QByteArray EscapeControls(const QByteArray &bytes)
+{
+    // Works on the bytes, so what is not a control character keeps its exact bytes.
+    const bool utf8 = IsUtf8(bytes);
+    QByteArray out;
+    out.reserve(bytes.size());
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        if (IsControlChar(byte) && byte < 0x80) {
+            out += Escaped(byte);
+        } else if (utf8 && byte == 0xC2 && i + 1 < bytes.size() &&
+                   IsControlChar(static_cast<unsigned char>(bytes[i + 1]))) {
+            // U+0080..U+009F as UTF-8: C2 followed by the code itself.
+            out += Escaped(static_cast<unsigned char>(bytes[++i]));
+        } else if (!utf8 && IsCp1252Undefined(byte)) {
+            out += Escaped(byte);
+        } else {
+            out += bytes[i];
+        }
+    }
+    return out;
 }

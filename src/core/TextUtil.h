@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QString>
 #include <cstdint>
 
 inline constexpr char FieldSep = '\x01';   // separates fields of stored records and the request
@@ -36,3 +37,27 @@ QByteArray RemoveAll(QByteArray text, char c);
 // The value of one hexadecimal digit (either case), or -1 for any other character.
 int HexDigitValue(char c);
 QByteArray ToDecimal(int64_t value);
+
+// ---- Bytes read as characters ----
+// The one rule by which byte texts become characters, wherever they do: a received file name
+// on its way to the disk, and every text on the screen. Bytes that form valid UTF-8 are read as
+// UTF-8; any other text is read as Windows-1252, byte by byte, the code page in which senders of
+// this protocol write their punctuation (’ “ ” – — €). The five bytes that Windows-1252 leaves
+// undefined (81, 8D, 8F, 90, 9D) read as the control characters of the same number, so the
+// control-character checks below refuse or escape them like any other.
+QString TextFromBytes(const QByteArray &bytes);
+// One byte of Windows-1252 text.
+QChar Cp1252ToUnicode(unsigned char byte);
+
+// Control characters: codes 0 to 31, 127, and U+0080 to U+009F.
+inline bool IsControlChar(char32_t c)
+{
+    return c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F);
+}
+// True when the text, read by the rule above, holds a control character.
+bool HasControlChars(const QByteArray &bytes);
+// The text with every control character (read by the rule above) written as a backslash, "x"
+// and its two upper-case hexadecimal digits ("\x1B" for ESC, "\x85" for U+0085), so that a
+// text from elsewhere can neither break a log line nor drive the terminal that shows it. The
+// other bytes stay as they are.
+QByteArray EscapeControls(const QByteArray &bytes);

@@ -2,8 +2,10 @@
 #include "core/TransferLog.h"
 
 #include "core/Clock.h"
+#include "core/TextUtil.h"
 
 #include <QDir>
+#include <unistd.h>
 
 namespace {
 QString DatePart(const QDateTime &t)
@@ -32,7 +34,7 @@ void TransferLog::Showit(const QByteArray &text)
     if (cleared)
         screen_.clear();
     const QDateTime now = clock_.now();
-    const QByteArray line = ShortDate(now) + ' ' + ShortTime(now) + ' ' + text;
+    const QByteArray line = ShortDate(now) + ' ' + ShortTime(now) + ' ' + EscapeControls(text);
     screen_ += line;
     screen_ += "\r\n";
     if (logFile_.isOpen()) {
@@ -66,7 +68,7 @@ void TransferLog::WriteReceivedMessages()
 {
     if (!messageFile_.isOpen())
         return;
-    messageFile_.write(messages_ + "\r\n");
+    messageFile_.write("\r\n");
     messageFile_.flush();
 }
 
@@ -80,5 +82,21 @@ void TransferLog::CloseFiles()
 
 void TransferLog::AddReceivedMessage(const QDateTime &at, const QByteArray &login, const QByteArray &message)
 {
-    messages_ += "\r\n" + ShortDate(at) + ' ' + ShortTime(at) + ' ' + login + "\r\n" + message + "\r\n";
+    const QByteArray entry = "\r\n" + ShortDate(at) + ' ' + ShortTime(at) + ' ' + login + "\r\n" + message + "\r\n";
+    if (messageFile_.isOpen()) {
+        messageFile_.write(entry);
+        if (messageFile_.flush())
+            ::fsync(messageFile_.handle());
+    }
+    messages_.push_back(entry);
+    if (messages_.size() > KeptMessages)
+        messages_.pop_front();
+}
+
+QByteArray TransferLog::ReceivedMessages() const
+{
+    QByteArray all;
+    for (const QByteArray &entry : messages_)
+        all += entry;
+    return all;
 }

@@ -1,11 +1,12 @@
 // The transfer log: time-stamped lines on screen and in the day's log file, and the messages
-// received during this run with the day's message file they are appended to at shutdown.
+// received during this run with the day's message file that each is appended to on arrival.
 #pragma once
 
 #include <QByteArray>
 #include <QFile>
 #include <QObject>
 #include <QString>
+#include <deque>
 
 class Clock;
 
@@ -16,7 +17,8 @@ public:
 
     TransferLog(const Clock &clock, QObject *parent = nullptr);
 
-    // Appends one line: short date, blank, short time, blank, text. Never fails.
+    // Appends one line: short date, blank, short time, blank, text. Never fails. Control
+    // characters in the text are written escaped (EscapeControls): a line is always one line.
     void Showit(const QByteArray &text);
     // The on-screen log: emptied before a line is added whenever it holds more than ScreenLimit.
     const QByteArray &ScreenText() const { return screen_; }
@@ -25,13 +27,18 @@ public:
     bool OpenMessageFile(const QString &logsFolder);
     bool LogFileOpen() const { return logFile_.isOpen(); }
     bool MessageFileOpen() const { return messageFile_.isOpen(); }
-    // Appends ReceivedMessages and one line end to the message file, if it is open.
+    // The shutdown's closing line end of the message file, if it is open (the messages are in
+    // it already).
     void WriteReceivedMessages();
     void CloseFiles();
 
-    // Messages received during this run.
+    // A message received: its entry (CR LF, short date, blank, short time, blank, login, CR LF,
+    // the message as received, CR LF) goes to the message file at once and is synced to disk,
+    // so a crash loses none; the latest entries are kept for the message viewer.
     void AddReceivedMessage(const QDateTime &at, const QByteArray &login, const QByteArray &message);
-    const QByteArray &ReceivedMessages() const { return messages_; }
+    // The entries received during this run, at most the last KeptMessages of them.
+    QByteArray ReceivedMessages() const;
+    static constexpr size_t KeptMessages = 1000;
 
     // "Parcelwise_Log_" / "Parcelwise_Msg_" + the date part of the given moment.
     static QString LogFileName(const QDateTime &t);
@@ -44,7 +51,7 @@ signals:
 private:
     const Clock &clock_;
     QByteArray screen_;
-    QByteArray messages_;
+    std::deque<QByteArray> messages_;
     QFile logFile_;
     QFile messageFile_;
 };

@@ -124,11 +124,11 @@ void Engine::MainWindowLoad()
 
 void Engine::BeginShutdown()
 {
-    if (ShuttingDown) {
-        // A repeated quit command: the steps have run; keep the quit timer going.
-        quitTimer_.start();
+    // A repeated quit command (another close click, another signal) is ignored: the steps have
+    // run or are running, and the quit timer, started once, keeps its phase, so the exit is
+    // never put off.
+    if (ShuttingDown)
         return;
-    }
     Showit("Closing down program");
     SetStatusPanel(1, "");
     SetStatusPanel(2, "");

@@ -42,6 +42,7 @@ constexpr OutcomeRow OutcomeTable[] = {
     {"441", 'C', "Cannot Open File - {path}"},
     {"442", 'C', "File not found - {path}"},
     {"443", 'C', "User not found - {user}"},
+    {"446", 'C', "File Request Too Long to {user} sending {file}"},
 };
 
 struct ShortTextRow {
@@ -54,7 +55,7 @@ constexpr ShortTextRow ShortTexts[] = {
     {"425", "Busy"},         {"402", "Bad Login"},      {"405", "File Error"}, {"420", "No Address"},
     {"444", "Abort"},        {"445", "Bad Offset"},     {"813", "Timeout"},    {"103", "Domain Missing"},
     {"401", "Bad Login"},    {"403", "Blank Filename"}, {"404", "Empty File"}, {"441", "File Error"},
-    {"442", "File Missing"}, {"443", "User Deleted"},
+    {"442", "File Missing"}, {"443", "User Deleted"},   {"446", "Request Too Long"},
 };
 
 bool SameCode(std::string_view tableCode, const QByteArray &code)

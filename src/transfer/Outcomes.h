@@ -65,5 +65,6 @@ inline constexpr char FileMissing[] = "442"; // no file at the path, or a folder
 inline constexpr char UnknownUser[] = "443"; // the addressee is not in the address book
 inline constexpr char Aborted[] = "444";     // shutdown
 inline constexpr char BadOffset[] = "445";   // a resume offset outside the file
+inline constexpr char TooLong[] = "446";     // the request would exceed what a receiver takes
 inline constexpr char TimedOut[] = "813";    // 180 seconds of silence
 } // namespace OutcomeCode

@@ -13,6 +13,14 @@ bool HasTerminator(const QByteArray &buffer)
     return buffer.contains(Terminator);
 }
 
+RequestFraming FrameRequest(const QByteArray &buffered)
+{
+    const qsizetype at = buffered.indexOf(Terminator);
+    if (at >= 0 && at + 2 <= MaxRequestSize)
+        return RequestFraming::Complete;
+    return buffered.size() >= MaxRequestSize ? RequestFraming::TooLong : RequestFraming::Incomplete;
+}
+
 QByteArray RandomDigits()
 {
     QRandomGenerator *random = QRandomGenerator::global();
@@ -45,6 +53,14 @@ QByteArray BuildRequest(const QByteArray &salt, const QByteArray &login, const Q
     return EncryptToHex(BuildRequestRecord(salt, login, password, fileName, fileSize, message)) + Terminator;
 }
 
+int64_t LongestRequestSize(const QByteArray &login, const QByteArray &password, const QByteArray &fileName,
+                           int64_t fileSize, const QByteArray &message)
+{
+    // The record is enciphered in blocks of 8 bytes, each written as 16 hexadecimal digits.
+    const int64_t record = BuildRequestRecord("9999999999", login, password, fileName, fileSize, message).size();
+    return (record + 7) / 8 * 16 + static_cast<int64_t>(sizeof(Terminator) - 1);
+}
+
 bool IsWelcome(const QByteArray &greeting)
 {
     return greeting.startsWith("100");
@@ -72,7 +88,7 @@ QByteArray RefusalReply(const QByteArray &code)
 
 bool IsSafeFileName(const QByteArray &name)
 {
-    if (name.contains('/') || name.contains('\\') || name.contains('\0'))
+    if (name.contains('/') || name.contains('\\') || HasControlChars(name))
         return false;
     if (name == "." || name == "..")
         return false;

@@ -12,9 +12,12 @@ namespace Protocol {
 inline constexpr char Terminator[] = "\r\r";
 inline constexpr char WelcomeGreeting[] = "100 PARCELWISE WELCOME\r\r";
 inline constexpr char BusyGreeting[] = "400 PARCELWISE BUSY\r\r";
-// A peer that sends this much without a terminator while we wait for its request is not
-// talking our protocol; the receive channel refuses it rather than buffer without end.
-inline constexpr int64_t MaxRequestBuffer = 64 * 1024;
+// The largest request a receiver takes, terminator included. A longer one is refused with
+// "401" however TCP splits it, and the sender never sends one.
+inline constexpr int64_t MaxRequestSize = 65536;
+// The longest message the queue takes, in bytes as it travels in the request: with it the
+// request stays under MaxRequestSize for any login, password and file name of usual length.
+inline constexpr int64_t MaxMessageSize = 30000;
 
 // The reply codes the receiver sends; anything else never travels between peers.
 inline constexpr char AcceptCode[] = "101";
@@ -29,6 +32,13 @@ inline constexpr char FileExistsCode[] = "406";
 // is then the message.
 bool HasTerminator(const QByteArray &buffer);
 
+// What the receiver makes of the bytes buffered since its WELCOME. The request is complete once
+// its terminator ends within the first MaxRequestSize bytes; once that many bytes have come
+// without one it is too long. The answer depends only on the bytes, never on how they were
+// split into arrivals: a prefix that is already decided decides the whole the same way.
+enum class RequestFraming { Incomplete, Complete, TooLong };
+RequestFraming FrameRequest(const QByteArray &buffered);
+
 // ---- Sender side -------------------------------------------------------------------------
 
 // 2 to 10 digits, each 1..9: a count n from 1 to 9 is drawn first, then n + 1 digits.
@@ -42,6 +52,11 @@ QByteArray BuildRequestRecord(const QByteArray &salt, const QByteArray &login, c
 // RandomDigits() as the salt; tests pass a fixed one.
 QByteArray BuildRequest(const QByteArray &salt, const QByteArray &login, const QByteArray &password,
                         const QByteArray &fileName, int64_t fileSize, const QByteArray &message);
+
+// The size BuildRequest gives for these fields with the longest salt: what a send must check
+// against MaxRequestSize before it connects.
+int64_t LongestRequestSize(const QByteArray &login, const QByteArray &password, const QByteArray &fileName,
+                           int64_t fileSize, const QByteArray &message);
 
 // Any greeting that begins with "100" lets the request go, whatever follows the code.
 bool IsWelcome(const QByteArray &greeting);
@@ -64,6 +79,7 @@ using LoginCheck = std::function<bool(const QByteArray &login, const QByteArray 
 struct RequestCheck {
     QByteArray code;         // empty: accepted so far; else "401".."404"
     bool unsafeName = false; // the "403" is for a name that would leave the downloads folder
+                             // or holds a control character
     QByteArray login;
     QByteArray password;
     QByteArray fileName; // as sent, untrimmed: leading and trailing blanks are kept
@@ -72,8 +88,10 @@ struct RequestCheck {
     bool hasMessage = false; // false when the message is blank or just one line break
 };
 
-// A plain file name for the downloads folder: no "/", "\" or NUL, not "." or "..", and no
-// drive in front ("C:"). Blankness is checked separately.
+// A plain file name for the downloads folder: no "/" or "\", not "." or "..", no drive in
+// front ("C:"), and no control character as the name reads (HasControlChars: codes 0 to 31
+// and 127, U+0080 to U+009F, and the five bytes Windows-1252 leaves undefined), so that a name
+// can neither forge a log line nor drive a terminal. Blankness is checked separately.
 bool IsSafeFileName(const QByteArray &name);
 
 // Checks a complete request as buffered (terminator and any CR/LF included): CRs and LFs are

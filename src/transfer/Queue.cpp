@@ -4,6 +4,7 @@
 #include "core/Clock.h"
 #include "core/TextUtil.h"
 #include "transfer/Outcomes.h"
+#include "transfer/Protocol.h"
 
 #include <algorithm>
 #include <cmath>
@@ -177,6 +178,22 @@ QueueItem QueueModel::MakeNewItem(const QByteArray &user, const QByteArray &file
     item.field(QueueItem::NextTry) = FormatDateSerial(nowSerial);
     item.field(QueueItem::Message) = RemoveAll(RemoveAll(message, FieldSep), RecordSep);
     return item;
+}
+
+QByteArray QueuePathProblem(const QByteArray &path)
+{
+    if (path.contains(FieldSep) || path.contains(RecordSep))
+        return path + ": the path holds a character with code 1 or 2, which the queue file cannot store";
+    return {};
+}
+
+QByteArray QueueMessageProblem(const QByteArray &message)
+{
+    const qsizetype size = RemoveAll(RemoveAll(message, FieldSep), RecordSep).size();
+    if (size <= Protocol::MaxMessageSize)
+        return {};
+    return "the message is too long: " + QByteArray::number(size) + " bytes, and at most " +
+           QByteArray::number(Protocol::MaxMessageSize) + " travel with a file";
 }
 
 void QueueModel::AddItem(const QueueItem &item)

@@ -10,7 +10,6 @@
 #include "transfer/Outcomes.h"
 #include "transfer/Protocol.h"
 
-#include <QStringDecoder>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -25,17 +24,6 @@ constexpr qint64 ReceiveReadBufferSize = 256 * 1024;
 QByteArray Spaced(int64_t n)
 {
     return " " + QByteArray::number(static_cast<qlonglong>(n));
-}
-
-// A received name is bytes. Valid UTF-8 is taken as such; anything else is read one byte per
-// character, so that two different names never fall onto the same file.
-QString DiskName(const QByteArray &name)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(name);
-    if (utf8.hasError())
-        text = QString::fromLatin1(name);
-    return text;
 }
 } // namespace
 
@@ -225,10 +213,10 @@ void Engine::OnReceiveData(int i)
         return;
     ReadIntoBuffer(rc);
     if (rc.State == ReceiveState::Greeted) {
-        if (HasTerminator(rc.Buffer)) {
+        const RequestFraming framing = FrameRequest(rc.Buffer);
+        if (framing == RequestFraming::Complete) {
             ParseRequest(i);
-        } else if (rc.Buffer.size() > MaxRequestBuffer) {
-            // A request never grows this large: the caller is not speaking our protocol.
+        } else if (framing == RequestFraming::TooLong) {
             rc.Buffer.clear();
             SendRefusal(i, BadRequestCode);
         }
@@ -317,7 +305,8 @@ void Engine::ParseRequest(int i)
             emit MessageReceived(rc.Login);
         }
         rc.State = ReceiveState::Receiving;
-        const DownloadTarget target = DownloadTargetFor(paths_.DownloadsFolder, DiskName(rc.FileName));
+        // The name reads by the same rule on disk as on the screen.
+        const DownloadTarget target = DownloadTargetFor(paths_.DownloadsFolder, TextFromBytes(rc.FileName));
         rc.Path = target.path;
         rc.UnsafeName = !target.contained;
         bool beingWritten = false;
@@ -362,10 +351,12 @@ bool Engine::OpenReceiveFile(int i)
         return false;
     rc.BytesReceived = 0;
     auto file = std::make_unique<QFile>(rc.Path);
+    // An empty file left by an attempt that failed before its first write is resumed too.
+    const bool existed = file->exists();
     if (!file->open(QIODevice::WriteOnly | QIODevice::Append))
         return false;
     const int64_t length = file->size();
-    if (length > 0) {
+    if (existed) {
         rc.BytesReceived = length;
         Showit(rc.Login + " is resuming " + rc.FileName + " at " + ToDecimal(length) + " bytes");
     }

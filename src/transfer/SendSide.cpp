@@ -113,6 +113,12 @@ void Engine::ConnectSend(int channel)
         HandleSendOutcome(channel);
         return;
     }
+    // A receiver refuses a request over the cap for good; nobody is called for it.
+    if (LongestRequestSize(sc.LoginName, sc.Password, sc.FileName, sc.FileSize, sc.Message) > MaxRequestSize) {
+        sc.Result = OutcomeCode::TooLong;
+        HandleSendOutcome(channel);
+        return;
+    }
     sc.Letter = SendLetter::Busy;
     sc.State = SendState::Connecting;
     sc.InUse = true;
@@ -186,7 +192,7 @@ void Engine::OnSendData(int channel)
         OnGreeting(channel);
     else if (sc.State == SendState::Requested && HasTerminator(sc.Buffer))
         OnReply(channel);
-    else if (sc.Buffer.size() > MaxRequestBuffer)
+    else if (sc.Buffer.size() > MaxRequestSize)
         sc.Buffer.clear(); // nothing more is expected from the receiver in this state
 }
 

@@ -1,22 +1,39 @@
 // Screen decoding of byte texts.
 #include "ui/DisplayText.h"
 
-#include "ui/RtfReader.h"
+#include "core/TextUtil.h"
 
-#include <QStringDecoder>
+namespace {
+// The control characters of the text written as "\x" and two hexadecimal digits, as the log
+// writes them; line feeds stay when keepLineFeeds is set.
+QString Escaped(const QString &text, bool keepLineFeeds)
+{
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        if (IsControlChar(c.unicode()) && !(keepLineFeeds && c == u'\n'))
+            shown += QStringLiteral("\\x") + QString::number(c.unicode(), 16).toUpper().rightJustified(2, u'0');
+        else
+            shown += c;
+    }
+    return shown;
+}
+} // namespace
 
 QString DisplayText(const QByteArray &bytes)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (utf8.hasError()) {
-        text.resize(bytes.size());
-        for (qsizetype i = 0; i < bytes.size(); ++i)
-            text[i] = Cp1252ToUnicode(static_cast<unsigned char>(bytes[i]));
-    }
+    QString text = TextFromBytes(bytes);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(u'\r', u'\n');
-    return text;
+    return Escaped(text, true);
+}
+
+QString MessageText(const QByteArray &bytes)
+{
+    QStringList lines = TextFromBytes(bytes).split(QStringLiteral("\r\n"));
+    for (QString &line : lines)
+        line = Escaped(line, false);
+    return lines.join(u'\n');
 }
 
 QString OneLineText(const QString &text, int most)

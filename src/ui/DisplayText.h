@@ -5,10 +5,13 @@
 #include <QByteArray>
 #include <QString>
 
-// Bytes that form valid UTF-8 are read as UTF-8 (the local encoding here); anything else as the
-// Western single-byte code page. Line ends (CR LF, or CR alone as in the stored files) become
-// line feeds.
+// The bytes read by the program's one rule (TextFromBytes: UTF-8 when valid, else Windows-1252).
+// Line ends (CR LF, or CR alone as in the stored files) become line feeds; every other control
+// character is shown escaped ("\x1B"), never raw.
 QString DisplayText(const QByteArray &bytes);
 // A text for one line of a message: control characters become blanks and a text longer than
 // `most` characters keeps its start and end around an ellipsis.
 QString OneLineText(const QString &text, int most = 80);
+// A received message as the message viewer shows it: its CR LF pairs are its line breaks, and
+// every other control character, a lone CR or LF included, is shown escaped.
+QString MessageText(const QByteArray &bytes);

@@ -3,6 +3,7 @@
 
 #include "core/FileOps.h"
 #include "core/TextUtil.h"
+#include "core/UserPrompt.h"
 #include "transfer/Engine.h"
 #include "ui/DisplayText.h"
 #include "ui/Icons.h"
@@ -173,6 +174,10 @@ void QLoadWin::AddPendingFile(const QByteArray &rawPath)
         sendTo_->currentIndex() >= 0 ? TrimBlanks(sendTo_->currentData().toByteArray()) : QByteArray();
     if (user.isEmpty() || path.isEmpty())
         return;
+    if (const QByteArray problem = QueuePathProblem(path); !problem.isEmpty()) {
+        engine_.Prompt().Message(QStringLiteral("Cannot queue ") + DisplayText(problem));
+        return;
+    }
     const int image = FileExists(QString::fromLocal8Bit(path)) ? FileFound : FileMissing;
     const QByteArray fileName = FileNameOf(path);
     auto *item = new QTreeWidgetItem(files_);
@@ -230,6 +235,12 @@ void QLoadWin::Load()
     // Line breaks travel as carriage returns; the receiver turns each into a full line end.
     QByteArray message = message_->toPlainText().toLocal8Bit();
     message.replace('\n', '\r');
+    if (const QByteArray problem = QueueMessageProblem(message); !problem.isEmpty()) {
+        // Another installation would refuse the request for good: nothing is queued.
+        engine_.Prompt().Message(QStringLiteral("Cannot queue these files: ") + DisplayText(problem));
+        message_->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     std::vector<QueueItem> items;
     items.reserve(static_cast<size_t>(rows.size()));
     for (const PendingFile &row : rows)

@@ -35,9 +35,11 @@ public:
 
     explicit QLoadWin(Engine &engine, QWidget *parent = nullptr);
 
-    // One row for the path, addressed to the user shown in "Send To:" right now.
+    // One row for the path, addressed to the user shown in "Send To:" right now. A path the
+    // queue cannot store is refused with a message box naming it.
     void AddPendingFile(const QByteArray &path);
-    // "Select File", "Delete" and "Load".
+    // "Select File", "Delete" and "Load". "Load" with a message too long to travel says so and
+    // queues nothing; the window stays open with the focus on the message.
     void SelectFile();
     void DeleteSelected();
     void Load();

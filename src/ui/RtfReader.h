@@ -53,5 +53,3 @@ void RenderRtf(const RtfDocument &parsed, QTextDocument *document);
 void LoadRtf(QTextDocument *document, const QByteArray &rtf);
 QString RtfToHtml(const QByteArray &rtf);
 
-// Single-byte text in the Western code page (cp1252) to Unicode.
-QChar Cp1252ToUnicode(unsigned char byte);

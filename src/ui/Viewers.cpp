@@ -64,19 +64,19 @@ void ViewerWin::applyLayout()
 
 namespace {
 
-QPlainTextEdit *ReadOnlyText(const QByteArray &bytes)
+QPlainTextEdit *ReadOnlyText(const QString &text)
 {
     auto *edit = new QPlainTextEdit;
     edit->setReadOnly(true);
     edit->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    edit->setPlainText(DisplayText(bytes));
+    edit->setPlainText(text);
     return edit;
 }
 
 } // namespace
 
 NewLogWin::NewLogWin(const QByteArray &logText, QWidget *parent)
-    : ViewerWin(tr("Parcelwise Current Log"), ReadOnlyText(logText), QSize(9600, 6600), parent)
+    : ViewerWin(tr("Parcelwise Current Log"), ReadOnlyText(DisplayText(logText)), QSize(9600, 6600), parent)
 {
 }
 
@@ -86,7 +86,7 @@ QPlainTextEdit *NewLogWin::textArea() const
 }
 
 NewMessageWin::NewMessageWin(const QByteArray &messages, QWidget *parent)
-    : ViewerWin(tr("Parcelwise New Messages"), ReadOnlyText(messages), QSize(9600, 6600), parent)
+    : ViewerWin(tr("Parcelwise New Messages"), ReadOnlyText(MessageText(messages)), QSize(9600, 6600), parent)
 {
 }
 

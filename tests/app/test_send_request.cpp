@@ -78,26 +78,25 @@ TEST(SendRequestTest, EveryProblemIsNamedOnItsOwnLine)
     }
 }
 
-TEST(SendRequestTest, LongestMessageThatFitsStillTravels)
+TEST(SendRequestTest, LongestMessageIsTheQueueLoadersAndStillTravels)
 {
-    // The cap is the receiver's: the message that the check lets through must make a request
-    // the receiver takes, and one byte more must be refused.
+    // The same limit as the queue loader's, on the message as it travels; what it lets through
+    // makes a request the receiver takes.
     ScratchDir dir;
     dir.write(QStringLiteral("f"), "x");
     SendRequest request;
     request.user = "bob";
     request.paths = {Bytes(dir.file(QStringLiteral("f")))};
-    qsizetype fits = 0;
-    for (qsizetype step = 1 << 15; step > 0; step /= 2) {
-        request.message = QByteArray(fits + step, 'm');
-        if (CheckSendRequest(request, Book).isEmpty())
-            fits += step;
-    }
-    ASSERT_GT(fits, 1000);
-    EXPECT_LE(Protocol::BuildRequest("99", "alice", "apw", "f", 1, QByteArray(fits, 'm')).size(),
-              Protocol::MaxRequestBuffer);
-    request.message = QByteArray(fits + 8, 'm'); // past the cipher's next block
-    EXPECT_FALSE(CheckSendRequest(request, Book).isEmpty());
+    request.message = QByteArray(Protocol::MaxMessageSize, 'm');
+    EXPECT_TRUE(CheckSendRequest(request, Book).isEmpty());
+    EXPECT_LE(Protocol::LongestRequestSize("alice", "apw", "f", 1, request.message), Protocol::MaxRequestSize);
+    request.message += "\x01\x02"; // removed before it travels: not counted
+    EXPECT_TRUE(CheckSendRequest(request, Book).isEmpty());
+    request.message = QByteArray(Protocol::MaxMessageSize + 1, 'm');
+    const QList<QByteArray> problems = CheckSendRequest(request, Book);
+    ASSERT_EQ(problems.size(), 1);
+    EXPECT_EQ(problems[0], QueueMessageProblem(request.message));
+    EXPECT_TRUE(problems[0].contains("30001 bytes")) << problems[0].constData();
 }
 
 TEST(SendRequestTest, StoppedInstallationKeepsItsRowsAndGetsTheNewOnes)

@@ -169,17 +169,52 @@ TEST(TransferLog, MessagesAndTheMessageFile)
         EXPECT_EQ(dir.read(name), "old\r\n");
     }
 
+    // Each message reaches the file on arrival, its bytes as received; the shutdown then adds
+    // only its line end.
     TransferLog log(clock);
+    ASSERT_TRUE(log.OpenMessageFile(dir.path()));
     const QDateTime at(QDate(2026, 12, 10), QTime(17, 45, 12));
     log.AddReceivedMessage(at, "bob", "hello there");
-    log.AddReceivedMessage(at.addSecs(3600), "ann", "line one\r\nline two");
+    EXPECT_EQ(dir.read(name), "old\r\n\r\n" + ShortDate(at) + " 17:45 bob\r\nhello there\r\n");
+    log.AddReceivedMessage(at.addSecs(3600), "ann", "line one\r\nline \x1B[2Jtwo");
     const QByteArray expected = "\r\n" + ShortDate(at) + " 17:45 bob\r\nhello there\r\n" + "\r\n" + ShortDate(at) +
-                                " 18:45 ann\r\nline one\r\nline two\r\n";
+                                " 18:45 ann\r\nline one\r\nline \x1B[2Jtwo\r\n";
     EXPECT_EQ(log.ReceivedMessages(), expected);
-    ASSERT_TRUE(log.OpenMessageFile(dir.path()));
+    EXPECT_EQ(dir.read(name), "old\r\n" + expected);
     log.WriteReceivedMessages();
     log.CloseFiles();
     EXPECT_EQ(dir.read(name), "old\r\n" + expected + "\r\n");
+}
+
+TEST(TransferLog, TheViewerKeepsTheLatestMessagesTheFileAllOfThem)
+{
+    ScratchDir dir;
+    FakeClock clock(Start);
+    TransferLog log(clock);
+    ASSERT_TRUE(log.OpenMessageFile(dir.path()));
+    const size_t total = TransferLog::KeptMessages + 5;
+    for (size_t k = 0; k < total; ++k)
+        log.AddReceivedMessage(Start, "bob", "message " + QByteArray::number(static_cast<qulonglong>(k)) + "!");
+    const QByteArray kept = log.ReceivedMessages();
+    EXPECT_EQ(kept.count("\r\nmessage "), static_cast<qsizetype>(TransferLog::KeptMessages));
+    EXPECT_FALSE(kept.contains("\r\nmessage 4!"));
+    EXPECT_TRUE(kept.startsWith("\r\n" + Stamp(Start) + "bob\r\nmessage 5!\r\n"));
+    EXPECT_TRUE(kept.endsWith("message " + QByteArray::number(static_cast<qulonglong>(total - 1)) + "!\r\n"));
+    EXPECT_EQ(dir.read(TransferLog::MessageFileName(Start)).count("\r\nmessage "), static_cast<qsizetype>(total));
+}
+
+TEST(TransferLog, ControlCharactersAreWrittenEscaped)
+{
+    ScratchDir dir;
+    FakeClock clock(Start);
+    TransferLog log(clock);
+    ASSERT_TRUE(log.OpenLogFile(dir.path()));
+    // A text from a peer cannot add a line of its own nor drive the terminal showing the log.
+    log.Showit("x.bin\r\n" + Stamp(Start) + "FORGED successfully sent \x1B]0;\x07\x7F \xC2\x9B caf\xC3\xA9");
+    const QByteArray line = Stamp(Start) + "x.bin\\x0D\\x0A" + Stamp(Start) +
+                            "FORGED successfully sent \\x1B]0;\\x07\\x7F \\x9B caf\xC3\xA9";
+    EXPECT_EQ(log.ScreenText(), line + "\r\n");
+    EXPECT_EQ(dir.read(TransferLog::LogFileName(Start)), line + "\r\n");
 }
 
 } // namespace

@@ -214,4 +214,46 @@ TEST(FileOps, FileLengthIsSixtyFourBit)
     EXPECT_EQ(FileLength(dir.file("big")), size);
 }
 
+TEST(TextUtil, OneReadingForDiskAndScreen)
+{
+    const struct {
+        QByteArray bytes;
+        QString text;
+        bool control;
+    } cases[] = {
+        {"plain.txt", QStringLiteral("plain.txt"), false},
+        {"caf\xC3\xA9", QStringLiteral("caf\u00E9"), false},                  // valid UTF-8
+        {"caf\xE9", QStringLiteral("caf\u00E9"), false},                       // not UTF-8: Windows-1252
+        {"it\x92s \x93q\x94 \x96\x97\x80", QStringLiteral("it\u2019s \u201Cq\u201D \u2013\u2014\u20AC"), false},
+        {"a\x81", QStringLiteral("a\u0081"), true},                            // undefined in Windows-1252
+        {"\x8D\x8F\x90\x9D", QStringLiteral("\u008D\u008F\u0090\u009D"), true},
+        {"\xC2\x85", QStringLiteral("\u0085"), true},                         // U+0085 as UTF-8
+        {"a\rb", QStringLiteral("a\rb"), true},
+        {"\x1B[2J", QStringLiteral("\u001B[2J"), true},
+        {"del\x7F", QStringLiteral("del\u007F"), true},
+        {QByteArray("nul\0", 4), QStringLiteral("nul") + QChar(0), true},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(TextFromBytes(c.bytes), c.text) << c.bytes.toHex().constData();
+        EXPECT_EQ(HasControlChars(c.bytes), c.control) << c.bytes.toHex().constData();
+    }
+}
+
+TEST(TextUtil, EscapeControlsKeepsEveryOtherByte)
+{
+    const struct {
+        QByteArray bytes, escaped;
+    } cases[] = {
+        {"name\r\nFORGED", "name\\x0D\\x0AFORGED"},
+        {"\x1B]0;x\x07", "\\x1B]0;x\\x07"},
+        {"\t\x7F", "\\x09\\x7F"},
+        {"caf\xC3\xA9 \xC2\x9B", "caf\xC3\xA9 \\x9B"},      // UTF-8: U+009B escaped, the rest kept
+        {"it\x92s \x81", "it\x92s \\x81"},                  // Windows-1252: the undefined byte escaped
+        {"\x9B", "\x9B"},                                    // Windows-1252's single right quote
+        {"", ""},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(EscapeControls(c.bytes), c.escaped) << c.bytes.toHex().constData();
+}
+
 } // namespace

@@ -1,6 +1,9 @@
 // Fuzzes the receiver's request check and the sender's reply reading with hostile bytes.
 // Raw input exercises the hex layer; the same bytes enciphered reach the field reader with
-// a deciphered text the attacker chose. Broken invariants abort so the fuzzer reports them.
+// a deciphered text the attacker chose. The request cap is checked over arrivals: the raw input
+// arrives in pieces cut at every byte 0xFF (which no request holds), the enciphered form in
+// pieces of 1460 bytes, and either way the answer must be the one for the whole. Broken
+// invariants abort so the fuzzer reports them. Seeds are in tests/fuzz/seeds.
 #include "core/Cipher.h"
 #include "core/TextUtil.h"
 #include "transfer/Protocol.h"
@@ -32,6 +35,7 @@ void CheckInvariants(const RequestCheck &check)
     if (check.code.isEmpty()) {
         Require(check.announcedSize >= 1);
         Require(!IsBlank(check.fileName) && IsSafeFileName(check.fileName));
+        Require(!HasControlChars(check.fileName));
         Require(!check.message.contains('\x01'));
     }
 }
@@ -43,14 +47,48 @@ void Exercise(const QByteArray &wire)
     CheckInvariants(CheckRequest(wire, LoginCheck()));
 }
 
+// The receiver's framing decision as arrivals come in equals the decision for the whole.
+void CheckFraming(const QByteArrayList &arrivals)
+{
+    const QByteArray stream = arrivals.join();
+    const RequestFraming whole = FrameRequest(stream);
+    const qsizetype end = stream.indexOf(Terminator);
+    if (whole == RequestFraming::Complete)
+        Require(end >= 0 && end + 2 <= MaxRequestSize);
+    else
+        Require(end < 0 || end + 2 > MaxRequestSize);
+    Require((whole == RequestFraming::TooLong) == (whole != RequestFraming::Complete && stream.size() >= MaxRequestSize));
+    QByteArray buffered;
+    for (const QByteArray &arrival : arrivals) {
+        buffered += arrival;
+        const RequestFraming sofar = FrameRequest(buffered);
+        if (sofar != RequestFraming::Incomplete) {
+            Require(sofar == whole);
+            return;
+        }
+    }
+    Require(whole == RequestFraming::Incomplete);
+}
+
+QByteArrayList Pieces(const QByteArray &bytes, qsizetype size)
+{
+    QByteArrayList pieces;
+    for (qsizetype at = 0; at < bytes.size(); at += size)
+        pieces << bytes.mid(at, size);
+    return pieces;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
 
+    const QByteArray enciphered = EncryptToHex(bytes) + Terminator;
     Exercise(bytes);
-    Exercise(EncryptToHex(bytes) + Terminator);
+    Exercise(enciphered);
+    CheckFraming(bytes.split('\xFF'));
+    CheckFraming(Pieces(enciphered, 1460));
 
     (void)HasTerminator(bytes);
     (void)IsWelcome(bytes);

@@ -40,6 +40,7 @@ const OutcomeCase Cases[] = {
     {"441", 'C', "Cannot Open File - /d/a.txt", "File Error"},
     {"442", 'C', "File not found - /d/a.txt", "File Missing"},
     {"443", 'C', "User not found - ann", "User Deleted"},
+    {"446", 'C', "File Request Too Long to ann sending a.txt", "Request Too Long"},
     // Not in the table: given up, logged and shown as the code itself; codes are whole texts.
     {"10060", 'C', "Send Error 10060", "10060"},
     {"100", 'C', "Send Error 100", "OT Missing"},

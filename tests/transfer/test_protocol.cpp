@@ -263,6 +263,12 @@ TEST(ProtocolSafeName, PlainNamesOnly)
     for (const char *bad : {".", "..", "/", "a/", "\\x", "../etc", "C:", "z:file", "Z:\\x"})
         EXPECT_FALSE(IsSafeFileName(bad)) << bad;
     EXPECT_FALSE(IsSafeFileName(QByteArray("a\0", 2)));
+    // Control characters, as the name reads: codes 0 to 31 and 127, U+0080 to U+009F as UTF-8,
+    // and the bytes Windows-1252 leaves undefined; its punctuation is welcome.
+    for (const char *bad : {"a\r\nb", "a\nb", "\x1B[31m", "bell\x07", "tab\t", "del\x7F", "nel\xC2\x85", "x\x81", "x\x9D"})
+        EXPECT_FALSE(IsSafeFileName(bad)) << QByteArray(bad).toHex().constData();
+    for (const char *ok : {"it\x92s", "\x93quoted\x94", "\x80 \x96 \x97", "caf\xC3\xA9", "caf\xE9", "\xE2\x80\x99"})
+        EXPECT_TRUE(IsSafeFileName(ok)) << QByteArray(ok).toHex().constData();
 }
 
 TEST(ProtocolFraming, TerminatorOnlyAfterTheLastByte)
@@ -284,6 +290,53 @@ TEST(ProtocolFraming, TerminatorOnlyAfterTheLastByte)
     EXPECT_TRUE(HasTerminator("abc\r\rdef")); // anywhere in the buffer
     EXPECT_FALSE(HasTerminator("\r\n\r\n"));
     EXPECT_FALSE(HasTerminator(""));
+}
+
+TEST(ProtocolFraming, RequestCapCoversTheWholeRequest)
+{
+    const auto request = [](qsizetype terminatorEnd, qsizetype total) {
+        QByteArray bytes(total, 'A');
+        bytes[terminatorEnd - 2] = '\r';
+        bytes[terminatorEnd - 1] = '\r';
+        return bytes;
+    };
+    const struct {
+        QByteArray buffered;
+        RequestFraming framing;
+    } cases[] = {
+        {request(MaxRequestSize, MaxRequestSize), RequestFraming::Complete},
+        {request(100, MaxRequestSize + 5000), RequestFraming::Complete}, // what follows is the peer's own fault
+        {request(MaxRequestSize + 1, MaxRequestSize + 1), RequestFraming::TooLong},
+        {QByteArray(MaxRequestSize - 2, 'A') + '\r', RequestFraming::Incomplete}, // one CR more fits
+        {QByteArray(MaxRequestSize - 1, 'A') + '\r', RequestFraming::TooLong},    // one CR more does not
+        {QByteArray(MaxRequestSize, 'A'), RequestFraming::TooLong},
+        {"", RequestFraming::Incomplete},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.buffered.size());
+        EXPECT_EQ(FrameRequest(c.buffered), c.framing);
+        // Split anywhere, a decided first part decides the whole the same way.
+        for (const int64_t cut : {int64_t(1), int64_t(1460), MaxRequestSize - 1, MaxRequestSize}) {
+            const RequestFraming first = FrameRequest(c.buffered.left(cut));
+            if (first != RequestFraming::Incomplete) {
+                EXPECT_EQ(first, c.framing) << cut;
+            }
+        }
+    }
+}
+
+TEST(ProtocolRequest, LongestRequestSizeIsWhatTheSenderBuilds)
+{
+    for (const QByteArray &message : {QByteArray(), QByteArray("hi"), QByteArray(MaxMessageSize, 'm'), QByteArray(7, '\x01')})
+        for (const QByteArray &name : {QByteArray("a"), QByteArray(255, 'n')}) {
+            const int64_t size = LongestRequestSize("alice", "Secret", name, 9'999'999'999, message);
+            EXPECT_EQ(size, BuildRequest("9999999999", "alice", "Secret", name, 9'999'999'999, message).size());
+            EXPECT_GE(size, BuildRequest("11", "alice", "Secret", name, 9'999'999'999, message).size());
+        }
+    // The longest message the queue takes travels with a long name and login.
+    EXPECT_LE(LongestRequestSize(QByteArray(100, 'l'), QByteArray(100, 'p'), QByteArray(255, 'n'),
+                                 9'999'999'999, QByteArray(MaxMessageSize, 'm')),
+              MaxRequestSize);
 }
 
 TEST(ProtocolFraming, RequestReassembledFromPiecesIsAccepted)

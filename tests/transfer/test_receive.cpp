@@ -126,6 +126,14 @@ TEST(Receive, RefusalsAreAnsweredLoggedAndClosed)
         {"blank name", Request("   ", 10), "403\r\r", "Blank File Name from 127.0.0.1"},
         {"parent folder", Request("../evil", 10), "403\r\r", "Unsafe File Name from 127.0.0.1"},
         {"folder part", Request("sub/evil", 10), "403\r\r", "Unsafe File Name from 127.0.0.1"},
+        // Control characters would forge log lines or drive the terminal of whoever reads the log.
+        {"line break", Request("x.bin\r\n01/01/2026 10:00 bob successfully sent FORGED", 10), "403\r\r",
+         "Unsafe File Name from 127.0.0.1"},
+        {"escape", Request("x\x1B[2J.bin", 10), "403\r\r", "Unsafe File Name from 127.0.0.1"},
+        {"bell", Request("x\x07.bin", 10), "403\r\r", "Unsafe File Name from 127.0.0.1"},
+        {"delete", Request("x\x7F.bin", 10), "403\r\r", "Unsafe File Name from 127.0.0.1"},
+        {"U+0085 as UTF-8", Request("x\xC2\x85.bin", 10), "403\r\r", "Unsafe File Name from 127.0.0.1"},
+        {"undefined in Windows-1252", Request("x\x81.bin", 10), "403\r\r", "Unsafe File Name from 127.0.0.1"},
         {"zero size", Request("x.bin", 0), "404\r\r", "Zero Byte File from 127.0.0.1"},
         {"seven separators", record(7), "401\r\r", "Badly formed request from 127.0.0.1"},
         {"non-hex", QByteArray(32, 'Z') + "\r\r", "401\r\r", "Badly formed request from 127.0.0.1"},
@@ -143,6 +151,64 @@ TEST(Receive, RefusalsAreAnsweredLoggedAndClosed)
     }
     EXPECT_FALSE(QFile::exists(r.dir.file("evil")));
     EXPECT_TRUE(QDir(r.engine->Paths().DownloadsFolder).entryList(QDir::Files).isEmpty());
+    EXPECT_FALSE(r.LogHas("FORGED"));
+    EXPECT_FALSE(r.engine->Log().ScreenText().contains('\x1B'));
+}
+
+// The request cap covers the whole request, terminator included, however TCP splits it.
+TEST(Receive, RequestCapDoesNotDependOnHowTheRequestArrives)
+{
+    // Line feeds are dropped before deciphering, so they pad a request to any length.
+    const auto padded = [](qsizetype total) {
+        const QByteArray base = BuildRequestRecord("123", "alice", "pw1", "long.bin", 10, "");
+        const QByteArray hex = EncryptToHex(base + QByteArray(32760 - base.size(), 'm'));
+        return hex + QByteArray(total - hex.size() - 2, '\n') + "\r\r";
+    };
+    const struct {
+        const char *label;
+        QByteArray request;
+        QByteArray reply;
+    } cases[] = {
+        {"exactly the cap", padded(MaxRequestSize), "1010\r\r"},
+        {"one byte over", padded(MaxRequestSize + 1), "401\r\r"},
+        {"82 KB message", Request("big.bin", 10, "alice", "pw1", QByteArray(41000, 'm')), "401\r\r"},
+        {"no terminator", QByteArray(70000, 'A'), "401\r\r"},
+    };
+    Receiver r;
+    for (const auto &c : cases) {
+        for (const qsizetype piece : {c.request.size(), qsizetype(1460)}) {
+            SCOPED_TRACE(std::string(c.label) + (piece == c.request.size() ? ", one write" : ", in pieces"));
+            QFile::remove(r.Downloads("long.bin"));
+            auto peer = Greeted(r);
+            for (qsizetype at = 0; at < c.request.size() && peer->Connected(); at += piece) {
+                peer->Send(c.request.mid(at, piece));
+                if (piece < c.request.size())
+                    Pump(1);
+            }
+            EXPECT_EQ(peer->ReadMessage(), c.reply);
+            peer->socket.abort();
+            EXPECT_TRUE(WaitFor([&] {
+                for (const ReceiveChannel &rc : r.engine->Receivers())
+                    if (rc.Letter == ReceiveLetter::Connected)
+                        return false;
+                return true;
+            }));
+        }
+    }
+}
+
+TEST(Receive, AnEmptyFileLeftBehindIsResumedAtZero)
+{
+    Receiver r;
+    r.dir.write("Parcelwise_Downloads/empty.bin", "");
+    auto peer = Greeted(r);
+    peer->Send(Request("empty.bin", 4));
+    EXPECT_EQ(peer->ReadMessage(), QByteArray("1010\r\r"));
+    peer->Send("abcd");
+    ASSERT_TRUE(peer->WaitClosed());
+    ASSERT_TRUE(WaitFor([&] { return r.LogHas("alice successfully sent empty.bin"); }));
+    EXPECT_TRUE(r.LogHas("alice is resuming empty.bin at 0 bytes"));
+    EXPECT_EQ(ReadWholeFile(r.Downloads("empty.bin")), QByteArray("abcd"));
 }
 
 TEST(Receive, CompleteFileIsRefusedAndKept)
@@ -157,7 +223,7 @@ TEST(Receive, CompleteFileIsRefusedAndKept)
     EXPECT_EQ(ReadWholeFile(r.Downloads("done.bin")), QByteArray("abcdef"));
 }
 
-TEST(Receive, MessagesAreCollectedAndWrittenAtShutdown)
+TEST(Receive, MessagesAreStoredOnArrivalAndClosedAtShutdown)
 {
     Receiver r;
     auto peer = Greeted(r);
@@ -166,6 +232,9 @@ TEST(Receive, MessagesAreCollectedAndWrittenAtShutdown)
     peer->Send("hi");
     ASSERT_TRUE(peer->WaitClosed());
     EXPECT_TRUE(r.engine->Log().ReceivedMessages().contains(" alice\r\nline one\r\nline two\r\n"));
+    // On disk before any shutdown: a process that dies now loses nothing.
+    EXPECT_TRUE(r.dir.read("Parcelwise_Logs/" + TransferLog::MessageFileName(r.clock.now()))
+                    .endsWith(" alice\r\nline one\r\nline two\r\n"));
     r.engine->BeginShutdown();
     r.engine->QuitTimerTick();
     const QByteArray stored =
@@ -257,10 +326,11 @@ TEST(Receive, PortHeldByAnotherProgramIsRetried)
     EXPECT_EQ(h.engine->ListeningPort(), port);
 }
 
-TEST(Receive, NamesThatAreNotUtf8StayDistinct)
+TEST(Receive, NamesThatAreNotUtf8ReadAsWindows1252)
 {
     Receiver r;
-    for (const QByteArray &name : {QByteArray("caf\xE9.txt"), QByteArray("caf\xE8.txt"), QByteArray("caf\xC3\xA9s.txt")}) {
+    for (const QByteArray &name : {QByteArray("caf\xE9.txt"), QByteArray("caf\xE8.txt"), QByteArray("caf\xC3\xA9s.txt"),
+                                   QByteArray("it\x92s \x93new\x94 \x96 \x80.txt")}) {
         auto peer = Greeted(r);
         peer->Send(Request(name, 4));
         EXPECT_EQ(peer->ReadMessage(), QByteArray("1010\r\r"));
@@ -268,8 +338,12 @@ TEST(Receive, NamesThatAreNotUtf8StayDistinct)
         EXPECT_TRUE(peer->WaitClosed());
     }
     const QStringList files = QDir(r.engine->Paths().DownloadsFolder).entryList(QDir::Files);
-    EXPECT_EQ(files.size(), 3) << files.join(QLatin1Char(',')).toStdString();
+    EXPECT_EQ(files.size(), 4) << files.join(QLatin1Char(',')).toStdString();
     EXPECT_TRUE(files.contains(QStringLiteral("cafés.txt")));
+    EXPECT_TRUE(files.contains(QStringLiteral("café.txt")));
+    EXPECT_TRUE(files.contains(QStringLiteral("cafè.txt")));
+    // The punctuation lands on disk as the screen shows it, not as control characters.
+    EXPECT_TRUE(files.contains(QStringLiteral("it’s “new” – €.txt")));
 }
 
 TEST(Receive, OneFileIsNeverWrittenByTwoCallersAtOnce)

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QPointer>
 #include <QTcpServer>
 #include <gtest/gtest.h>
 #include <memory>
@@ -45,8 +46,13 @@ struct ScriptedReceiver {
         server.listen(QHostAddress::LocalHost, 0);
         QObject::connect(&server, &QTcpServer::newConnection, [this, closeAfterReply] {
             QTcpSocket *s = server.nextPendingConnection();
+            socket = s;
+            // Unread data stays in the network's buffers, not in an ever-growing one of ours.
+            s->setReadBufferSize(64 * 1024);
             s->write(greeting_);
             QObject::connect(s, &QTcpSocket::readyRead, [this, s, closeAfterReply] {
+                if (holdBack && replied)
+                    return;
                 received += s->readAll();
                 if (!replied && received.contains("\r\r") && !reply_.isEmpty()) {
                     replied = true;
@@ -58,9 +64,18 @@ struct ScriptedReceiver {
         });
     }
     int port() const { return server.serverPort(); }
+    // Reads again after holding back; what waited is counted in received.
+    void ReadOn()
+    {
+        holdBack = false;
+        if (socket)
+            received += socket->readAll();
+    }
     QTcpServer server;
+    QPointer<QTcpSocket> socket;
     QByteArray received;
     bool replied = false;
+    bool holdBack = false; // after the reply, leave the data unread
 
 private:
     QByteArray greeting_, reply_;
@@ -175,12 +190,25 @@ TEST(Send, RefusalsAndFailuresAreClassified)
         const char *label;
         std::function<void(Pair &)> arrange;
         QByteArray status, statusText, logLine;
+        bool callsTheReceiver = false;
+    };
+    const auto message = [](QByteArray text) {
+        return [text](Pair &p) {
+            QueueItem item = p.Row();
+            item.field(QueueItem::Message) = text;
+            p.tx.engine->Queue().setItem(0, item);
+        };
     };
     const Case cases[] = {
         {"wrong password", [](Pair &p) { p.tx.engine->Users[0] = MakeUserRecord({"bob", "x", "alice", "nope", "S", "127.0.0.1", QByteArray::number(p.rx.port)}); },
-         "W", "Retry Wait Bad Login", "Bad Login to bob sending doc.bin"},
+         "W", "Retry Wait Bad Login", "Bad Login to bob sending doc.bin", true},
         {"already there", [](Pair &p) { p.rx.dir.write("Parcelwise_Downloads/doc.bin", PatternBytes(5000, 2)); },
-         "S", "Sent", "Remote File Already Exists - doc.bin sent to bob"},
+         "S", "Sent", "Remote File Already Exists - doc.bin sent to bob", true},
+        {"longest message", message(QByteArray(Protocol::MaxMessageSize, 'm')),
+         "S", "Sent", "Successfully sent doc.bin to bob", true},
+        // A row from before the loader's limit, whose request no receiver would take.
+        {"request over the cap", message(QByteArray(40000, 'm')),
+         "E", "Error: Request Too Long", "File Request Too Long to bob sending doc.bin"},
         {"nothing listening", [](Pair &p) { p.tx.engine->Users[0] = MakeUserRecord({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(FreeLoopbackPort())}); },
          "W", "Retry Wait 10061", "Connection refused to bob sending doc.bin"},
         {"missing file", [](Pair &p) { QFile::remove(p.tx.dir.file("doc.bin")); },
@@ -206,6 +234,7 @@ TEST(Send, RefusalsAndFailuresAreClassified)
         EXPECT_EQ(p.Row().status(), c.status);
         EXPECT_EQ(p.Row().statusText(), c.statusText);
         EXPECT_TRUE(p.tx.LogHas(c.logLine));
+        EXPECT_EQ(p.rx.LogHas("Connect accepted from"), c.callsTheReceiver);
         EXPECT_EQ(p.Row().tries(), "1");
         if (c.status == "W") {
             double next = 0;
@@ -299,15 +328,35 @@ TEST(Send, PriorityThenPositionDecides)
 
 TEST(Send, SilenceWatchdogIsStrictlyOver180Seconds)
 {
-    for (const QByteArray &reply : {QByteArray(), QByteArray("1010\r\r")}) {
-        SCOPED_TRACE(reply.isEmpty() ? "waiting for the reply" : "waiting for the receiver's close");
-        ScriptedReceiver peer("100 PARCELWISE WELCOME\r\r", reply);
+    enum class Phase { WaitingForReply, SendingData, WaitingForClose };
+    for (const Phase phase : {Phase::WaitingForReply, Phase::SendingData, Phase::WaitingForClose}) {
+        SCOPED_TRACE(phase == Phase::WaitingForReply ? "030 waiting for the reply"
+                     : phase == Phase::SendingData   ? "090 sending to a receiver that stalls"
+                                                     : "095 waiting for the receiver's close");
+        ScriptedReceiver peer("100 PARCELWISE WELCOME\r\r", phase == Phase::WaitingForReply ? QByteArray() : "1010\r\r");
+        // The stalling receiver holds back: what it has not read fills the buffers until the
+        // sender can hand over no more pieces.
+        peer.holdBack = phase == Phase::SendingData;
         Pair p;
         p.tx.engine->Users[0] = MakeUserRecord({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(peer.port())});
-        p.Queue(PatternBytes(3000, 9));
+        p.Queue(PatternBytes(phase == Phase::SendingData ? 64 * 1024 * 1024 : 3000, 9));
         p.tx.engine->QueueTick();
-        const SendState wanted = reply.isEmpty() ? SendState::Requested : SendState::AllSent;
-        ASSERT_TRUE(WaitFor([&] { return p.tx.engine->Senders()[0].State == wanted; }));
+        const SendChannel &sc = p.tx.engine->Senders()[0];
+        const SendState wanted = phase == Phase::WaitingForReply ? SendState::Requested
+                                 : phase == Phase::SendingData   ? SendState::Sending
+                                                                 : SendState::AllSent;
+        ASSERT_TRUE(WaitFor([&] { return sc.State == wanted; }));
+        if (phase == Phase::SendingData) {
+            // Time passes while the receiver reads nothing; then it reads again and pieces flow:
+            // the silence is counted from the last piece handed over, not from the reply.
+            p.tx.clock.advanceSeconds(150);
+            p.tx.engine->QueueTick();
+            EXPECT_EQ(p.Row().status(), "B");
+            const int64_t before = sc.BytesSent;
+            peer.ReadOn();
+            ASSERT_TRUE(WaitFor([&] { return sc.BytesSent > before + 1024 * 1024; }, 20000));
+            peer.holdBack = true;
+        }
         p.tx.clock.advanceSeconds(180);
         p.tx.engine->QueueTick();
         EXPECT_EQ(p.Row().status(), "B");

@@ -166,6 +166,30 @@ TEST(Shutdown, StepsAreLoggedInOrderThenTheQuitTimerEnds)
     EXPECT_TRUE(e.Log().ReceivedMessages().contains("bob\r\nhi\r\n"));
 }
 
+TEST(Shutdown, RepeatedQuitKeepsTheQuitTimersPhase)
+{
+    // Quit commands coming faster than the quit timer's interval must not put the exit off.
+    ScratchDir dir;
+    FakeClock clock;
+    RecordingPrompt prompt;
+    TimerIntervals intervals;
+    intervals.QuitTimer = 200;
+    Engine engine(dir.path(), clock, prompt, intervals);
+    engine.InitGlobals();
+    engine.SetOwnAddress("127.0.0.1");
+    engine.MainWindowLoad();
+    bool ready = false;
+    QObject::connect(&engine, &Engine::QuitReady, [&ready] { ready = true; });
+    engine.BeginShutdown();
+    const qsizetype steps = engine.Log().ScreenText().size();
+    EXPECT_TRUE(WaitFor([&] {
+        engine.BeginShutdown();
+        Pump(20);
+        return ready;
+    }, 5000));
+    EXPECT_EQ(engine.Log().ScreenText().size(), steps);
+}
+
 TEST(Shutdown, QuitTimerRunsAfterBeginShutdown)
 {
     ScratchDir dir;
@@ -214,23 +238,23 @@ TEST(SingleInstance, SecondStartInTheSameFolderIsRefusedAndTouchesNothing)
     a.write("Parcelwise_Logs/Parcelwise_Log_x", "line\r\n");
 
     auto first = std::make_unique<SingleInstance>(a.path());
-    ASSERT_TRUE(first->Acquire());
+    ASSERT_EQ(first->Acquire(), SingleInstance::Result::Acquired);
     const auto before = Snapshot(a.path());
     {
         SingleInstance second(a.path());
-        EXPECT_FALSE(second.Acquire());
-        EXPECT_FALSE(second.Acquire());
+        EXPECT_EQ(second.Acquire(), SingleInstance::Result::HeldByOther);
+        EXPECT_EQ(second.Acquire(), SingleInstance::Result::HeldByOther);
     }
     EXPECT_EQ(Snapshot(a.path()), before);
 
     // Another installation runs side by side.
     SingleInstance other(b.path());
-    EXPECT_TRUE(other.Acquire());
+    EXPECT_EQ(other.Acquire(), SingleInstance::Result::Acquired);
 
     // Once the first instance ends the folder is free again.
     first.reset();
     SingleInstance next(a.path());
-    EXPECT_TRUE(next.Acquire());
+    EXPECT_EQ(next.Acquire(), SingleInstance::Result::Acquired);
 }
 
 TEST(SingleInstance, LockOfAnEndedProcessDoesNotBlock)
@@ -245,7 +269,7 @@ TEST(SingleInstance, LockOfAnEndedProcessDoesNotBlock)
     QString lockName;
     {
         SingleInstance probe(dir.path());
-        ASSERT_TRUE(probe.Acquire());
+        ASSERT_EQ(probe.Acquire(), SingleInstance::Result::Acquired);
         const QStringList names = QDir(dir.path()).entryList(QDir::Hidden | QDir::Files);
         ASSERT_EQ(names.size(), 1);
         lockName = names.first();
@@ -254,11 +278,30 @@ TEST(SingleInstance, LockOfAnEndedProcessDoesNotBlock)
 
     // Naming a live process (this one) it is respected...
     dir.write(lockName, QByteArray::number(::getpid()) + "\n" + app + "\n\n");
-    EXPECT_FALSE(SingleInstance(dir.path()).Acquire());
+    EXPECT_EQ(SingleInstance(dir.path()).Acquire(), SingleInstance::Result::HeldByOther);
     // ...naming one that has ended it is taken over.
     dir.write(lockName, QByteArray::number(gone) + "\n" + app + "\n\n");
     SingleInstance instance(dir.path());
-    EXPECT_TRUE(instance.Acquire());
+    EXPECT_EQ(instance.Acquire(), SingleInstance::Result::Acquired);
+}
+
+TEST(SingleInstance, AnUnusableFolderIsNoOtherInstance)
+{
+    ScratchDir dir;
+    dir.write("plain", "x");
+    const struct {
+        QString folder;
+        QByteArray reason;
+    } cases[] = {
+        {dir.file("missing"), "No such file or directory"},
+        {dir.file("plain"), "Not a directory"},
+    };
+    for (const auto &c : cases) {
+        SingleInstance instance(c.folder);
+        EXPECT_EQ(instance.Acquire(), SingleInstance::Result::Failed) << c.reason.constData();
+        EXPECT_EQ(instance.FailureText(),
+                  "Cannot use the program folder " + QFile::encodeName(c.folder) + ": " + c.reason);
+    }
 }
 
 struct SignalCase {

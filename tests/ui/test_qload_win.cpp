@@ -110,6 +110,45 @@ TEST_F(QLoadWinTest, LoadWithNoFilesOrCancelAddsNothing)
     EXPECT_EQ(inst.engine->Queue().rowCount(), 0);
 }
 
+TEST_F(QLoadWinTest, PathsTheQueueCannotStoreAreRefusedByName)
+{
+    inst.dir.write("odd\x01name", "1");
+    inst.dir.write("odd\x02name", "2");
+    Open();
+    win->AddPendingFile(Path("one.txt"));
+    win->AddPendingFile(Path("odd\x01name"));
+    win->AddPendingFile(Path("odd\x02name"));
+    ASSERT_EQ(win->PendingFiles().size(), 1);
+    ASSERT_EQ(inst.prompt.messages.size(), 2);
+    for (const char *shown : {"odd\\x01name", "odd\\x02name"})
+        EXPECT_EQ(inst.prompt.messages.count(QStringLiteral("Cannot queue ") + inst.dir.path() + "/" + shown +
+                                             ": the path holds a character with code 1 or 2, which the queue "
+                                             "file cannot store"),
+                  1)
+            << inst.prompt.messages.join('|').toStdString();
+}
+
+TEST_F(QLoadWinTest, MessageTooLongToTravelQueuesNothing)
+{
+    Open();
+    win->AddPendingFile(Path("one.txt"));
+    auto *message = win->findChild<QPlainTextEdit *>("Editfield1");
+    message->setPlainText(QString(30000, u'm') + QStringLiteral("\n"));
+    ClickOn(Button("Command1"));
+    EXPECT_TRUE(win->isVisible());
+    EXPECT_EQ(inst.engine->Queue().rowCount(), 0);
+    ASSERT_EQ(inst.prompt.messages.size(), 1);
+    EXPECT_TRUE(inst.prompt.messages[0].contains("the message is too long: 30001 bytes"))
+        << inst.prompt.messages[0].toStdString();
+    EXPECT_EQ(win->focusWidget(), message);
+    // At the limit it goes.
+    message->setPlainText(QString(30000, u'm'));
+    ClickOn(Button("Command1"));
+    EXPECT_FALSE(win->isVisible());
+    ASSERT_EQ(inst.engine->Queue().rowCount(), 1);
+    EXPECT_EQ(inst.engine->Queue().item(0).message().size(), 30000);
+}
+
 TEST_F(QLoadWinTest, DeleteRemovesTheSelectedFiles)
 {
     Open();

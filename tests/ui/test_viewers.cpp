@@ -57,6 +57,11 @@ TEST(Viewers, DisplayTextDecodesForTheScreenOnly)
     EXPECT_EQ(DisplayText("caf\xe9 \x80"), QString::fromUtf8("café €")); // single-byte
     EXPECT_EQ(DisplayText("a\r\nb\rc\nd"), "a\nb\nc\nd");
     EXPECT_EQ(DisplayText(""), "");
+    // Windows-1252 punctuation reads as such; control characters are shown escaped, never raw,
+    // the five bytes Windows-1252 leaves undefined among them.
+    EXPECT_EQ(DisplayText("it\x92s \x93x\x94"), QString::fromUtf8("it’s “x”"));
+    EXPECT_EQ(DisplayText("a\x1B[2J\tb\x7F \x81"), "a\\x1B[2J\\x09b\\x7F \\x81");
+    EXPECT_EQ(DisplayText("x\xC2\x9B"), "x\\x9B");
 }
 
 TEST(Viewers, LogViewerShowsACopyAndCloses)
@@ -79,6 +84,11 @@ TEST(Viewers, MessageViewerShowsMessages)
     NewMessageWin win("\r\n12/5/2026 17:45 bob\r\nVoil\xe0 the files\r\n");
     EXPECT_EQ(win.windowTitle(), "Parcelwise New Messages");
     EXPECT_EQ(win.textArea()->toPlainText(), QString::fromUtf8("\n12/5/2026 17:45 bob\nVoilà the files\n"));
+    // A message keeps its CR LF line breaks; every other control character, a lone CR or LF
+    // included, is shown escaped.
+    EXPECT_EQ(MessageText("one\r\ntwo\rthree\nfour\x1B[2J\x07"), "one\ntwo\\x0Dthree\\x0Afour\\x1B[2J\\x07");
+    NewMessageWin hostile("\r\n12/5/2026 17:45 bob\r\nhi\x1B]0;owned\x07\r\n");
+    EXPECT_EQ(hostile.textArea()->toPlainText(), "\n12/5/2026 17:45 bob\nhi\\x1B]0;owned\\x07\n");
     ASSERT_TRUE(ShowAndWait(win));
     ClickOn(win.closeButton());
     EXPECT_FALSE(win.isVisible());

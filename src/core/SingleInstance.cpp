@@ -38,15 +38,22 @@ SingleInstance::Result SingleInstance::Acquire()
     failure_.clear();
     if (lock_->tryLock(0))
         return Result::Acquired;
+    const QString lockPath = QDir(folder_).filePath(QStringLiteral(".parcelwise.lock"));
+    QByteArray reason;
     if (lock_->error() == QLockFile::LockFailedError) {
-        // A lock whose process still runs is another instance. One left by a process that has
-        // ended is stale and would have been taken over, unless the folder forbids removing it.
+        // A lock whose process still runs is another instance, and so is one still being
+        // written. One left by a process that has ended is stale and would have been taken
+        // over, unless the folder forbids removing it; and a folder is no lock at all.
         qint64 pid = 0;
-        if (!lock_->getLockInfo(&pid, nullptr, nullptr) || pid <= 0 ||
-            ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)
+        const QFileInfo lock(lockPath);
+        if (lock.exists() && !lock.isFile())
+            reason = QFile::encodeName(lock.fileName()) + " in it is not a file";
+        else if (!lock_->getLockInfo(&pid, nullptr, nullptr) || pid <= 0 ||
+                 ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)
             return Result::HeldByOther;
     }
-    failure_ = "Cannot use the program folder " + QFile::encodeName(QDir::toNativeSeparators(folder_)) + ": " +
-               FolderProblem(folder_);
+    if (reason.isEmpty())
+        reason = FolderProblem(folder_);
+    failure_ = "Cannot use the program folder " + QFile::encodeName(QDir::toNativeSeparators(folder_)) + ": " + reason;
     return Result::Failed;
 }

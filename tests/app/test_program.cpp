@@ -228,6 +228,15 @@ TEST(Program, RefusalsSayWhyAndTouchNoStoredFile)
         }
     }
 
+    // A folder the program cannot use is said to be so, not taken for another instance.
+    ScratchDir blocked;
+    QDir().mkpath(blocked.file(QStringLiteral(".parcelwise.lock")));
+    const Finished unusable = RunProgram(env, blocked.path(), {"--headless"});
+    EXPECT_EQ(unusable.code, 1);
+    EXPECT_TRUE(unusable.err.contains("Cannot use the program folder " + QFile::encodeName(blocked.path()) + ": "))
+        << unusable.err.constData();
+    EXPECT_FALSE(unusable.err.contains("already running")) << unusable.err.constData();
+
     const Finished help = RunProgram(env, a.dir.path(), {"--help"});
     EXPECT_EQ(help.code, 0);
     EXPECT_TRUE(help.out.contains("--send USER FILE..."));

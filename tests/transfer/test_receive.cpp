@@ -171,6 +171,7 @@ TEST(Receive, RequestCapDoesNotDependOnHowTheRequestArrives)
     } cases[] = {
         {"exactly the cap", padded(MaxRequestSize), "1010\r\r"},
         {"one byte over", padded(MaxRequestSize + 1), "401\r\r"},
+        {"longest queued message", Request("long.bin", 10, "alice", "pw1", QByteArray(MaxMessageSize, 'm')), "1010\r\r"},
         {"82 KB message", Request("big.bin", 10, "alice", "pw1", QByteArray(41000, 'm')), "401\r\r"},
         {"no terminator", QByteArray(70000, 'A'), "401\r\r"},
     };

@@ -302,6 +302,13 @@ TEST(SingleInstance, AnUnusableFolderIsNoOtherInstance)
         EXPECT_EQ(instance.FailureText(),
                   "Cannot use the program folder " + QFile::encodeName(c.folder) + ": " + c.reason);
     }
+    // Something else where the lock file goes is no other instance either.
+    const QString blocked = dir.file("blocked");
+    QDir().mkpath(blocked + "/.parcelwise.lock");
+    SingleInstance instance(blocked);
+    EXPECT_EQ(instance.Acquire(), SingleInstance::Result::Failed);
+    EXPECT_EQ(instance.FailureText(), "Cannot use the program folder " + QFile::encodeName(blocked) +
+                                          ": .parcelwise.lock in it is not a file");
 }
 
 struct SignalCase {

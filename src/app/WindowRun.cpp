@@ -8,7 +8,6 @@
 #include "core/TermSignals.h"
 #include "transfer/Engine.h"
 #include "ui/ParcelWin.h"
-#include "ui/QLoadWin.h"
 #include "ui/WidgetPrompt.h"
 
 #include <QApplication>
@@ -20,18 +19,6 @@ namespace {
 // How long a second start waits for a folder whose holder does not answer on the link: it may
 // be a --send editing the queue file, which lets go within moments.
 constexpr int SilentHolderWaitMs = 3000;
-
-void OpenLoaderWith(ParcelWin &window, Engine &engine, const QList<QByteArray> &files)
-{
-    if (engine.Users.isEmpty()) {
-        engine.Prompt().Message(QStringLiteral("No Users Defined"));
-        return;
-    }
-    QLoadWin dialog(engine, &window);
-    for (const QByteArray &file : files)
-        dialog.AddPendingFile(file);
-    dialog.exec();
-}
 
 void Raise(QWidget &window)
 {
@@ -110,7 +97,7 @@ int RunWindow(QApplication &app, const QString &programFolder, const QList<QByte
             Raise(window);
             // The loader is modal: it runs after this reply has gone, not inside the link's handler.
             const QList<QByteArray> paths = request.mid(1);
-            QTimer::singleShot(0, &window, [&window, &engine, paths] { OpenLoaderWith(window, engine, paths); });
+            QTimer::singleShot(0, &window, [&window, paths] { window.ShowQueueLoader(paths); });
             return LinkMessage{LinkVerb::Ok};
         }
         return LinkMessage{LinkVerb::Refused, "unknown request " + request.first()};
@@ -122,6 +109,6 @@ int RunWindow(QApplication &app, const QString &programFolder, const QList<QByte
 
     window.show();
     if (!files.isEmpty())
-        QTimer::singleShot(0, &window, [&window, &engine, files] { OpenLoaderWith(window, engine, files); });
+        QTimer::singleShot(0, &window, [&window, files] { window.ShowQueueLoader(files); });
     return QApplication::exec();
 }

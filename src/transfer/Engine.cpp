@@ -403,7 +403,21 @@ void Engine::ShowChannel(char direction, int number)
     RefreshChannelStatus();
 }
 
-void Engine::RefreshChannelStatus()
+void Engine::AnnounceProgress(char direction, int index)
+{
+    // The channel shown in the status frame gets its progress line with the new percent at once;
+    // the status line keeps to the refresh of the tick.
+    if (direction == shownDir_ && index == std::clamp(shownNumber_, 1, 4) - 1) {
+        const ChannelStatusText text = DescribeChannelStatus(ShownChannelSnapshot());
+        if (text.changeProgress && progressLine_ != text.progressLine) {
+            progressLine_ = text.progressLine;
+            emit ChannelStatusChanged();
+        }
+    }
+    emit ProgressChanged(direction, index);
+}
+
+ChannelSnapshot Engine::ShownChannelSnapshot() const
 {
     ChannelSnapshot snap;
     snap.direction = shownDir_;
@@ -429,7 +443,12 @@ void Engine::RefreshChannelStatus()
         snap.startTime = sc.SendStarted;
         snap.lastTime = sc.LastPieceAt;
     }
-    const ChannelStatusText text = DescribeChannelStatus(snap);
+    return snap;
+}
+
+void Engine::RefreshChannelStatus()
+{
+    const ChannelStatusText text = DescribeChannelStatus(ShownChannelSnapshot());
     bool changed = rate_ != text.rate;
     rate_ = text.rate;
     if (text.changeStatus && statusLine_ != text.statusLine) {

@@ -26,6 +26,7 @@
 
 class QTcpServer;
 class QTcpSocket;
+struct ChannelSnapshot;
 class UserPrompt;
 
 // One receive slot.
@@ -197,12 +198,16 @@ signals:
     void MessageReceived(const QByteArray &login);
     void SendFailed(const QByteArray &user, const QByteArray &fileName, const QByteArray &statusText);
     void QuitReady();
+    // The rounded percent of a transfer changed: direction 'I' or 'O', slot index 0 to 3.
+    void ProgressChanged(char direction, int index);
 
 private:
     // Receive side.
     void OnNewConnection();
     void AcceptConnection(int i, QTcpSocket *socket);
     void TurnAwayBusy(QTcpSocket *socket);
+    void AnnounceProgress(char direction, int index);
+    ChannelSnapshot ShownChannelSnapshot() const;
     void ReadIntoBuffer(ReceiveChannel &rc);
     void SendWelcome(int i);
     void SendBusy(int i);

@@ -229,10 +229,13 @@ void Engine::OnReceiveData(int i)
                 FinishReceive(i);
                 return;
             }
+            const int before = rc.Percent;
             rc.Percent = rc.AnnouncedSize < 1
                              ? 0
                              : static_cast<int>(RoundHalfEven(static_cast<double>(rc.BytesReceived) * 100.0 /
                                                               static_cast<double>(rc.AnnouncedSize)));
+            if (rc.Percent != before)
+                AnnounceProgress('I', i);
         } else {
             WriteBuffered(i, rc.LastActivity);
             rc.Result = OutcomeCode::Closed;

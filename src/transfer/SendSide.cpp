@@ -271,6 +271,7 @@ bool Engine::ReadBatch(int channel)
     sc.BatchLength = want;
     sc.BytesSent += want;
     sc.BytesLeft -= want;
+    const int before = sc.PercentDone;
     if (sc.BytesLeft < 1) {
         sc.PercentDone = 100;
     } else {
@@ -278,6 +279,8 @@ bool Engine::ReadBatch(int channel)
                                          static_cast<double>(sc.FileSize));
         sc.PercentDone = static_cast<int>(std::clamp(pct, 0.0, 100.0));
     }
+    if (sc.PercentDone != before)
+        AnnounceProgress('O', channel);
     return true;
 }
 

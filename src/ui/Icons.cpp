@@ -812,6 +812,25 @@ QPixmap AnimationFrame(int frame, qreal dpr)
     return RenderSquare(AnimationSize().width(), dpr, [f](QPainter &p) { DrawAnimation(p, f); });
 }
 
+QIcon BadgedIcon(const QIcon &icon)
+{
+    QIcon badged;
+    for (const int size : {16, 24, 32, 48}) {
+        QPixmap pixmap = icon.pixmap(size, size);
+        if (pixmap.isNull())
+            continue;
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const qreal d = size * 0.42;
+        painter.setPen(QPen(Qt::white, std::max(1.0, size / 16.0)));
+        painter.setBrush(QColor(220, 30, 30));
+        painter.drawEllipse(QRectF(size - d - 0.5, 0.5, d, d));
+        painter.end();
+        badged.addPixmap(pixmap);
+    }
+    return badged;
+}
+
 QImage AppIconImage(int size)
 {
     return RenderSquare(size, 1.0, DrawApp).toImage();

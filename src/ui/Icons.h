@@ -37,6 +37,8 @@ enum class ToolId {
     Quit,
 };
 QIcon ToolIcon(ToolId id);
+// The icon with a small red dot in its top right corner: something new waits behind it.
+QIcon BadgedIcon(const QIcon &icon);
 
 // The logo (Picture1 and the about box). Activity image 1 shows a parcel going out, 2 one coming
 // in, 3 the surprise set off by the about box's code word.

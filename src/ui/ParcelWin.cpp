@@ -13,6 +13,18 @@
 #include "ui/Widgets.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QLocale>
+#include <QMenu>
+#include <QMimeData>
+#include <QNetworkInterface>
+#include <QPainter>
+#include <QSplitter>
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -64,15 +76,43 @@ public:
         }
         if (role == Qt::DecorationRole && index.column() == 0)
             return QueueRowIcon(QIdentityProxyModel::data(index, QueueModel::ImageRole).toInt());
-        if (role == Qt::ToolTipRole && index.column() == QueueItem::FileName)
-            return DisplayText(
-                sourceModel()->index(index.row(), QueueItem::FilePath).data(QueueModel::FieldRole).toByteArray());
+        if (role == Qt::ToolTipRole)
+            return RowToolTip(engine_.Queue().item(index.row()));
         if (role == Qt::DisplayRole && index.column() >= 1 && index.column() <= QueueItem::FieldCount)
             return DisplayText(QIdentityProxyModel::data(index, QueueModel::FieldRole).toByteArray());
         return QIdentityProxyModel::data(index, role);
     }
 
-    // The percent moves with every piece; the rows being sent are redrawn on each refresh.
+    // The columns carry no captions; their tool tips say what they hold.
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (orientation == Qt::Horizontal && role == Qt::ToolTipRole) {
+            switch (section) {
+            case 0: return QStringLiteral("State");
+            case QueueItem::UserName: return QStringLiteral("Send to");
+            case QueueItem::FileName: return QStringLiteral("File");
+            case QueueItem::Priority: return QStringLiteral("Priority");
+            case QueueItem::Tries: return QStringLiteral("Tries");
+            case QueueItem::StatusText: return QStringLiteral("Status");
+            default: break;
+            }
+        }
+        return QIdentityProxyModel::headerData(section, orientation, role);
+    }
+
+    // A row's tool tip: the file's size and path, and the message sent with it.
+    static QString RowToolTip(const QueueItem &item)
+    {
+        const QFileInfo info(QString::fromLocal8Bit(item.filePath()));
+        QString tip = DisplayText(item.filePath());
+        tip += info.exists() ? QStringLiteral("\n%1 bytes").arg(QLocale().toString(info.size()))
+                             : QStringLiteral("\n(file not found)");
+        if (!item.message().isEmpty())
+            tip += QStringLiteral("\nMessage: ") + DisplayText(item.message()).left(500);
+        return tip;
+    }
+
+    // The percent of a row being sent moves as its channel reports progress.
     void RefreshBusyRows()
     {
         for (int row = 0; row < rowCount(); ++row)
@@ -82,6 +122,38 @@ public:
 
 private:
     const Engine &engine_;
+};
+
+// What a channel picture stands for, for its tool tip.
+QString ChannelPictureName(ChannelPicture picture)
+{
+    switch (picture) {
+    case ChannelPicture::Idle: return QStringLiteral("idle");
+    case ChannelPicture::Active: return QStringLiteral("working");
+    case ChannelPicture::Disabled: return QStringLiteral("not in use");
+    case ChannelPicture::Stopped: return QStringLiteral("stopped");
+    case ChannelPicture::Listening: return QStringLiteral("listening");
+    }
+    return QString();
+}
+
+// The queue list; while the queue is empty it says how to fill it, and files dropped on it go
+// to the queue loader.
+class QueueListView : public QTreeView {
+public:
+    static inline const QString EmptyHint = QStringLiteral(
+        "Add a user (Edit > Users), then add files (Queue > Load Files) or drop them here");
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QTreeView::paintEvent(event);
+        if (model() && model()->rowCount() > 0)
+            return;
+        QPainter painter(viewport());
+        painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));
+        painter.drawText(viewport()->rect().adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap, EmptyHint);
+    }
 };
 
 // Visible queue columns and their design widths in twips; every other column is hidden.
@@ -147,7 +219,7 @@ ParcelWin::ParcelWin(Engine &engine, QWidget *parent) : QMainWindow(parent), eng
     auto *body = new QVBoxLayout;
     body->setContentsMargins(margin, 0, margin, 0);
     body->setSpacing(PxY(105));
-    queueView_ = new QTreeView;
+    queueView_ = new QueueListView;
     queueView_->setObjectName(QStringLiteral("ListBox1"));
     auto *viewModel = new QueueViewModel(engine_, this);
     viewModel->setSourceModel(&engine_.Queue());
@@ -160,6 +232,11 @@ ParcelWin::ParcelWin(Engine &engine, QWidget *parent) : QMainWindow(parent), eng
     queueView_->setTextElideMode(Qt::ElideRight);
     queueView_->header()->setStretchLastSection(false);
     queueView_->header()->setSectionsMovable(false);
+    queueView_->header()->setSectionResizeMode(QHeaderView::Fixed);
+    // The columns are fitted to the list's width on every resize (ApplyLayoutRule).
+    queueView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    queueView_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(queueView_, &QWidget::customContextMenuRequested, this, &ParcelWin::ShowRowMenu);
     queueView_->setMinimumHeight(PxY(900));
     for (int c = 0; c < QueueModel::ColumnCount; ++c)
         queueView_->setColumnHidden(c, true);
@@ -168,8 +245,22 @@ ParcelWin::ParcelWin(Engine &engine, QWidget *parent) : QMainWindow(parent), eng
         queueView_->setColumnWidth(column, PxX(twips));
     }
     queueView_->installEventFilter(this);
-    body->addWidget(queueView_, 1);
-    body->addWidget(BuildStatusFrame());
+    queueView_->viewport()->installEventFilter(this);
+    queueView_->viewport()->setAcceptDrops(true);
+    queueView_->setAcceptDrops(true);
+    queueView_->setDropIndicatorShown(false);
+    // Queue, channel status and log share the height; the queue takes what is left and the
+    // person can move the handles.
+    auto *splitter = new QSplitter(Qt::Vertical);
+    splitter->setObjectName(QStringLiteral("BodySplitter"));
+    splitter->setChildrenCollapsible(false);
+    auto *queueAndStatus = new QWidget;
+    auto *queueAndStatusLayout = new QVBoxLayout(queueAndStatus);
+    queueAndStatusLayout->setContentsMargins(0, 0, 0, 0);
+    queueAndStatusLayout->setSpacing(PxY(105));
+    queueAndStatusLayout->addWidget(queueView_, 1);
+    queueAndStatusLayout->addWidget(BuildStatusFrame());
+    splitter->addWidget(queueAndStatus);
 
     log_ = new QPlainTextEdit;
     log_->setObjectName(QStringLiteral("Editfield1"));
@@ -177,9 +268,14 @@ ParcelWin::ParcelWin(Engine &engine, QWidget *parent) : QMainWindow(parent), eng
     log_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     log_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     log_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    log_->setFixedHeight(std::max(PxY(1300), log_->fontMetrics().lineSpacing() * 6 + 2 * log_->frameWidth() + 8));
-    body->addWidget(log_);
+    log_->setMinimumHeight(log_->fontMetrics().lineSpacing() * 3 + 2 * log_->frameWidth() + 8);
+    splitter->addWidget(log_);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 0);
+    splitter->setSizes({PxY(4000), std::max(PxY(1300), log_->fontMetrics().lineSpacing() * 6 + 2 * log_->frameWidth() + 8)});
+    body->addWidget(splitter, 1);
     outer->addLayout(body, 1);
+    setAcceptDrops(true);
 
     BuildMenus();
     BuildToolbar();
@@ -191,13 +287,13 @@ ParcelWin::ParcelWin(Engine &engine, QWidget *parent) : QMainWindow(parent), eng
         tray_->setToolTip(QStringLiteral("Parcelwise"));
         tray_->show();
     }
-    // The percent of a running transfer moves with every piece; the engine's status text only
-    // at its periodic refresh, so the bar reads the channel itself.
-    progressTimer_ = new QTimer(this);
-    progressTimer_->setInterval(500);
-    connect(progressTimer_, &QTimer::timeout, this, &ParcelWin::UpdateProgressBar);
-    connect(progressTimer_, &QTimer::timeout, viewModel, &QueueViewModel::RefreshBusyRows);
-    progressTimer_->start();
+    // The bar, the progress line (the engine refreshes it with the percent) and the percent of
+    // the rows being sent move when a channel's percent changes.
+    connect(&engine_, &Engine::ProgressChanged, this, [this, viewModel](char direction, int) {
+        UpdateProgressBar();
+        if (direction == 'O')
+            viewModel->RefreshBusyRows();
+    });
 
     // The design minimum, or more where this screen's fonts make the channel frames and the logo
     // need more room; below that they would overlap.
@@ -276,46 +372,51 @@ QWidget *ParcelWin::BuildStatusFrame()
 
 void ParcelWin::BuildMenus()
 {
-    auto add = [this](QMenu *menu, const QString &caption, const char *name, auto slot) {
+    auto add = [this](QMenu *menu, const QString &caption, const char *name, auto slot,
+                      const QKeySequence &shortcut = {}) {
         QAction *action = menu->addAction(caption);
         action->setObjectName(QLatin1String(name));
+        action->setShortcut(shortcut);
         connect(action, &QAction::triggered, this, slot);
         return action;
     };
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
-    add(file, QStringLiteral("E&xit"), "mnuExit", [this] { engine_.BeginShutdown(); });
+    add(file, QStringLiteral("E&xit"), "mnuExit", [this] { QuitFromWindow(); }, QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-    add(edit, QStringLiteral("&Copy"), "mnuCopy", [this] { CopySelection(); })->setShortcut(QKeySequence::Copy);
+    add(edit, QStringLiteral("&Copy"), "mnuCopy", [this] { CopySelection(); }, QKeySequence::Copy);
     edit->addSeparator();
-    add(edit, QStringLiteral("Preferences..."), "mnuPrefs", [this] { ShowPreferences(); });
-    add(edit, QStringLiteral("Users..."), "mnuUsers", [this] { ShowUsers(); });
+    add(edit, QStringLiteral("&Preferences..."), "mnuPrefs", [this] { ShowPreferences(); });
+    add(edit, QStringLiteral("&Users..."), "mnuUsers", [this] { ShowUsers(); });
 
     QMenu *queue = menuBar()->addMenu(QStringLiteral("&Queue"));
-    add(queue, QStringLiteral("Enable"), "mnuEnable", [this] { EnableSelected(); });
-    add(queue, QStringLiteral("Hold"), "mnuHold", [this] { HoldSelected(); });
+    add(queue, QStringLiteral("&Enable"), "mnuEnable", [this] { EnableSelected(); }, QKeySequence(Qt::CTRL | Qt::Key_E));
+    add(queue, QStringLiteral("&Hold"), "mnuHold", [this] { HoldSelected(); }, QKeySequence(Qt::CTRL | Qt::Key_H));
     queue->addSeparator();
-    add(queue, QStringLiteral("Delete"), "mnuDelete", [this] { DeleteSelected(); });
+    add(queue, QStringLiteral("&Delete"), "mnuDelete", [this] { DeleteSelected(); });
     queue->addSeparator();
-    add(queue, QStringLiteral("Set Priority 1"), "mnuPriority1", [this] { SetSelectedPriority(1); });
-    add(queue, QStringLiteral("Set Priority 2"), "mnuPriority2", [this] { SetSelectedPriority(2); });
-    add(queue, QStringLiteral("Set Priority 3"), "mnuPriority3", [this] { SetSelectedPriority(3); });
+    add(queue, QStringLiteral("Set Priority &1"), "mnuPriority1", [this] { SetSelectedPriority(1); },
+        QKeySequence(Qt::CTRL | Qt::Key_1));
+    add(queue, QStringLiteral("Set Priority &2"), "mnuPriority2", [this] { SetSelectedPriority(2); },
+        QKeySequence(Qt::CTRL | Qt::Key_2));
+    add(queue, QStringLiteral("Set Priority &3"), "mnuPriority3", [this] { SetSelectedPriority(3); },
+        QKeySequence(Qt::CTRL | Qt::Key_3));
     queue->addSeparator();
-    add(queue, QStringLiteral("Load Files..."), "mnuLoad", [this] { ShowQueueLoader(); });
+    add(queue, QStringLiteral("&Load Files..."), "mnuLoad", [this] { ShowQueueLoader(); }, QKeySequence(Qt::CTRL | Qt::Key_L));
 
     QMenu *comms = menuBar()->addMenu(QStringLiteral("&Communications"));
-    add(comms, QStringLiteral("Start Communications"), "mnuStart", [this] { engine_.StartChannels(); });
+    add(comms, QStringLiteral("&Start Communications"), "mnuStart", [this] { engine_.StartChannels(); });
 
     QMenu *view = menuBar()->addMenu(QStringLiteral("&View"));
-    add(view, QStringLiteral("Messages..."), "mnuMessages", [this] { ShowMessageViewer(); });
-    add(view, QStringLiteral("Logs..."), "mnuLogs", [this] { ShowLogViewer(); });
+    add(view, QStringLiteral("&Messages..."), "mnuMessages", [this] { ShowMessageViewer(); });
+    add(view, QStringLiteral("&Logs..."), "mnuLogs", [this] { ShowLogViewer(); });
     view->addSeparator();
-    add(view, QStringLiteral("Open Downloads Folder"), "mnuDownloads", [this] { OpenDownloadsFolder(); });
+    add(view, QStringLiteral("Open &Downloads Folder"), "mnuDownloads", [this] { OpenDownloadsFolder(); });
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
-    add(help, QStringLiteral("Program Help..."), "mnuHelp", [this] { ShowHelp(); });
+    add(help, QStringLiteral("Program &Help..."), "mnuHelp", [this] { ShowHelp(); }, QKeySequence(Qt::Key_F1));
     help->addSeparator();
-    add(help, QStringLiteral("About Parcelwise..."), "mnuAbout", [this] { ShowAbout(); });
+    add(help, QStringLiteral("&About Parcelwise..."), "mnuAbout", [this] { ShowAbout(); });
 }
 
 QAction *ParcelWin::menuAction(const QString &name) const
@@ -345,7 +446,7 @@ void ParcelWin::BuildToolbar()
         {16, ToolId::Messages, "View Incoming Messages", [this] { ShowMessageViewer(); }},
         {17, ToolId::Logs, "View Transfer Log", [this] { ShowLogViewer(); }},
         {20, ToolId::Help, "Show Help", [this] { ShowHelp(); }},
-        {21, ToolId::Quit, "Shut down and Quit", [this] { engine_.BeginShutdown(); }},
+        {22, ToolId::Quit, "Shut down and Quit", [this] { QuitFromWindow(); }},
     };
     QToolBar *bar = addToolBar(QStringLiteral("Toolbar1"));
     bar->setObjectName(QStringLiteral("Toolbar1"));
@@ -363,6 +464,8 @@ void ParcelWin::BuildToolbar()
         QAction *action = bar->addAction(ToolIcon(tool->icon), QString::fromLatin1(tool->tip));
         action->setToolTip(QString::fromLatin1(tool->tip));
         connect(action, &QAction::triggered, this, tool->run);
+        if (tool->icon == ToolId::Messages)
+            messagesTool_ = action;
     }
     // The channel animation sits at the toolbar's right end.
     auto *spacer = new QWidget;
@@ -415,9 +518,9 @@ void ParcelWin::ConnectEngine()
             panels_[static_cast<size_t>(panel - 1)]->setFullText(DisplayText(text));
     });
 
-    ownAddress_->setText(DisplayText(engine_.OwnAddress()));
-    connect(&engine_, &Engine::OwnAddressChanged, this,
-            [this](const QByteArray &address) { ownAddress_->setText(DisplayText(address)); });
+    ShowOwnAddress();
+    connect(&engine_, &Engine::OwnAddressChanged, this, &ParcelWin::ShowOwnAddress);
+    connect(&engine_, &Engine::StatusPanelChanged, this, &ParcelWin::ShowOwnAddress);
 
     for (int i = 0; i < 4; ++i) {
         ShowChannelPicture(true, i);
@@ -439,8 +542,10 @@ void ParcelWin::ConnectEngine()
     connect(&engine_, &Engine::FileReceived, this, [this](const QByteArray &login, const QByteArray &fileName) {
         Notify(QStringLiteral("Received %1 from %2").arg(DisplayText(fileName), DisplayText(login)));
     });
-    connect(&engine_, &Engine::MessageReceived, this,
-            [this](const QByteArray &login) { Notify(QStringLiteral("New message from %1").arg(DisplayText(login))); });
+    connect(&engine_, &Engine::MessageReceived, this, [this](const QByteArray &login) {
+        Notify(QStringLiteral("New message from %1").arg(DisplayText(login)));
+        MarkNewMessages(true);
+    });
     connect(&engine_, &Engine::SendFailed, this,
             [this](const QByteArray &user, const QByteArray &fileName, const QByteArray &statusText) {
                 Notify(QStringLiteral("Sending %1 to %2 failed: %3")
@@ -457,6 +562,10 @@ void ParcelWin::ShowChannelPicture(bool incoming, int index)
     QLabel *label = incoming ? incPics_[i] : outPics_[i];
     label->setPixmap(ChannelPixmap(picture, ChannelPictureSize, devicePixelRatioF()));
     label->setProperty("picture", picture);
+    label->setToolTip(QStringLiteral("%1 channel %2: %3")
+                          .arg(incoming ? QStringLiteral("Receive") : QStringLiteral("Send"))
+                          .arg(index + 1)
+                          .arg(ChannelPictureName(incoming ? engine_.Receivers()[i].Picture : engine_.Senders()[i].Picture)));
 }
 
 void ParcelWin::ShowChannelStatus()
@@ -464,6 +573,12 @@ void ParcelWin::ShowChannelStatus()
     statusLine_->setFullText(DisplayText(engine_.StatusLine()));
     progressLine_->setFullText(DisplayText(engine_.ProgressLine()));
     rate_->setText(DisplayText(engine_.RateText()));
+    // The rate in kilobytes per second as specified; the tool tip gives megabytes per second.
+    bool ok = false;
+    const double kPerSec = engine_.RateText().chopped(std::min<qsizetype>(5, engine_.RateText().size())).toDouble(&ok);
+    rate_->setToolTip(ok && engine_.RateText().endsWith("k/sec")
+                          ? QStringLiteral("%1 MB/s").arg(kPerSec / 1000.0, 0, 'f', 2)
+                          : QString());
     UpdateProgressBar();
 }
 
@@ -488,8 +603,20 @@ void ParcelWin::UpdateProgressBar()
 void ParcelWin::Notify(const QString &text)
 {
     lastNotice_ = text;
-    if (tray_ && QSystemTrayIcon::isSystemTrayAvailable())
+    if (tray_ && QSystemTrayIcon::isSystemTrayAvailable()) {
         tray_->showMessage(QStringLiteral("Parcelwise"), text, QSystemTrayIcon::Information, 6000);
+        return;
+    }
+    // Without a tray the desktop's notification service shows it, where there is one.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    call << QStringLiteral("Parcelwise") << 0u << QStringLiteral("parcelwise") << QStringLiteral("Parcelwise") << text
+         << QStringList() << QVariantMap() << 6000;
+    bus.asyncCall(call);
 }
 
 // ---- commands ----
@@ -505,22 +632,100 @@ QList<int> ParcelWin::SelectedRows() const
 
 void ParcelWin::EnableSelected()
 {
+    NoteBusyRowsSkipped();
     engine_.EnableSelectedItems(SelectedRows());
 }
 
 void ParcelWin::HoldSelected()
 {
+    NoteBusyRowsSkipped();
     engine_.HoldSelectedItems(SelectedRows());
 }
 
 void ParcelWin::DeleteSelected()
 {
+    NoteBusyRowsSkipped();
     engine_.DeleteSelectedItems(SelectedRows());
 }
 
 void ParcelWin::SetSelectedPriority(int priority)
 {
+    NoteBusyRowsSkipped();
     engine_.SetSelectedPriority(SelectedRows(), priority);
+}
+
+void ParcelWin::NoteBusyRowsSkipped()
+{
+    int busy = 0;
+    for (const int row : SelectedRows())
+        busy += engine_.Queue().item(row).status() == "B" ? 1 : 0;
+    if (busy > 0)
+        statusBar()->showMessage(busy == 1 ? QStringLiteral("1 row is being sent and was left as it is")
+                                           : QStringLiteral("%1 rows are being sent and were left as they are").arg(busy),
+                                 6000);
+}
+
+void ParcelWin::ShowRowMenu(const QPoint &position)
+{
+    QMenu menu(this);
+    for (const char *name : {"mnuEnable", "mnuHold", "", "mnuDelete", "", "mnuPriority1", "mnuPriority2",
+                             "mnuPriority3", "", "mnuLoad"}) {
+        if (*name == '\0')
+            menu.addSeparator();
+        else if (QAction *action = menuAction(QLatin1String(name)))
+            menu.addAction(action);
+    }
+    menu.exec(queueView_->viewport()->mapToGlobal(position));
+}
+
+int ParcelWin::RunningTransfers() const
+{
+    int running = 0;
+    for (const ReceiveChannel &rc : engine_.Receivers())
+        running += rc.Letter == ReceiveLetter::Connected && rc.FileOpen ? 1 : 0;
+    for (const SendChannel &sc : engine_.Senders())
+        running += sc.Letter == SendLetter::Busy || sc.Letter == SendLetter::Waiting ? 1 : 0;
+    return running;
+}
+
+void ParcelWin::QuitFromWindow()
+{
+    // Only the window's own quit commands ask; signals and a headless run shut down at once.
+    if (engine_.ShuttingDown)
+        return;
+    if (const int running = RunningTransfers(); running > 0) {
+        const QString text =
+            QStringLiteral("%1 transfer%2 running. Sends resume at the next start; files being received "
+                           "resume when their senders retry. Quit now?")
+                .arg(running)
+                .arg(running == 1 ? QStringLiteral(" is") : QStringLiteral("s are"));
+        if (!engine_.Prompt().Ask(text, QStringLiteral("Quit"), QStringLiteral("Cancel"), true))
+            return;
+    }
+    engine_.BeginShutdown();
+}
+
+void ParcelWin::ShowOwnAddress()
+{
+    const QByteArray address = engine_.OwnAddress();
+    const int port = engine_.ListeningPort() > 0 ? engine_.ListeningPort() : engine_.Prefs.ListenPort;
+    ownAddress_->setText(address.isEmpty() ? QString() : DisplayText(address) + QStringLiteral(":%1").arg(port));
+    QStringList all;
+    for (const QHostAddress &a : QNetworkInterface::allAddresses())
+        if (!a.isLoopback())
+            all << a.toString();
+    ownAddress_->setToolTip(all.isEmpty() ? QStringLiteral("This computer's address")
+                                          : QStringLiteral("This computer's address\nAll addresses: ") +
+                                                all.join(QStringLiteral(", ")));
+}
+
+void ParcelWin::MarkNewMessages(bool fresh)
+{
+    newMessages_ = fresh;
+    if (!messagesTool_)
+        return;
+    messagesTool_->setIcon(fresh ? BadgedIcon(ToolIcon(ToolId::Messages)) : ToolIcon(ToolId::Messages));
+    messagesTool_->setText(fresh ? QStringLiteral("View Incoming Messages (new)") : QStringLiteral("View Incoming Messages"));
 }
 
 void ParcelWin::ShowPreferences()
@@ -535,18 +740,24 @@ void ParcelWin::ShowUsers()
     dialog.exec();
 }
 
-void ParcelWin::ShowQueueLoader()
+void ParcelWin::ShowQueueLoader(const QList<QByteArray> &files)
 {
     if (engine_.Users.isEmpty()) {
-        engine_.Prompt().Message(QStringLiteral("No Users Defined"));
-        return;
+        if (engine_.Prompt().Ask(QStringLiteral("No Users Defined\n\nOpen the users window to add one?"),
+                                 QStringLiteral("Add a User"), QStringLiteral("Not Now"), true))
+            ShowUsers();
+        if (engine_.Users.isEmpty())
+            return;
     }
     QLoadWin dialog(engine_, this);
+    for (const QByteArray &file : files)
+        dialog.AddPendingFile(file);
     dialog.exec();
 }
 
 void ParcelWin::ShowMessageViewer()
 {
+    MarkNewMessages(false);
     NewMessageWin dialog(engine_.Log().ReceivedMessages(), this);
     dialog.exec();
 }
@@ -612,7 +823,34 @@ void ParcelWin::closeEvent(QCloseEvent *event)
         return;
     }
     event->ignore();
-    engine_.BeginShutdown();
+    QuitFromWindow();
+}
+
+void ParcelWin::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!DroppedFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void ParcelWin::dropEvent(QDropEvent *event)
+{
+    const QList<QByteArray> files = DroppedFiles(event->mimeData());
+    if (files.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // The loader is modal: it opens after the drop has been answered.
+    QTimer::singleShot(0, this, [this, files] { ShowQueueLoader(files); });
+}
+
+QList<QByteArray> ParcelWin::DroppedFiles(const QMimeData *data)
+{
+    QList<QByteArray> files;
+    if (!data || !data->hasUrls())
+        return files;
+    for (const QUrl &url : data->urls())
+        if (url.isLocalFile())
+            files << QFile::encodeName(url.toLocalFile());
+    return files;
 }
 
 void ParcelWin::resizeEvent(QResizeEvent *event)
@@ -621,18 +859,66 @@ void ParcelWin::resizeEvent(QResizeEvent *event)
     ApplyLayoutRule();
 }
 
+int ParcelWin::StatusColumnWidth() const
+{
+    // Wide enough for the longest status a row can show, the percent of a row being sent included.
+    const QFontMetrics metrics = queueView_->fontMetrics();
+    int widest = 0;
+    for (const char *text : {"Retry Wait Domain Missing", "Retry Wait Blank Filename", "Error: Domain Missing",
+                             "Retry Wait Terminated", "Busy 100%"})
+        widest = std::max(widest, metrics.horizontalAdvance(QLatin1String(text)));
+    return widest + 2 * metrics.averageCharWidth() + 8;
+}
+
+void ParcelWin::FitQueueColumns()
+{
+    // The design widths, but the file name takes whatever the list has left and the columns
+    // together never exceed the list, so there is no horizontal scroll bar; at the smallest
+    // size the user column gives way before the status is cut.
+    const int available = queueView_->viewport()->width();
+    const int status = StatusColumnWidth();
+    const int fixed = PxX(617) + PxX(529) + PxX(706) + status;
+    const int rest = std::max(0, available - fixed);
+    const int user = std::min(PxX(2646), rest / 3);
+    queueView_->setColumnWidth(0, PxX(617));
+    queueView_->setColumnWidth(QueueItem::UserName, user);
+    queueView_->setColumnWidth(QueueItem::Priority, PxX(529));
+    queueView_->setColumnWidth(QueueItem::Tries, PxX(706));
+    queueView_->setColumnWidth(QueueItem::StatusText, status);
+    queueView_->setColumnWidth(QueueItem::FileName, std::max(0, rest - user));
+}
+
 void ParcelWin::ApplyLayoutRule()
 {
     if (isMinimized())
         return;
     // The rule works on the outer width; the frame is what the window manager adds around us.
     const int outerWidth = std::max(frameGeometry().width(), width());
-    queueView_->setColumnWidth(StatusTextColumn, std::max(PxX(600), outerWidth - PxX(5250)));
+    FitQueueColumns();
     panels_[1]->setMinimumWidth(std::max(0, outerWidth - PxX(5565)));
 }
 
 bool ParcelWin::eventFilter(QObject *watched, QEvent *event)
 {
+    if (queueView_ && watched == queueView_->viewport()) {
+        switch (event->type()) {
+        case QEvent::Resize:
+            FitQueueColumns();
+            break;
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+            if (!DroppedFiles(static_cast<QDropEvent *>(event)->mimeData()).isEmpty()) {
+                static_cast<QDropEvent *>(event)->acceptProposedAction();
+                return true;
+            }
+            break;
+        case QEvent::Drop:
+            dropEvent(static_cast<QDropEvent *>(event));
+            return true;
+        default:
+            break;
+        }
+    }
     if (watched == centralWidget() && event->type() == QEvent::MouseMove) {
         engine_.ClearStatusPanel(1);
     } else if (watched == queueView_ && event->type() == QEvent::KeyPress) {

@@ -13,6 +13,7 @@ class ElidedLabel;
 class PictureLabel;
 class QAction;
 class QLabel;
+class QMimeData;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
@@ -26,14 +27,17 @@ public:
     // The address the logo opens.
     static constexpr const char *WebAddress = "https://parcelwise.example/";
     // Toolbar positions (1 to 21) that hold a button; the others are separators.
-    static constexpr int ToolbarPositions = 21;
+    static constexpr int ToolbarPositions = 22;
 
     explicit ParcelWin(Engine &engine, QWidget *parent = nullptr);
 
     // The commands of the menus and the toolbar.
     void ShowPreferences();
     void ShowUsers();
-    void ShowQueueLoader();
+    // The queue loader, with these files listed; without users it offers the users window.
+    void ShowQueueLoader(const QList<QByteArray> &files = {});
+    // The window's own quit commands: asks first while transfers run.
+    void QuitFromWindow();
     void ShowMessageViewer();
     void ShowLogViewer();
     void ShowHelp();
@@ -54,9 +58,13 @@ public:
     void UpdateProgressBar();
     // The text of the last desktop notification (shown only where the desktop has a tray).
     QString LastNotice() const { return lastNotice_; }
+    // Messages arrived since the messages viewer was last opened.
+    bool HasNewMessages() const { return newMessages_; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -71,6 +79,14 @@ private:
     void ShowChannelPicture(bool incoming, int index);
     void ShowChannelStatus();
     void Notify(const QString &text);
+    void NoteBusyRowsSkipped();
+    void ShowRowMenu(const QPoint &position);
+    int RunningTransfers() const;
+    void ShowOwnAddress();
+    void MarkNewMessages(bool fresh);
+    int StatusColumnWidth() const;
+    void FitQueueColumns();
+    static QList<QByteArray> DroppedFiles(const QMimeData *data);
     int PxX(int twips) const;
     int PxY(int twips) const;
 
@@ -90,6 +106,7 @@ private:
     std::array<QPushButton *, 4> outButtons_ = {};
     std::array<ElidedLabel *, 3> panels_ = {};
     QSystemTrayIcon *tray_ = nullptr;
-    QTimer *progressTimer_ = nullptr;
+    QAction *messagesTool_ = nullptr;
+    bool newMessages_ = false;
     QString lastNotice_;
 };

@@ -4,10 +4,13 @@
 #include "core/TextUtil.h"
 #include "core/Users.h"
 #include "ui/ParcelWin.h"
+#include "ui/QLoadWin.h"
 #include "ui/Viewers.h"
 #include "ui/Widgets.h"
 
+#include <QMap>
 #include <gtest/gtest.h>
+#include <utility>
 
 #include <QAction>
 #include <QApplication>
@@ -16,6 +19,8 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMimeData>
+#include <QDropEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -78,7 +83,8 @@ TEST_F(MainWindowTest, ShowsTheEngineStateAtStart)
     EXPECT_EQ(LabelText("Statictext4"), "Send channel  1 status: Idle");
     EXPECT_EQ(LabelText("Statictext6"), "");
     EXPECT_EQ(LabelText("Statictext5"), "");
-    EXPECT_EQ(LabelText("Statictext1"), "127.0.0.1");
+    // The own address with the port callers use.
+    EXPECT_EQ(LabelText("Statictext1"), QStringLiteral("127.0.0.1:%1").arg(inst.engine->Prefs.ListenPort));
     EXPECT_EQ(LabelText("Panel3"), "  Version 1.0");
     auto *incoming = win->findChild<QGroupBox *>("Frame1");
     auto *outgoing = win->findChild<QGroupBox *>("Frame2");
@@ -116,8 +122,19 @@ TEST_F(MainWindowTest, QueueListMirrorsTheModelWithSixVisibleColumns)
         EXPECT_EQ(!view->isColumnHidden(c), shown) << "column " << c;
         EXPECT_EQ(view->model()->headerData(c, Qt::Horizontal).toString(), "") << "column " << c;
     }
-    for (const auto &[column, twips] : visible)
-        EXPECT_EQ(view->columnWidth(column), PxX(twips)) << "column " << column;
+    // The narrow columns keep their design widths; the columns headers carry tool tips instead
+    // of captions.
+    for (const auto &[column, twips] : visible) {
+        if (column == 0 || column == 7 || column == 10) {
+            EXPECT_EQ(view->columnWidth(column), PxX(twips)) << "column " << column;
+        }
+    }
+    EXPECT_EQ(view->model()->headerData(7, Qt::Horizontal, Qt::ToolTipRole).toString(), "Priority");
+    EXPECT_EQ(view->model()->headerData(10, Qt::Horizontal, Qt::ToolTipRole).toString(), "Tries");
+    // A row's tool tip names its file's path and size.
+    const QString tip = view->model()->index(1, 5).data(Qt::ToolTipRole).toString();
+    EXPECT_TRUE(tip.contains("b.txt")) << tip.toStdString();
+    EXPECT_TRUE(tip.contains("bytes") || tip.contains("not found")) << tip.toStdString();
     EXPECT_EQ(view->model()->index(1, 5).data().toString(), "b.txt");
     EXPECT_EQ(view->model()->index(1, 12).data().toString(), "Queued");
     EXPECT_FALSE(view->model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
@@ -173,12 +190,12 @@ TEST_F(MainWindowTest, DeleteKeyInTheListDeletesTheSelectedRows)
     EXPECT_EQ(inst.engine->Queue().rowCount(), 0);
 }
 
-TEST_F(MainWindowTest, ToolbarHasTwentyOnePositionsWithTheirToolTips)
+TEST_F(MainWindowTest, ToolbarPositionsCarryTheirToolTips)
 {
     auto *bar = win->findChild<QToolBar *>("Toolbar1");
     ASSERT_TRUE(bar);
     const QList<QAction *> actions = bar->actions();
-    ASSERT_GE(actions.size(), 21);
+    ASSERT_GE(actions.size(), 22);
     const std::map<int, QString> tips = {
         {2, "Start the Comms"},
         {5, "Place selected queue items on hold"},
@@ -193,9 +210,10 @@ TEST_F(MainWindowTest, ToolbarHasTwentyOnePositionsWithTheirToolTips)
         {16, "View Incoming Messages"},
         {17, "View Transfer Log"},
         {20, "Show Help"},
-        {21, "Shut down and Quit"},
+        // Quit stands apart from Help, at the end after a separator.
+        {22, "Shut down and Quit"},
     };
-    for (int position = 1; position <= 21; ++position) {
+    for (int position = 1; position <= 22; ++position) {
         QAction *a = actions[position - 1];
         const auto tip = tips.find(position);
         if (tip == tips.end()) {
@@ -218,7 +236,7 @@ TEST_F(MainWindowTest, ToolbarHasTwentyOnePositionsWithTheirToolTips)
     EXPECT_FALSE(inst.engine->TimersRunning());
     actions[1]->trigger();
     EXPECT_TRUE(inst.engine->TimersRunning());
-    actions[20]->trigger();
+    actions[21]->trigger();
     EXPECT_TRUE(inst.engine->ShuttingDown);
 }
 
@@ -227,28 +245,53 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsInOrder)
     QStringList shown;
     for (QAction *menu : win->menuBar()->actions()) {
         QStringList entries;
-        for (QAction *a : menu->menu()->actions())
-            entries << (a->isSeparator() ? QStringLiteral("-") : a->text());
-        shown << menu->text() + ": " + entries.join(" | ");
+        QMap<QChar, bool> mnemonics;
+        for (QAction *a : menu->menu()->actions()) {
+            if (a->isSeparator()) {
+                entries << QStringLiteral("-");
+                continue;
+            }
+            // Every entry has a mnemonic of its own within its menu; the caption is unchanged.
+            const qsizetype amp = a->text().indexOf(u'&');
+            EXPECT_GE(amp, 0) << a->text().toStdString();
+            if (amp >= 0) {
+                EXPECT_FALSE(std::exchange(mnemonics[a->text().at(amp + 1).toLower()], true)) << a->text().toStdString();
+            }
+            entries << QString(a->text()).remove(u'&');
+        }
+        shown << QString(menu->text()).remove(u'&') + ": " + entries.join(" | ");
     }
     EXPECT_EQ(shown, QStringList({
-                         "&File: E&xit",
-                         "&Edit: &Copy | - | Preferences... | Users...",
-                         "&Queue: Enable | Hold | - | Delete | - | Set Priority 1 | Set Priority 2 | "
+                         "File: Exit",
+                         "Edit: Copy | - | Preferences... | Users...",
+                         "Queue: Enable | Hold | - | Delete | - | Set Priority 1 | Set Priority 2 | "
                          "Set Priority 3 | - | Load Files...",
-                         "&Communications: Start Communications",
-                         "&View: Messages... | Logs... | - | Open Downloads Folder",
-                         "&Help: Program Help... | - | About Parcelwise...",
+                         "Communications: Start Communications",
+                         "View: Messages... | Logs... | - | Open Downloads Folder",
+                         "Help: Program Help... | - | About Parcelwise...",
                      }));
+    EXPECT_EQ(win->menuAction("mnuHelp")->shortcut(), QKeySequence(Qt::Key_F1));
+    EXPECT_EQ(win->menuAction("mnuExit")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
 }
 
-TEST_F(MainWindowTest, LoadFilesWithoutUsersOnlySaysSo)
+TEST_F(MainWindowTest, LoadFilesWithoutUsersSaysSoAndOffersTheUsersWindow)
 {
     ASSERT_TRUE(inst.engine->Users.isEmpty());
+    inst.prompt.answer = false;
     win->menuAction("mnuLoad")->trigger();
-    EXPECT_EQ(inst.prompt.messages, QStringList({"No Users Defined"}));
+    ASSERT_EQ(inst.prompt.questions.size(), 1);
+    EXPECT_TRUE(inst.prompt.questions[0].startsWith("No Users Defined"));
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(inst.engine->Queue().rowCount(), 0);
+    // Taking the offer opens the users window.
+    inst.prompt.answer = true;
+    QString opened;
+    WhenModalShown([&](QWidget *dialog) {
+        opened = QString::fromLatin1(dialog->metaObject()->className());
+        dialog->close();
+    });
+    win->menuAction("mnuLoad")->trigger();
+    EXPECT_EQ(opened, "UserWin");
 }
 
 TEST_F(MainWindowTest, ChannelButtonsPickTheChannelShown)
@@ -326,20 +369,34 @@ TEST_F(MainWindowTest, CopyTakesTheSelectedTextOfAFocusedTextFieldOnly)
     EXPECT_EQ(QApplication::clipboard()->text(), "copy me");
 }
 
-TEST_F(MainWindowTest, ResizeRuleSizesTheStatusColumnAndPanelTwo)
+TEST_F(MainWindowTest, ResizeFitsTheQueueColumnsAndSizesPanelTwo)
 {
     const QSize design(PxX(7735), TwipsToPixels(7455, win->logicalDpiY()));
     EXPECT_EQ(win->minimumSize(), design.expandedTo(win->minimumSizeHint()));
     win->resize(PxX(12000), TwipsToPixels(9000, win->logicalDpiY()));
     Pump(20);
     const int w = win->frameGeometry().width();
-    EXPECT_EQ(win->queueView()->columnWidth(12), w - PxX(5250));
     EXPECT_EQ(win->findChild<QLabel *>("Panel2")->minimumWidth(), w - PxX(5565));
+    // The columns fill the list exactly: the file name takes what the others leave, and the
+    // status column holds the longest status text at any size.
+    const auto columnsWidth = [this] {
+        int sum = 0;
+        for (int c : {0, 3, 5, 7, 10, 12})
+            sum += win->queueView()->columnWidth(c);
+        return sum;
+    };
+    const QFontMetrics metrics = win->queueView()->fontMetrics();
+    const int longestStatus = metrics.horizontalAdvance(QStringLiteral("Retry Wait Domain Missing"));
+    EXPECT_EQ(columnsWidth(), win->queueView()->viewport()->width());
+    EXPECT_GT(win->queueView()->columnWidth(5), win->queueView()->columnWidth(12));
+    EXPECT_GE(win->queueView()->columnWidth(12), longestStatus);
 
     win->resize(10, 10);
     Pump(20);
     EXPECT_GE(win->width(), PxX(7735));
     EXPECT_GE(win->height(), TwipsToPixels(7455, win->logicalDpiY()));
+    EXPECT_LE(columnsWidth(), win->queueView()->viewport()->width());
+    EXPECT_GE(win->queueView()->columnWidth(12), longestStatus);
     SaveScreenshot(win.get(), "main_window_minimum");
 }
 
@@ -437,3 +494,30 @@ TEST_F(MainWindowTest, LongAndNonAsciiTextsKeepTheWindowSize)
 } // namespace
 
 #include "test_main_window.moc"
+
+TEST_F(MainWindowTest, DroppedFilesOpenTheLoaderWithThemListed)
+{
+    inst.engine->Users = {
+        MakeUserRecord({"bob", "pw", "me", "mine", "S", "127.0.0.1", QByteArray::number(FreeLoopbackPort())})};
+    inst.dir.write("dropped one.txt", "1");
+    inst.dir.write("two.txt", "22");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(inst.file("dropped one.txt")), QUrl::fromLocalFile(inst.file("two.txt")),
+                  QUrl(QStringLiteral("https://example.invalid/not-a-file"))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(win.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(win.get(), &drop);
+    // The loader opens once the drop has been answered.
+    QStringList listed;
+    WhenModalShown([&](QWidget *dialog) {
+        if (auto *loader = qobject_cast<QLoadWin *>(dialog))
+            for (const QLoadWin::PendingFile &file : loader->PendingFiles())
+                listed << QString::fromLocal8Bit(file.fileName);
+    });
+    ASSERT_TRUE(WaitFor([&] { return !listed.isEmpty(); }));
+    EXPECT_EQ(listed, QStringList({"dropped one.txt", "two.txt"}));
+    // Nothing is queued until the loader's Load.
+    EXPECT_EQ(inst.engine->Queue().rowCount(), 0);
+}

@@ -66,22 +66,37 @@ TEST(WindowTransfer, FileLoadedThroughTheWindowsArrivesIntact)
     receiver.engine->StartChannels();
     receiver.engine->QueueTick();
     sender.engine->StartChannels();
-    // The sender's status frame shows send channel 1; its bar follows the file while it goes.
+    // The sender's status frame shows send channel 1; its bar, its progress line and the row's
+    // status follow the file together, at every change of the percent.
     auto *bar = senderWin.findChild<QProgressBar *>("ChannelProgress");
+    auto *progressLine = senderWin.findChild<QLabel *>("Statictext6");
     QList<int> percents;
     QStringList rowTexts;
+    QStringList disagreements;
+    bool askedToQuit = false;
+    QObject::connect(sender.engine.get(), &Engine::ProgressChanged, &senderWin, [&](char direction, int) {
+        if (direction != 'O' || !bar->isEnabled())
+            return;
+        percents << bar->value();
+        const QString line = static_cast<ElidedLabel *>(progressLine)->fullText();
+        if (!line.startsWith(QStringLiteral("%1% done sending").arg(bar->value())))
+            disagreements << QStringLiteral("bar %1, line \"%2\"").arg(bar->value()).arg(line);
+        if (sender.engine->Queue().item(0).status() == "B")
+            rowTexts << senderWin.queueView()->model()->index(0, 12).data().toString();
+        // Quitting from the window while the file goes asks first; declined, nothing stops.
+        if (!askedToQuit && bar->value() >= 10) {
+            askedToQuit = true;
+            sender.prompt.answer = false;
+            senderWin.QuitFromWindow();
+        }
+    });
+    receiver.engine->StartChannels();
+    receiver.engine->QueueTick();
+    sender.engine->StartChannels();
     ASSERT_TRUE(WaitFor(
         [&] {
             receiver.engine->QueueTick();
             sender.engine->QueueTick();
-            senderWin.UpdateProgressBar();
-            if (bar->isEnabled()) {
-                percents << bar->value();
-                // The row being sent shows the same progress in its status column.
-                const QString status = senderWin.queueView()->model()->index(0, 12).data().toString();
-                if (sender.engine->Queue().item(0).status() == "B")
-                    rowTexts << status;
-            }
             return sender.engine->Queue().item(0).status() == "S";
         },
         30000))
@@ -94,6 +109,11 @@ TEST(WindowTransfer, FileLoadedThroughTheWindowsArrivesIntact)
     ASSERT_FALSE(percents.isEmpty());
     EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
     EXPECT_LT(percents.front(), 100);
+    EXPECT_TRUE(disagreements.isEmpty()) << disagreements.join('\n').toStdString();
+    ASSERT_TRUE(askedToQuit);
+    ASSERT_EQ(sender.prompt.questions.size(), 1);
+    EXPECT_TRUE(sender.prompt.questions[0].startsWith("1 transfer is running.")) << sender.prompt.questions[0].toStdString();
+    EXPECT_FALSE(sender.engine->ShuttingDown);
     EXPECT_FALSE(bar->isEnabled());
     ASSERT_FALSE(rowTexts.isEmpty());
     for (const QString &text : rowTexts)

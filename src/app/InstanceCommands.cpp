@@ -107,15 +107,16 @@ QByteArray StatusReport(const Engine &engine, const QByteArray &runMode)
     out += "Address: " + engine.OwnAddress() + " (" +
            (engine.Prefs.AddressType == "D" ? QByteArray("dynamic") : QByteArray("static")) + ")\n";
     int queued = 0, busy = 0, sent = 0, failed = 0, held = 0;
-    for (const QueueItem &item : engine.Queue().items()) {
-        const QByteArray &s = item.status();
+    const QueueModel &queue = engine.Queue();
+    for (int row = 0; row < queue.rowCount(); ++row) {
+        const QByteArray s = queue.field(row, QueueItem::Status);
         queued += s == "Q" || s == "W";
         busy += s == "B";
         sent += s == "S";
         failed += s == "E";
         held += s == "H";
     }
-    out += "Queue: " + QByteArray::number(static_cast<qulonglong>(engine.Queue().items().size())) + " rows (" +
+    out += "Queue: " + QByteArray::number(queue.rowCount()) + " rows (" +
            QByteArray::number(queued) + " waiting, " + QByteArray::number(busy) + " being sent, " +
            QByteArray::number(held) + " held, " + QByteArray::number(sent) + " sent, " +
            QByteArray::number(failed) + " failed)\n";

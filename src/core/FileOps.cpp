@@ -72,6 +72,11 @@ QByteArray ReadWholeFile(const QString &path)
 
 int WriteWholeFile(const QString &path, const QByteArray &text)
 {
+    return WriteWholeFileWith(path, [&](QIODevice &file) { return file.write(text) == text.size(); });
+}
+
+int WriteWholeFileWith(const QString &path, const std::function<bool(QIODevice &)> &write)
+{
     const QString p = TrimmedPath(path);
     if (p.isEmpty())
         return WriteEmptyPath;
@@ -83,7 +88,7 @@ int WriteWholeFile(const QString &path, const QByteArray &text)
         return WriteOpenFailed;
     // commit() only reports failures of write() itself: a failed flush of the write buffer or a
     // failed sync would still rename the short file over the old one, so both are checked here.
-    if (file.write(text) != text.size() || !file.flush()) {
+    if (!write(file) || !file.flush()) {
         file.cancelWriting();
         return WriteWriteFailed;
     }

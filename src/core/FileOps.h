@@ -5,6 +5,9 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <functional>
+
+class QIODevice;
 
 bool FileExists(const QString &path);
 bool FolderExists(const QString &path);
@@ -24,5 +27,7 @@ enum WriteResult : int { WriteOk = 0, WriteEmptyPath = 1, WriteDeleteFailed = 2,
 // folder which then replaces the old file, so a crash or a full disk never leaves the old
 // file lost or half-written: on failure the old file is untouched.
 int WriteWholeFile(const QString &path, const QByteArray &text);
+// The same with the content written by write, which returns false when a write failed.
+int WriteWholeFileWith(const QString &path, const std::function<bool(QIODevice &)> &write);
 // The stored-file rule: an empty content deletes the file, anything else is written whole.
 int StoreFile(const QString &path, const QByteArray &text);

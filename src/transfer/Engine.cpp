@@ -7,6 +7,7 @@
 #include "transfer/Outcomes.h"
 
 #include <QDir>
+#include <QFile>
 #include <QNetworkInterface>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -309,7 +310,7 @@ void Engine::StartNextDueItem(const QDateTime &now)
         return;
     tx_[channel].Letter = SendLetter::Waiting;
     queue_.MarkBusy(row, channel);
-    const QueueItem &item = queue_.item(row);
+    const QueueItem item = queue_.item(row);
     StartSend(item.userName(), item.filePath(),
               item.message(), channel);
 }
@@ -319,10 +320,11 @@ void Engine::StartNextDueItem(const QDateTime &now)
 void Engine::LoadQueueFile()
 {
     const QString path = QDir(paths_.ProgramFolder).filePath(QStringLiteral("Parcelwise_Queue"));
-    std::vector<QueueItem> items;
-    if (FileExists(path))
-        items = DecodeQueueFile(ReadWholeFile(path), clock_.nowSerial());
-    queue_.setItems(std::move(items));
+    QFile file(path);
+    if (FileExists(path) && file.open(QIODevice::ReadOnly))
+        queue_.LoadQueueFile(file, clock_.nowSerial());
+    else
+        queue_.setItems({});
     BusyUpdatingQ = false;
 }
 
@@ -330,7 +332,10 @@ bool Engine::SaveQueueFile()
 {
     BusyUpdatingQ = true;
     const QString path = QDir(paths_.ProgramFolder).filePath(QStringLiteral("Parcelwise_Queue"));
-    const int rc = StoreFile(path, EncodeQueueFile(queue_.items()));
+    // An empty queue deletes the file, as for every stored file.
+    const int rc = queue_.rowCount() == 0
+                       ? StoreFile(path, {})
+                       : WriteWholeFileWith(path, [this](QIODevice &file) { return queue_.WriteQueueFile(file); });
     if (rc != WriteOk) {
         prompt_.Beep();
         BusyUpdatingQ = false;

@@ -4,9 +4,13 @@
 
 #include <QAbstractTableModel>
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <array>
+#include <optional>
 #include <vector>
+
+class QIODevice;
 
 struct QueueItem {
     // Field numbers, 1 to 19; the fields without a name are kept empty but stored.
@@ -75,6 +79,13 @@ QByteArray QueueMessageProblem(const QByteArray &message);
 // image, column n (1 to 19) field n, column 20 nothing. The operations on selected rows never
 // touch a row in "B": a row being sent is not the user's to change. Saving the queue file after
 // an edit is the caller's task.
+//
+// A queue may hold a hundred thousand rows, so the rows are kept compactly: every row's fields
+// sit one after another, each behind its length, in one shared block of bytes, and a row is
+// made into a QueueItem only when asked for. Beside the rows the model keeps what the scheduler,
+// the outcome handling and the window look for: per priority the due "Q" and "W" rows in queue
+// order and the ones not yet due by their retry time, the rows in "B" and the rows with a
+// channel mark; none of them needs a walk over all rows.
 class QueueModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -92,10 +103,26 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-    const QueueItem &item(int row) const { return items_[static_cast<size_t>(row)]; }
-    const std::vector<QueueItem> &items() const { return items_; }
-    void setItems(std::vector<QueueItem> items);
+    QueueItem item(int row) const;
+    // Field n (1 to 19) of the row without making the whole row.
+    QByteArray field(int row, int n) const;
+    // Every row; a copy, made row by row.
+    std::vector<QueueItem> items() const;
+    void setItems(const std::vector<QueueItem> &items);
     void setItem(int row, const QueueItem &item);
+
+    // Replaces the rows with those of a queue file as DecodeQueueFile reads them, read from the
+    // device in blocks so the whole file is never held at once; false on a read error, with the
+    // rows read so far kept.
+    bool LoadQueueFile(QIODevice &device, double loadSerial);
+    // The queue file's content as EncodeQueueFile gives it for items(), written in blocks;
+    // false on a write error.
+    bool WriteQueueFile(QIODevice &device) const;
+    // The size in bytes of that content.
+    qint64 QueueFileSize() const;
+
+    // The rows in "B", in queue order.
+    const std::vector<int> &BusyRows() const { return busy_; }
 
     // A new row as the queue loader makes it: queued at priority "3", due at once; the message
     // loses the characters with codes 1 and 2 so it cannot break the file's records.
@@ -127,9 +154,51 @@ public:
     static constexpr double RetryDelayDays = 1.0 / 48.0;
 
 private:
+    // One row: where its fields sit in pool_, its image, and what the indexes are built from.
+    struct Row {
+        qsizetype at = 0;
+        int size = 0;
+        int image = 0;
+        double nextTry = 0;     // the parsed NextTry; NaN when it holds no number (due at once)
+        qint8 priority = 0;     // 1 to 3 when field 7 is exactly that digit, else 0
+        bool candidate = false; // status exactly "Q" or "W"
+        bool busy = false;      // status exactly "B"
+        bool marked = false;    // a channel field that is not empty
+    };
+
     // Selected rows that may be changed, from the last to the first.
     QList<int> EditableRowsDescending(const QList<int> &rows) const;
     void RowChanged(int row);
 
-    std::vector<QueueItem> items_;
+    QByteArrayView FieldView(int row, int n) const;
+    // Stores the fields as row's new content (row may be rows_.size() for a new row).
+    // nextTry, when given, is field 17 as already read.
+    void StoreRow(int row, const std::array<QByteArrayView, QueueItem::FieldCount> &fields, int image,
+                  std::optional<double> nextTry = {});
+    void StoreItem(int row, const QueueItem &item);
+    // Changes one row, keeping the indexes right.
+    void ReplaceRow(int row, const QueueItem &item);
+    void ClearRows();
+    void CompactPool();
+
+    bool IsDueIndexed(const Row &r) const;
+    void IndexRow(int row);
+    void UnindexRow(int row);
+    void RebuildIndex();
+    // Moves the rows whose retry time has come to the due lists; a clock gone back rebuilds.
+    void AdvanceTo(double nowSerial) const;
+
+    std::vector<Row> rows_;
+    QByteArray pool_;        // its first poolUsed_ bytes are in use
+    qsizetype poolUsed_ = 0;
+    qsizetype garbage_ = 0;  // bytes among those no row uses any more
+
+    // The scheduler's index, brought up to date by PickNextItem, hence mutable. A "Q" or "W" row
+    // of priority p is in due_[p - 1] when its NextTry is no number or at most dueUntil_, else
+    // in later_[p - 1] keyed by its NextTry.
+    mutable std::array<std::vector<int>, 3> due_;
+    mutable std::array<std::vector<std::pair<double, int>>, 3> later_;
+    mutable double dueUntil_;
+    std::vector<int> busy_;
+    std::vector<int> marked_;
 };

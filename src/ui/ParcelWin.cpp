@@ -66,12 +66,13 @@ public:
     QVariant data(const QModelIndex &index, int role) const override
     {
         if (role == Qt::DisplayRole && index.column() == QueueItem::StatusText) {
-            const QueueItem &item = engine_.Queue().item(index.row());
+            const QueueModel &queue = engine_.Queue();
+            const int row = index.row();
             bool ok = false;
-            const int channel = item.channel().toInt(&ok);
-            if (item.status() == "B" && ok && channel >= 0 && channel < 4 &&
+            const int channel = queue.field(row, QueueItem::Channel).toInt(&ok);
+            if (queue.field(row, QueueItem::Status) == "B" && ok && channel >= 0 && channel < 4 &&
                 engine_.Senders()[static_cast<size_t>(channel)].Letter == SendLetter::Busy)
-                return DisplayText(item.statusText()) +
+                return DisplayText(queue.field(row, QueueItem::StatusText)) +
                        QStringLiteral(" %1%").arg(engine_.Senders()[static_cast<size_t>(channel)].PercentDone);
         }
         if (role == Qt::DecorationRole && index.column() == 0)
@@ -112,12 +113,12 @@ public:
         return tip;
     }
 
-    // The percent of a row being sent moves as its channel reports progress.
+    // The percent of a row being sent moves as its channel reports progress. The queue keeps
+    // its busy rows at hand, so this costs nothing however long the queue.
     void RefreshBusyRows()
     {
-        for (int row = 0; row < rowCount(); ++row)
-            if (engine_.Queue().item(row).status() == "B")
-                emit dataChanged(index(row, QueueItem::StatusText), index(row, QueueItem::StatusText));
+        for (int row : engine_.Queue().BusyRows())
+            emit dataChanged(index(row, QueueItem::StatusText), index(row, QueueItem::StatusText));
     }
 
 private:
@@ -658,7 +659,7 @@ void ParcelWin::NoteBusyRowsSkipped()
 {
     int busy = 0;
     for (const int row : SelectedRows())
-        busy += engine_.Queue().item(row).status() == "B" ? 1 : 0;
+        busy += engine_.Queue().field(row, QueueItem::Status) == "B" ? 1 : 0;
     if (busy > 0)
         statusBar()->showMessage(busy == 1 ? QStringLiteral("1 row is being sent and was left as it is")
                                            : QStringLiteral("%1 rows are being sent and were left as they are").arg(busy),

@@ -5,7 +5,11 @@
 #include "core/Clock.h"
 #include "transfer/Outcomes.h"
 
+#include <QBuffer>
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
 
 namespace {
 
@@ -338,6 +342,168 @@ TEST(QueueModel, RetriesCountUntilSent)
     }
     EXPECT_EQ(model.item(0).status(), "S");
     EXPECT_EQ(model.item(0).tries(), "3");
+}
+
+
+// ---- the model's indexes against a walk over every row ----
+
+// The scheduler's rule stated as a walk over the rows.
+int WalkPick(const QueueModel &model, double now)
+{
+    for (const char *pass : {"1", "2", "3"}) {
+        for (int row = 0; row < model.rowCount(); ++row) {
+            const QueueItem it = model.item(row);
+            double next = 0;
+            const bool due = !ParseDateSerial(it.nextTry(), next) || !std::isfinite(next) || next <= now;
+            if (it.priority() == pass && (it.status() == "W" || it.status() == "Q") && due)
+                return row;
+        }
+    }
+    return -1;
+}
+
+std::vector<int> WalkBusy(const QueueModel &model)
+{
+    std::vector<int> rows;
+    for (int row = 0; row < model.rowCount(); ++row)
+        if (model.item(row).status() == "B")
+            rows.push_back(row);
+    return rows;
+}
+
+// Random rows with the values that matter to the scheduler, some of them odd.
+QueueItem RandomRow(std::mt19937 &rng)
+{
+    static const char *const statuses[] = {"Q", "W", "S", "E", "H", "B", "q", " Q", "X"};
+    static const char *const priorities[] = {"1", "2", "3", "3", "0", " 2", "", "12"};
+    static const char *const channels[] = {"", "", "", "0", "1", " 2 ", "3", "x"};
+    auto pick = [&](auto &list) { return QByteArray(list[rng() % std::size(list)]); };
+    const int minutes = static_cast<int>(rng() % 121) - 60;
+    QueueItem item = Row(pick(statuses), pick(priorities), MinutesFromLoad(minutes), pick(channels));
+    switch (rng() % 12) {
+    case 0:
+        item.field(QueueItem::NextTry) = "soon";
+        break;
+    case 1:
+        item.field(QueueItem::NextTry) = "";
+        break;
+    case 2:
+        item.field(QueueItem::NextTry) = "1e999";
+        break;
+    default:
+        break;
+    }
+    if (rng() % 10 == 0)
+        item.field(QueueItem::FileName) = QByteArray("odd\x01name\x02", 10) + QByteArray(200, 'n');
+    return item;
+}
+
+QList<int> RandomRows(std::mt19937 &rng, int count)
+{
+    QList<int> rows;
+    for (int i = static_cast<int>(rng() % 4); i >= 0; --i)
+        rows << static_cast<int>(rng() % static_cast<unsigned>(count + 2)) - 1;
+    return rows;
+}
+
+// Every operation on random queues, with the clock moving mostly on and sometimes back: the
+// indexed choice is always the walk's, the busy rows are the walk's, and every row reads back
+// as written, odd bytes included.
+TEST(QueueModel, IndexedChoiceMatchesTheWalkOverRandomEdits)
+{
+    std::mt19937 rng(20261210);
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE(round);
+        QueueModel model;
+        std::vector<QueueItem> start;
+        for (int i = static_cast<int>(rng() % 30); i > 0; --i)
+            start.push_back(RandomRow(rng));
+        model.setItems(start);
+        EXPECT_EQ(model.items(), start);
+        double now = MinutesFromLoad(-70);
+        for (int step = 0; step < 60; ++step) {
+            const int n = model.rowCount();
+            const int row = n ? static_cast<int>(rng() % static_cast<unsigned>(n)) : 0;
+            switch (rng() % 11) {
+            case 0:
+                model.AddItem(RandomRow(rng));
+                break;
+            case 1:
+                if (n) {
+                    const QueueItem written = RandomRow(rng);
+                    model.setItem(row, written);
+                    EXPECT_EQ(model.item(row), written);
+                }
+                break;
+            case 2:
+                model.EnableSelectedItems(RandomRows(rng, n), now);
+                break;
+            case 3:
+                model.HoldSelectedItems(RandomRows(rng, n));
+                break;
+            case 4:
+                model.DeleteSelectedItems(RandomRows(rng, n));
+                break;
+            case 5:
+                model.SetSelectedPriority(RandomRows(rng, n), static_cast<int>(rng() % 4) + 1);
+                break;
+            case 6:
+                model.SetOutcomeStatus(static_cast<int>(rng() % 4), "ABC"[rng() % 3], "400", now);
+                break;
+            case 7:
+                model.ClearChannelMark(static_cast<int>(rng() % 4));
+                break;
+            case 8: {
+                const int picked = model.PickNextItem(now);
+                if (picked >= 0)
+                    model.MarkBusy(picked, static_cast<int>(rng() % 4));
+                break;
+            }
+            case 9:
+                now -= (rng() % 30) / 1440.0;
+                break;
+            default:
+                now += (rng() % 40) / 1440.0;
+                break;
+            }
+            ASSERT_EQ(model.PickNextItem(now), WalkPick(model, now)) << "step " << step;
+            ASSERT_EQ(model.BusyRows(), WalkBusy(model)) << "step " << step;
+        }
+    }
+}
+
+// The file read in blocks and written in blocks is the file read and written whole, also when a
+// record crosses a block's end and when text follows the last record.
+TEST(QueueFile, BlockwiseLoadAndSaveMatchTheWholeFile)
+{
+    std::mt19937 rng(7);
+    std::vector<QueueItem> rows;
+    for (int i = 0; i < 12000; ++i) {
+        QueueItem item = RandomRow(rng);
+        item.field(QueueItem::FileName) = "file" + QByteArray::number(i);  // no separators inside
+        item.field(QueueItem::Message) = QByteArray(static_cast<int>(rng() % 300), 'm');
+        if (i % 7 == 0)
+            item.field(QueueItem::StatusText) = "  Retry Wait Busy ";
+        if (i % 5 == 0)
+            item.field(QueueItem::NextTry) = QByteArray::number(45000 + i, 'f', 3);
+        rows.push_back(item);
+    }
+    const QByteArray content = EncodeQueueFile(rows) + "Q\x01unfinished\x01";
+    ASSERT_GT(content.size(), 2 << 20);
+    const std::vector<QueueItem> decoded = DecodeQueueFile(content, Load());
+
+    QBuffer file;
+    file.setData(content);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QueueModel model;
+    EXPECT_TRUE(model.LoadQueueFile(file, Load()));
+    ASSERT_EQ(model.rowCount(), static_cast<int>(decoded.size()));
+    EXPECT_EQ(model.items(), decoded);
+
+    QBuffer out;
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    EXPECT_TRUE(model.WriteQueueFile(out));
+    EXPECT_EQ(out.data(), EncodeQueueFile(decoded));
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ struct Pair {
         tx.engine->AddQueueItems({item});
         return tx.dir.file(QString::fromLatin1(name));
     }
-    const QueueItem &Row(int row = 0) const { return tx.engine->Queue().item(row); }
+    QueueItem Row(int row = 0) const { return tx.engine->Queue().item(row); }
     bool RowSettled(int row = 0) const { return Row(row).status() != "B"; }
 };
 

@@ -7,7 +7,6 @@ struct TimerIntervals {
     int QueueTimer = 8000;  // scheduler tick
     int PicTimer = 400;     // channel animation
     int QuitTimer = 4000;   // ends the process once the shutdown is done
-    int OutTimer = 3000;    // polls an address lookup of one send channel
 };
 
 // Silence limits and delays, in seconds or days.

@@ -34,7 +34,7 @@ struct DynamicPair {
         tx.engine->AddQueueItems({QueueModel::MakeNewItem(
             "bob", name, tx.dir.file(QString::fromLatin1(name)).toLocal8Bit(), "hi", tx.clock.nowSerial())});
     }
-    const QueueItem &Row(int row) const { return tx.engine->Queue().item(row); }
+    QueueItem Row(int row) const { return tx.engine->Queue().item(row); }
 };
 
 } // namespace

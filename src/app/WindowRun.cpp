@@ -9,6 +9,7 @@
 #include "transfer/Engine.h"
 #include "ui/ParcelWin.h"
 #include "ui/WidgetPrompt.h"
+#include "ui/Widgets.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -60,6 +61,8 @@ std::optional<int> SecondStart(SingleInstance &instance, const QString &programF
 
 int RunWindow(QApplication &app, const QString &programFolder, const QList<QByteArray> &files)
 {
+    // Every dialog opens within its screen, however small or scaled.
+    app.installEventFilter(new DialogFitter(&app));
     WidgetPrompt prompt;
     SingleInstance instance(programFolder);
     const SingleInstance::Result lock = instance.Acquire();

@@ -117,6 +117,10 @@ public:
     void StartNextDueItem(const QDateTime &now);
     void PicTick();
     void EnsureListening();
+    // The receive port follows Prefs.ListenPort at once: once communications have started, the
+    // port listened on moves to it (callers being served keep their connections), and with address
+    // type "D" the address page is posted again so that peers find the new port.
+    void ApplyListenPort();
     void StopReceiveChannels();
     void AbortAllSends();
 

@@ -92,6 +92,29 @@ void Engine::EnsureListening()
     listeningGuard_ = false;
 }
 
+void Engine::ApplyListenPort()
+{
+    if (ShuttingDown)
+        return;
+    // Before communications start nothing listens; the start takes the new port.
+    int listening = -1;
+    bool started = false;
+    for (int k = 0; k < 4; ++k) {
+        started = started || rx_[k].Letter != ReceiveLetter::Unstarted;
+        if (listening < 0 && rx_[k].Letter == ReceiveLetter::Listening)
+            listening = k;
+    }
+    if (!started)
+        return;
+    EnsureListening();
+    // The slot that already listened says where it listens now; a port that cannot be taken has
+    // been logged by EnsureListening and is tried again on every tick.
+    if (listening >= 0 && ListeningPort() == Prefs.ListenPort)
+        Showit("Listening on slot " + Spaced(listening + 1) + " Port " + Spaced(Prefs.ListenPort));
+    if (Prefs.AddressType == "D")
+        posting_.StartAddressUpload(Prefs);
+}
+
 void Engine::OnNewConnection()
 {
     while (server_ && server_->hasPendingConnections()) {

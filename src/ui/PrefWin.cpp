@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(engine)
@@ -36,6 +37,11 @@ PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     generalForm->addRow(QStringLiteral("Number of Receive Channels [1-4]:"), receiveChannels_);
     generalForm->addRow(QStringLiteral("Port:"), port_);
     generalForm->addRow(QStringLiteral("Address Type:"), types);
+    auto *when = new QLabel(QStringLiteral("Channel counts apply at the next start. A new port is listened on "
+                                           "as soon as you save."));
+    when->setObjectName(QStringLiteral("TakesEffectNote"));
+    when->setWordWrap(true);
+    generalForm->addRow(when);
 
     auto *posting = new QGroupBox(QStringLiteral("IP Posting"));
     posting->setObjectName(QStringLiteral("Frame2"));
@@ -49,7 +55,7 @@ PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     auto *postingForm = new QFormLayout;
     postingForm->addRow(QStringLiteral("FTP URL:"), ftpUrl_);
     postingForm->addRow(QStringLiteral("FTP Login:"), ftpLogin_);
-    postingForm->addRow(QStringLiteral("FTP Password:"), ftpPassword_);
+    postingForm->addRow(QStringLiteral("FTP Password:"), PasswordRow(ftpPassword_));
     auto *postingBox = new QVBoxLayout(posting);
     postingBox->addWidget(note);
     postingBox->addLayout(postingForm);
@@ -65,10 +71,15 @@ PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     buttons->addWidget(save);
     buttons->addWidget(cancel);
 
+    // The frames scroll on a small screen; the buttons stay in view.
+    auto *fields = new QWidget;
+    auto *fieldsLayout = new QVBoxLayout(fields);
+    fieldsLayout->setContentsMargins(0, 0, 0, 0);
+    fieldsLayout->addWidget(general);
+    fieldsLayout->addWidget(posting);
+    fieldsLayout->addStretch(1);
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(general);
-    layout->addWidget(posting);
-    layout->addStretch(1);
+    layout->addWidget(ScrollingPanel(fields), 1);
     layout->addLayout(buttons);
 
     const Preferences &prefs = engine_.Prefs;
@@ -85,7 +96,13 @@ PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     connect(static_, &QRadioButton::clicked, this, &PrefWin::EnableFtpFields);
     connect(dynamic_, &QRadioButton::clicked, this, &PrefWin::EnableFtpFields);
 
-    resize(520, sizeHint().height());
+    // Tall enough for the frames whole at this width, with their notes wrapped.
+    ensurePolished();
+    constexpr int Width = 520;
+    const QMargins m = layout->contentsMargins();
+    const int inner = Width - m.left() - m.right();
+    const int fieldsHeight = fields->hasHeightForWidth() ? fields->heightForWidth(inner) : fields->sizeHint().height();
+    resize(Width, fieldsHeight + layout->spacing() + buttons->sizeHint().height() + m.top() + m.bottom());
 }
 
 void PrefWin::EnableFtpFields()
@@ -138,6 +155,10 @@ void PrefWin::Save()
     prefs.FtpUrl = url;
     prefs.FtpLogin = login;
     prefs.FtpPassword = password;
+    const bool portChanged = prefs.ListenPort != engine_.Prefs.ListenPort;
     engine_.SavePrefs(prefs);
+    // The channel counts wait for the next start; a new port is listened on at once.
+    if (portChanged)
+        engine_.ApplyListenPort();
     accept();
 }

@@ -12,7 +12,9 @@
 
 #include <QComboBox>
 #include <QDragEnterEvent>
+#include <QDir>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -21,12 +23,26 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QUrl>
 #include <QVBoxLayout>
 
 const char *const QLoadWin::FileFilter = "All Files (*);;Text Files (*.txt)";
 
 namespace {
+
+// The folder files were last chosen from, for this run of the program only.
+QString &LastFolder()
+{
+    static QString folder;
+    return folder;
+}
+
+bool SameFolder(const QString &a, const QString &b)
+{
+    const QString ca = QDir(a).canonicalPath();
+    return !ca.isEmpty() && ca == QDir(b).canonicalPath();
+}
 
 constexpr int ImageRole = Qt::UserRole + 1;
 constexpr int BytesRole = Qt::UserRole + 2;
@@ -109,10 +125,7 @@ QLoadWin::QLoadWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(e
     files_->setColumnWidth(NameColumn, TwipsToPixels(7937, dpi));
     files_->setColumnHidden(PathColumn, true);
     files_->setToolTip(QStringLiteral("Drop files here to add them"));
-    connect(files_, &PendingFileList::filesDropped, this, [this](const QStringList &paths) {
-        for (const QString &path : paths)
-            AddPendingFile(path.toLocal8Bit());
-    });
+    connect(files_, &PendingFileList::filesDropped, this, &QLoadWin::AddFiles);
 
     QPushButton *select = CommandButton("Select File", "Command2");
     QPushButton *remove = CommandButton("Delete", "Command3");
@@ -194,6 +207,12 @@ void QLoadWin::AddPendingFile(const QByteArray &rawPath)
     files_->scrollToItem(item);
 }
 
+void QLoadWin::AddFiles(const QStringList &paths)
+{
+    for (const QString &path : paths)
+        AddPendingFile(path.toLocal8Bit());
+}
+
 QList<QLoadWin::PendingFile> QLoadWin::PendingFiles() const
 {
     QList<PendingFile> rows;
@@ -205,12 +224,38 @@ QList<QLoadWin::PendingFile> QLoadWin::PendingFiles() const
     return rows;
 }
 
+QString QLoadWin::StartFolder() const
+{
+    // The program folder holds the stored files, which are nobody's to send.
+    const QString program = engine_.Paths().ProgramFolder;
+    const QStringList candidates = {LastFolder(), QDir::homePath(),
+                                    QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+                                    QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)};
+    for (const QString &folder : candidates)
+        if (!folder.isEmpty() && QDir(folder).exists() && !SameFolder(folder, program))
+            return folder;
+    // The home folder is the program folder and has no documents folder: the one above it.
+    return QFileInfo(QDir(program).absolutePath()).absolutePath();
+}
+
+void QLoadWin::ForgetLastFolder()
+{
+    LastFolder().clear();
+}
+
 void QLoadWin::SelectFile()
 {
-    const QString path =
-        QFileDialog::getOpenFileName(this, QStringLiteral("Select File"), QString(), QString::fromLatin1(FileFilter));
-    if (!path.isEmpty())
-        AddPendingFile(path.toLocal8Bit());
+    QFileDialog dialog(this, QStringLiteral("Select File"), StartFolder(), QString::fromLatin1(FileFilter));
+    dialog.setObjectName(QStringLiteral("CommonDialog1"));
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QStringList paths = dialog.selectedFiles();
+    if (paths.isEmpty())
+        return;
+    LastFolder() = QFileInfo(paths.first()).absolutePath();
+    AddFiles(paths);
 }
 
 void QLoadWin::DeleteSelected()

@@ -38,6 +38,9 @@ public:
     // One row for the path, addressed to the user shown in "Send To:" right now. A path the
     // queue cannot store is refused with a message box naming it.
     void AddPendingFile(const QByteArray &path);
+    // One row for each path, in order; for files dropped on the main window or handed over by
+    // another start before the window is shown.
+    void AddFiles(const QStringList &paths);
     // "Select File", "Delete" and "Load". "Load" with a message too long to travel says so and
     // queues nothing; the window stays open with the focus on the message.
     void SelectFile();
@@ -54,6 +57,11 @@ public:
 
     // The file dialog's filter.
     static const char *const FileFilter;
+    // The folder the file dialog opens in: the last one files were chosen from in this run of the
+    // program, at first the home folder, never the program folder. Nothing of it is stored.
+    QString StartFolder() const;
+    // Forgets the last folder, as a new run of the program would.
+    static void ForgetLastFolder();
 
 private:
     Engine &engine_;

@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -85,7 +86,7 @@ UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     list_->setColumnWidth(UserSendName, 130);
     list_->setColumnWidth(UserAddressType, 50);
     list_->setColumnWidth(UserAddress, 180);
-    list_->setMinimumHeight(120);
+    list_->setMinimumHeight(80);
     connect(list_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *item) { RowClicked(item); });
     // The fields follow the current row however it moves, so Delete never removes a user other
     // than the one shown.
@@ -101,7 +102,7 @@ UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     name_ = NamedField("Editfield5");
     password_ = NamedField("Editfield6");
     recvForm->addRow(QStringLiteral("User Name:"), name_);
-    recvForm->addRow(QStringLiteral("Password:"), password_);
+    recvForm->addRow(QStringLiteral("Password:"), PasswordRow(password_));
     auto *recvBox = new QVBoxLayout(receiving);
     recvBox->addWidget(Note("Enter here the login and password you have assigned to this user so that he "
                             "can send files to you."));
@@ -120,7 +121,7 @@ UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     QHBoxLayout *types = AddressTypeRow(static_, dynamic_);
     static_->setChecked(true);
     sendForm->addRow(QStringLiteral("User Name:"), sendName_);
-    sendForm->addRow(QStringLiteral("Password:"), sendPassword_);
+    sendForm->addRow(QStringLiteral("Password:"), PasswordRow(sendPassword_));
     sendForm->addRow(QStringLiteral("Address Type:"), types);
     sendForm->addRow(QStringLiteral("IP Address/URL:"), address_);
     sendForm->addRow(QStringLiteral("Port:"), port_);
@@ -150,9 +151,14 @@ UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     buttons->addStretch(1);
     buttons->addWidget(close);
 
+    // The list and the fields scroll on a small screen; the buttons stay in view.
+    auto *fields = new QWidget;
+    auto *fieldsLayout = new QVBoxLayout(fields);
+    fieldsLayout->setContentsMargins(0, 0, 0, 0);
+    fieldsLayout->addWidget(list_, 1);
+    fieldsLayout->addLayout(frames);
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(list_, 1);
-    layout->addLayout(frames);
+    layout->addWidget(ScrollingPanel(fields), 1);
     layout->addLayout(buttons);
 
     FillList();

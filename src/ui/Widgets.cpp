@@ -3,13 +3,18 @@
 
 #include "ui/DisplayText.h"
 
+#include <QCheckBox>
+#include <QDialog>
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <limits>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QTreeView>
+#include <QWindow>
+#include <limits>
 
 ElidedLabel::ElidedLabel(QWidget *parent) : QLabel(parent)
 {
@@ -87,6 +92,24 @@ QByteArray FieldBytes(const QLineEdit *edit)
     return edit->text().toLocal8Bit();
 }
 
+QWidget *PasswordRow(QLineEdit *field)
+{
+    field->setEchoMode(QLineEdit::Password);
+    auto *show = new QCheckBox(QStringLiteral("Show"));
+    show->setObjectName(field->objectName() + QStringLiteral("Show"));
+    show->setToolTip(QStringLiteral("Show the password as typed"));
+    QObject::connect(show, &QCheckBox::toggled, field, [field](bool shown) {
+        field->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);
+    });
+    auto *row = new QWidget;
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(field, 1);
+    layout->addWidget(show);
+    row->setFocusProxy(field);
+    return row;
+}
+
 QPushButton *CommandButton(const char *caption, const char *name)
 {
     auto *button = new QPushButton(QString::fromLatin1(caption));
@@ -116,4 +139,71 @@ void SetUpRowList(QTreeView *view, QAbstractItemView::SelectionMode selection)
     view->setSelectionMode(selection);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+}
+
+QScrollArea *ScrollingPanel(QWidget *content)
+{
+    auto *area = new QScrollArea;
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setWidget(content);
+    // The area asks for what its fields need, so the window opens at that size where it fits.
+    area->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
+    return area;
+}
+
+QRect FitWithin(const QRect &wanted, const QSize &minimum, const QRect &available, const QMargins &frame)
+{
+    const QRect room = available.marginsRemoved(frame);
+    if (room.isEmpty())
+        return wanted;
+    QRect fitted = wanted;
+    fitted.setWidth(std::max(std::min(wanted.width(), room.width()), minimum.width()));
+    fitted.setHeight(std::max(std::min(wanted.height(), room.height()), minimum.height()));
+    // Inside the area; a window larger than the area keeps its top-left corner (title and first
+    // fields) in view.
+    fitted.moveLeft(std::max(room.left(), std::min(fitted.left(), room.right() + 1 - fitted.width())));
+    fitted.moveTop(std::max(room.top(), std::min(fitted.top(), room.bottom() + 1 - fitted.height())));
+    return fitted;
+}
+
+namespace {
+// The frame the window manager puts around a window: known once a window has been shown; before
+// that, the frame of the window it belongs to (its parent) is the best guess.
+QMargins FrameOf(const QWidget *window)
+{
+    for (const QWidget *w = window; w; w = w->parentWidget() ? w->parentWidget()->window() : nullptr) {
+        if (const QWindow *handle = w->windowHandle()) {
+            const QMargins m = handle->frameMargins();
+            if (!m.isNull())
+                return m;
+        }
+    }
+    return {};
+}
+} // namespace
+
+void FitOnScreen(QWidget *window, const QRect &available)
+{
+    QRect area = available;
+    if (area.isEmpty()) {
+        const QScreen *screen = window->screen();
+        if (!screen)
+            return;
+        area = screen->availableGeometry();
+    }
+    const QRect fitted = FitWithin(window->geometry(), window->minimumSizeHint().expandedTo(window->minimumSize()),
+                                   area, FrameOf(window));
+    if (fitted != window->geometry())
+        window->setGeometry(fitted);
+}
+
+bool DialogFitter::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Show) {
+        auto *dialog = qobject_cast<QDialog *>(watched);
+        if (dialog && dialog->isWindow())
+            FitOnScreen(dialog);
+    }
+    return QObject::eventFilter(watched, event);
 }

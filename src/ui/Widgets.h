@@ -7,6 +7,7 @@
 
 class QHBoxLayout;
 class QLineEdit;
+class QScrollArea;
 class QPushButton;
 class QRadioButton;
 class QTreeView;
@@ -51,6 +52,10 @@ void SetFieldBytes(QLineEdit *edit, const QByteArray &bytes);
 // The field as bytes: the remembered bytes while its text is unchanged, else the text as typed.
 QByteArray FieldBytes(const QLineEdit *edit);
 
+// A password field: its text is masked; the "Show" box beside it (named after the field with
+// "Show" added) shows the text while it is checked. The returned row goes where the field went.
+QWidget *PasswordRow(QLineEdit *field);
+
 // A command button known by its form name; Return does not press it just because it has the focus.
 QPushButton *CommandButton(const char *caption, const char *name);
 
@@ -59,3 +64,24 @@ QHBoxLayout *AddressTypeRow(QRadioButton *&staticButton, QRadioButton *&dynamicB
 
 // A flat list that shows whole rows, is selected by whole rows and is never edited in place.
 void SetUpRowList(QTreeView *view, QAbstractItemView::SelectionMode selection);
+
+// Holds a window's fields so that the window can be made smaller than they need: they scroll
+// instead, while the buttons below stay in view.
+QScrollArea *ScrollingPanel(QWidget *content);
+
+// Where a window of geometry `wanted` goes within `available`: no larger than the area (but not
+// smaller than `minimum`), moved inside it. `frame` is the room the window manager's frame takes.
+QRect FitWithin(const QRect &wanted, const QSize &minimum, const QRect &available, const QMargins &frame = {});
+// Makes a top-level window fit within `available`, or within its screen's available area.
+void FitOnScreen(QWidget *window, const QRect &available = {});
+
+// Installed on the application: every dialog is fitted within its screen as it is shown, so no
+// button of it opens beyond the screen's edge.
+class DialogFitter : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+};

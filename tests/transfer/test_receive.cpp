@@ -372,3 +372,38 @@ TEST(Receive, ARequestDrippedInSlowlyStillTimesOut)
     EXPECT_TRUE(peer->WaitClosed());
     EXPECT_TRUE(r.LogHas("Timeout waiting for request from 127.0.0.1"));
 }
+
+TEST(Receive, ANewPortIsListenedOnAtOnceAndACallerBeingServedStays)
+{
+    Receiver r;
+    const int oldPort = r.port;
+    auto served = Greeted(r); // takes the listening slot; the next idle one listens
+    const int newPort = FreeLoopbackPort();
+    r.engine->Prefs.ListenPort = newPort;
+    r.engine->ApplyListenPort();
+    EXPECT_EQ(r.engine->ListeningPort(), newPort);
+    EXPECT_TRUE(r.LogHas("Listening on slot  2 Port  " + QByteArray::number(newPort)));
+
+    RawPeer moved(newPort);
+    EXPECT_EQ(moved.ReadMessage(), QByteArray("100 PARCELWISE WELCOME\r\r"));
+    RawPeer stale(oldPort);
+    EXPECT_FALSE(stale.Connected());
+
+    // The caller accepted on the old port is still served.
+    const QByteArray data = PatternBytes(3000);
+    served->Send(Request("kept.bin", data.size()));
+    EXPECT_EQ(served->ReadMessage(), QByteArray("1010\r\r"));
+    served->Send(data);
+    ASSERT_TRUE(served->WaitClosed());
+    ASSERT_TRUE(WaitFor([&] { return r.LogHas("alice successfully sent kept.bin"); }));
+}
+
+TEST(Receive, ANewPortBeforeTheStartWaitsForIt)
+{
+    EngineHarness h;
+    h.engine->Prefs.ListenPort = FreeLoopbackPort();
+    h.engine->ApplyListenPort();
+    EXPECT_EQ(h.engine->ListeningPort(), 0);
+    h.Start();
+    EXPECT_EQ(h.engine->ListeningPort(), h.engine->Prefs.ListenPort);
+}

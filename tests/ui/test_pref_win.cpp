@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QFile>
+#include <QLabel>
 
 namespace {
 
@@ -171,6 +173,36 @@ TEST_F(PrefWinTest, StoresTheFtpFieldsUntrimmedAndAcceptsAnEmptyUrlWhenStatic)
     LoadPrefsFile(inst.dir.path(), stored);
     EXPECT_EQ(stored.AddressType, "D");
     EXPECT_EQ(stored.FtpPassword, inst.engine->Prefs.FtpPassword);
+}
+
+TEST_F(PrefWinTest, SaysWhenChangesApplyMasksThePasswordAndMovesThePortAtOnce)
+{
+    inst.engine->StartChannels();
+    inst.engine->QueueTick();
+    ASSERT_EQ(inst.engine->ListeningPort(), inst.port);
+    Open();
+    auto *note = win->findChild<QLabel *>("TakesEffectNote");
+    ASSERT_TRUE(note);
+    EXPECT_TRUE(note->text().contains("next start"));
+    QLineEdit *password = Edit("Editfield6");
+    EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+    ClickOn(Radio("RadioButton2"));
+    ClickOn(win->findChild<QCheckBox *>("Editfield6Show"));
+    EXPECT_EQ(password->echoMode(), QLineEdit::Normal);
+
+    // Channel counts wait for the next start; the port is listened on as soon as it is saved.
+    const int newPort = FreeLoopbackPort();
+    Entry e = WithNumbers("3", "3", QString::number(newPort));
+    Fill(e);
+    ClickOn(Button("PushButton1"));
+    ASSERT_TRUE(inst.prompt.messages.isEmpty()) << inst.prompt.messages.join('|').toStdString();
+    EXPECT_EQ(inst.engine->ListeningPort(), newPort);
+    EXPECT_EQ(inst.engine->Receivers()[2].Letter, ReceiveLetter::Disabled);
+
+    // Saving again without a new port leaves the listener alone.
+    Open();
+    ClickOn(Button("PushButton1"));
+    EXPECT_EQ(inst.engine->ListeningPort(), newPort);
 }
 
 TEST_F(PrefWinTest, CancelLeavesSettingsAndFileAlone)

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDragEnterEvent>
+#include <QDir>
 #include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -220,6 +221,59 @@ TEST_F(QLoadWinTest, SelectFileUsesTheFileDialogWithItsFilters)
     });
     ClickOn(Button("Command2"));
     EXPECT_EQ(win->PendingFiles().size(), 1);
+}
+
+TEST_F(QLoadWinTest, FileDialogTakesSeveralFilesStartsAtHomeAndRemembersTheFolder)
+{
+    // The home folder is a scratch one; the program folder is never where the dialog starts.
+    const QByteArray savedHome = qgetenv("HOME");
+    const QString home = inst.file("home");
+    QDir().mkpath(home + "/pictures");
+    QFile::copy(inst.file("one.txt"), home + "/pictures/a.txt");
+    QFile::copy(inst.file("two.bin"), home + "/pictures/b.bin");
+    qputenv("HOME", home.toLocal8Bit());
+    QLoadWin::ForgetLastFolder();
+    Open();
+    QString startedIn;
+    bool several = false;
+    WhenModalShown([&](QWidget *dialog) {
+        auto *fd = qobject_cast<QFileDialog *>(dialog);
+        ASSERT_TRUE(fd);
+        startedIn = fd->directory().absolutePath();
+        several = fd->fileMode() == QFileDialog::ExistingFiles;
+        fd->setDirectory(home + "/pictures");
+        fd->selectFile("\"a.txt\" \"b.bin\"");
+        QMetaObject::invokeMethod(fd, "accept");
+    });
+    ClickOn(Button("Command2"));
+    EXPECT_EQ(startedIn, home);
+    EXPECT_TRUE(several);
+    ASSERT_EQ(win->PendingFiles().size(), 2);
+    EXPECT_EQ(win->PendingFiles()[0].path, (home + "/pictures/a.txt").toLocal8Bit());
+    EXPECT_EQ(win->PendingFiles()[1].path, (home + "/pictures/b.bin").toLocal8Bit());
+
+    // The next loader of this run starts where the files came from; a new run at home again,
+    // and a home that is the program folder is passed over.
+    Open();
+    EXPECT_EQ(win->StartFolder(), home + "/pictures");
+    QLoadWin::ForgetLastFolder();
+    EXPECT_EQ(win->StartFolder(), home);
+    qputenv("HOME", inst.dir.path().toLocal8Bit());
+    EXPECT_NE(QDir(win->StartFolder()).canonicalPath().toStdString(), QDir(inst.dir.path()).canonicalPath().toStdString());
+    qputenv("HOME", savedHome);
+    QLoadWin::ForgetLastFolder();
+}
+
+TEST_F(QLoadWinTest, FilesHandedOverAreListedInOrder)
+{
+    Open();
+    win->AddFiles({inst.file("two.bin"), inst.file("missing.txt"), inst.file("one.txt")});
+    const auto rows = win->PendingFiles();
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_EQ(rows[0].path, Path("two.bin"));
+    EXPECT_EQ(rows[1].image, QLoadWin::FileMissing);
+    EXPECT_EQ(rows[2].fileName, "one.txt");
+    EXPECT_EQ(rows[2].user, "ann");
 }
 
 } // namespace

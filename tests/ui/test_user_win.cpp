@@ -4,9 +4,12 @@
 #include "core/TextUtil.h"
 #include "core/Users.h"
 #include "ui/UserWin.h"
+#include "ui/Widgets.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QTest>
@@ -215,6 +218,61 @@ TEST_F(UserWinTest, DeletingTheLastUserRemovesTheFile)
     EXPECT_EQ(win->RowCount(), 0);
     EXPECT_TRUE(inst.engine->Users.isEmpty());
     EXPECT_FALSE(QFile::exists(inst.file("Parcelwise_Users")));
+}
+
+TEST_F(UserWinTest, PasswordsAreMaskedUntilShown)
+{
+    Open();
+    for (const char *name : {"Editfield6", "Editfield2"}) {
+        QLineEdit *field = Edit(name);
+        auto *show = win->findChild<QCheckBox *>(QString::fromLatin1(name) + "Show");
+        ASSERT_TRUE(show) << name;
+        EXPECT_EQ(field->echoMode(), QLineEdit::Password) << name;
+        ClickOn(show);
+        EXPECT_EQ(field->echoMode(), QLineEdit::Normal) << name;
+        ClickOn(show);
+        EXPECT_EQ(field->echoMode(), QLineEdit::Password) << name;
+    }
+    // Masking changes nothing of what is stored.
+    Fill("bob", "s3cret", "them", "th3irs");
+    ClickOn(Button("Command1"));
+    EXPECT_EQ(inst.engine->Users, UserList({MakeUserRecord({"bob", "s3cret", "them", "th3irs", "S", "10.0.0.9", "5000"})}));
+}
+
+TEST_F(UserWinTest, FitsASmallScreenWithEveryButtonInView)
+{
+    inst.engine->Users = {MakeUserRecord({"ann", "p"}), MakeUserRecord({"bea", "p"})};
+    Open();
+    const QRect screen(0, 0, 800, 500);
+    FitOnScreen(win.get(), screen);
+    QApplication::processEvents();
+    EXPECT_TRUE(screen.contains(win->geometry())) << win->width() << "x" << win->height();
+    for (const char *name : {"Command1", "Command2", "Command3", "Command4"}) {
+        QPushButton *button = Button(name);
+        const QRect at(button->mapTo(win.get(), QPoint(0, 0)), button->size());
+        EXPECT_TRUE(button->isVisible() && win->rect().contains(at)) << name;
+    }
+    SaveScreenshot(win.get(), "user_win_800x500");
+}
+
+TEST(DialogFit, KeepsWindowsWithinTheAvailableArea)
+{
+    const QRect area(0, 30, 800, 470);
+    struct Case {
+        QRect wanted;
+        QSize minimum;
+        QMargins frame;
+        QRect expected;
+    };
+    const Case cases[] = {
+        {{100, 100, 400, 300}, {}, {}, {100, 100, 400, 300}},           // fits: untouched
+        {{20, 40, 760, 520}, {}, {}, {20, 30, 760, 470}},                // too tall: shrunk and moved up
+        {{600, 300, 400, 300}, {}, {}, {400, 200, 400, 300}},            // hangs over: moved in
+        {{-50, 0, 1000, 600}, {}, {4, 30, 4, 4}, {4, 60, 792, 436}},     // the frame stays on screen too
+        {{0, 30, 900, 600}, {850, 200}, {}, {0, 30, 850, 470}},          // never below the minimum
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(FitWithin(c.wanted, c.minimum, area, c.frame), c.expected) << c.wanted.x() << "," << c.wanted.y();
 }
 
 TEST_F(UserWinTest, FailedSaveSaysSoAndKeepsTheNewList)

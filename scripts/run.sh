@@ -8,18 +8,27 @@ cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DP
 cmake --build "$root/build" --target parcelwise
 folder="${PARCELWISE_FOLDER:-$root/run}"
 mkdir -p "$folder"
+folder=$(cd "$folder" && pwd)
 cp -f "$root/resources/Parcelwise_Help.rtf" "$folder/"
-# A menu entry for the desktop: it starts the program in the same folder.
+# A menu entry for the desktop: it starts the program in the same folder. The icon goes in
+# every size the desktop asks for.
 apps="${XDG_DATA_HOME:-$HOME/.local/share}"
-mkdir -p "$apps/applications" "$apps/icons/hicolor/256x256/apps"
-cp -f "$root/resources/parcelwise.png" "$apps/icons/hicolor/256x256/apps/parcelwise.png"
-{
-    grep -v '^Exec=' "$root/resources/parcelwise.desktop"
-    # Exec takes a quoted program path (quotes and backslashes escaped) and the files a file
-    # manager opens with it (%F); Path is taken as it is.
-    quoted=$(printf '%s' "$root/build/parcelwise" | sed -e 's/[\\"`$]/\\\\&/g')
-    printf 'Exec="%s" %%F\n' "$quoted"
-    printf 'Path=%s\n' "$folder"
-} > "$apps/applications/parcelwise.desktop"
+mkdir -p "$apps/applications"
+for icon in "$root"/resources/icons/parcelwise-*.png; do
+    [ -f "$icon" ] || continue
+    size=${icon##*-}
+    size=${size%.png}
+    mkdir -p "$apps/icons/hicolor/${size}x${size}/apps"
+    cp -f "$icon" "$apps/icons/hicolor/${size}x${size}/apps/parcelwise.png"
+done
+if [ -f "$root/resources/icons/parcelwise.svg" ]; then
+    mkdir -p "$apps/icons/hicolor/scalable/apps"
+    cp -f "$root/resources/icons/parcelwise.svg" "$apps/icons/hicolor/scalable/apps/parcelwise.svg"
+fi
+if entry=$("$root/scripts/desktop-entry.sh" "$root/build/parcelwise" "$folder"); then
+    printf '%s\n' "$entry" > "$apps/applications/parcelwise.desktop"
+else
+    echo "No menu entry written; the program starts all the same." >&2
+fi
 cd "$folder"
 exec "$root/build/parcelwise"

@@ -741,8 +741,17 @@ void DrawAnimation(QPainter &p, int frame)
 
 void DrawApp(QPainter &p)
 {
+    // The parcel and its badge cover about (8.6, 6.6)-(101, 101) of the box; they are scaled
+    // into the middle, leaving the same margin on every side as desktop icons have.
+    constexpr qreal Left = 8.6, Top = 6.6, Right = 101, Bottom = 101, Room = 88;
+    const qreal scale = Room / std::max(Right - Left, Bottom - Top);
+    p.save();
+    p.translate(50, 50);
+    p.scale(scale, scale);
+    p.translate(-(Left + Right) / 2, -(Top + Bottom) / 2);
     Parcel(p, QRectF(2, 2, 86, 86));
     Badge(p, Blue, [](QPainter &q) { ArrowRightGlyph(q, 14); });
+    p.restore();
 }
 
 template <typename Key> QIcon Cached(QHash<Key, QIcon> &cache, Key key, const Drawing &draw)
@@ -829,6 +838,15 @@ QIcon BadgedIcon(const QIcon &icon)
         badged.addPixmap(pixmap);
     }
     return badged;
+}
+
+void PaintAppIcon(QPainter &p, qreal size)
+{
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 100.0, size / 100.0);
+    DrawApp(p);
+    p.restore();
 }
 
 QImage AppIconImage(int size)

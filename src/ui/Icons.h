@@ -4,6 +4,8 @@
 // fills with darker outlines so that it reads on light and dark window themes alike.
 #pragma once
 
+class QPainter;
+
 #include <QIcon>
 #include <QImage>
 #include <QPixmap>
@@ -52,3 +54,6 @@ QPixmap AnimationFrame(int frame, qreal dpr);
 // The application and window icon.
 QIcon AppIcon();
 QImage AppIconImage(int size);
+// The application icon painted into a square of `size` by `size` from the painter's origin, for
+// painters of any kind (a picture file, a drawing file).
+void PaintAppIcon(QPainter &p, qreal size);

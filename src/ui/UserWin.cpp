@@ -40,11 +40,16 @@ bool HasControlCode(const QByteArray &text)
     return text.contains('\x01') || text.contains('\x02') || text.contains('\r');
 }
 
-QByteArray WithoutControlCodes(QByteArray text)
+// Digits only, 1 to 65535.
+bool IsPortNumber(const QByteArray &text)
 {
-    text = RemoveAll(text, '\x01');
-    text = RemoveAll(text, '\x02');
-    return RemoveAll(text, '\r');
+    if (text.isEmpty() || text.size() > 5)
+        return false;
+    for (char c : text)
+        if (c < '0' || c > '9')
+            return false;
+    const int port = text.toInt();
+    return port >= 1 && port <= 65535;
 }
 
 QByteArray Bytes(const QLineEdit *edit)
@@ -276,17 +281,29 @@ void UserWin::AddUpdate()
         return Refuse(QStringLiteral("Invalid Name"), name_);
     if (HasControlCode(password))
         return Refuse(QStringLiteral("Invalid Password"), password_);
+    // The other fields would break the record (or the request that carries the login) just the
+    // same; each is named, so the person knows which one to correct.
+    if (HasControlCode(Bytes(sendName_)))
+        return Refuse(QStringLiteral("Invalid Sending Name"), sendName_);
+    if (HasControlCode(Bytes(sendPassword_)))
+        return Refuse(QStringLiteral("Invalid Sending Password"), sendPassword_);
+    if (HasControlCode(Bytes(address_)))
+        return Refuse(QStringLiteral("Invalid IP Address/URL"), address_);
     if (TrimBlanks(Bytes(port_)).isEmpty())
         port_->setText(QStringLiteral("4444"));
+    // A static address is called on this port; a dynamic one takes its port from the page.
+    if (static_->isChecked() && !IsPortNumber(TrimBlanks(Bytes(port_))))
+        return Refuse(QStringLiteral("Please enter a port between 1 and 65535"), port_);
 
-    // The other fields cannot break a record either: their separator and line-end codes go.
     QList<QByteArray> fields = {TrimBlanks(name),
                                 TrimBlanks(password),
-                                TrimBlanks(WithoutControlCodes(Bytes(sendName_))),
-                                TrimBlanks(WithoutControlCodes(Bytes(sendPassword_))),
+                                TrimBlanks(Bytes(sendName_)),
+                                TrimBlanks(Bytes(sendPassword_)),
                                 static_->isChecked() ? QByteArray("S") : QByteArray("D"),
-                                TrimBlanks(WithoutControlCodes(Bytes(address_))),
-                                TrimBlanks(WithoutControlCodes(Bytes(port_)))};
+                                TrimBlanks(Bytes(address_)),
+                                // Greyed out for a dynamic address, so beyond correcting; kept
+                                // without the codes that would break the record.
+                                TrimBlanks(RemoveAll(RemoveAll(RemoveAll(Bytes(port_), '\x01'), '\x02'), '\r'))};
     QTreeWidgetItem *item = nullptr;
     for (int r = 0; r < RowCount() && !item; ++r)
         if (RowFields(r).value(0) == fields[0])

@@ -407,3 +407,16 @@ TEST(Receive, ANewPortBeforeTheStartWaitsForIt)
     h.Start();
     EXPECT_EQ(h.engine->ListeningPort(), h.engine->Prefs.ListenPort);
 }
+
+TEST(Receive, ANewPortPostsADynamicAddressPageAgain)
+{
+    EngineHarness h;
+    h.engine->Prefs.AddressType = "D"; // no FTP site given: each posting says so and stops
+    h.Start();
+    const QByteArray missing = "No Dynamic IP FTP URL Given";
+    ASSERT_EQ(h.engine->Log().ScreenText().count(missing), 1);
+    h.engine->Prefs.ListenPort = FreeLoopbackPort();
+    h.engine->ApplyListenPort();
+    EXPECT_EQ(h.engine->Log().ScreenText().count(missing), 2);
+    EXPECT_EQ(h.engine->ListeningPort(), h.engine->Prefs.ListenPort);
+}

@@ -8,7 +8,11 @@
 #include <QColor>
 #include <QFile>
 #include <QImage>
+#include <QPainter>
+#include <QRegularExpression>
 #include <QSet>
+#include <QSvgGenerator>
+#include <QSvgRenderer>
 
 #include <cmath>
 
@@ -122,28 +126,90 @@ TEST(Icons, LogoActivityImagesAndAnimationFrames)
     EXPECT_EQ(AnimationFrame(9, 1.0).toImage(), AnimationFrame(1, 1.0).toImage());
 }
 
-TEST(Icons, ApplicationIconFileMatchesTheDrawing)
+namespace {
+// Mean difference per channel of two pictures of the same size, allowing for rounding in
+// another rasterizer.
+double MeanDifference(const QImage &a, const QImage &b)
 {
-    const QString path = QStringLiteral(PW_SOURCE_DIR "/resources/parcelwise.png");
-    const QImage drawn = AppIconImage(256).convertToFormat(QImage::Format_ARGB32);
-    ExpectLegible(drawn, "application icon");
-    EXPECT_FALSE(AppIcon().isNull());
-    // Set PW_WRITE_APP_ICON=1 to write the file after changing the drawing.
-    if (qEnvironmentVariableIntValue("PW_WRITE_APP_ICON") == 1) {
-        ASSERT_TRUE(drawn.save(path, "PNG"));
-    }
-    QImage stored(path);
-    ASSERT_FALSE(stored.isNull()) << path.toStdString();
-    stored = stored.convertToFormat(QImage::Format_ARGB32);
-    ASSERT_EQ(stored.size(), QSize(256, 256));
-    EXPECT_EQ(stored.pixelColor(0, 0).alpha(), 0); // transparent corners
-    // The same picture, allowing for rounding in another rasterizer.
     double diff = 0;
-    for (int y = 0; y < 256; ++y)
-        for (int x = 0; x < 256; ++x) {
-            const QColor a = stored.pixelColor(x, y), b = drawn.pixelColor(x, y);
-            diff += std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) +
-                    std::abs(a.alpha() - b.alpha());
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QColor p = a.pixelColor(x, y), q = b.pixelColor(x, y);
+            diff += std::abs(p.red() - q.red()) + std::abs(p.green() - q.green()) + std::abs(p.blue() - q.blue()) +
+                    std::abs(p.alpha() - q.alpha());
         }
-    EXPECT_LT(diff / (256.0 * 256.0 * 4.0), 2.0) << "run with PW_WRITE_APP_ICON=1 to refresh the file";
+    return diff / (a.width() * a.height() * 4.0);
+}
+} // namespace
+
+TEST(Icons, ApplicationIconFilesMatchTheDrawingInEverySize)
+{
+    // Set PW_WRITE_APP_ICON=1 to write the files after changing the drawing.
+    const bool write = qEnvironmentVariableIntValue("PW_WRITE_APP_ICON") == 1;
+    const QString folder = QStringLiteral(PW_SOURCE_DIR "/resources/icons/");
+    EXPECT_FALSE(AppIcon().isNull());
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString path = folder + QStringLiteral("parcelwise-%1.png").arg(size);
+        const QImage drawn = AppIconImage(size).convertToFormat(QImage::Format_ARGB32);
+        if (write) {
+            ASSERT_TRUE(drawn.save(path, "PNG"));
+        }
+        QImage stored(path);
+        ASSERT_FALSE(stored.isNull()) << path.toStdString();
+        stored = stored.convertToFormat(QImage::Format_ARGB32);
+        ASSERT_EQ(stored.size(), QSize(size, size));
+        EXPECT_LT(MeanDifference(stored, drawn), 2.0) << path.toStdString() << ": run with PW_WRITE_APP_ICON=1";
+    }
+
+    // The scalable one: a drawing file of the same picture.
+    const QString svgPath = folder + QStringLiteral("parcelwise.svg");
+    if (write) {
+        QSvgGenerator svg;
+        svg.setFileName(svgPath);
+        svg.setSize(QSize(256, 256));
+        svg.setViewBox(QRect(0, 0, 256, 256));
+        svg.setTitle(QStringLiteral("Parcelwise"));
+        {
+            QPainter p(&svg);
+            PaintAppIcon(p, 256);
+        }
+        // Sized in pixels, as icon themes expect, rather than in millimetres.
+        QFile file(svgPath);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        QString text = QString::fromUtf8(file.readAll());
+        file.close();
+        text.replace(QRegularExpression(QStringLiteral("<svg width=\"[0-9.]+mm\" height=\"[0-9.]+mm\"")),
+                     QStringLiteral("<svg width=\"256\" height=\"256\""));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text.toUtf8());
+    }
+    QSvgRenderer renderer(svgPath);
+    ASSERT_TRUE(renderer.isValid()) << svgPath.toStdString();
+    QImage fromSvg(256, 256, QImage::Format_ARGB32);
+    fromSvg.fill(Qt::transparent);
+    {
+        QPainter p(&fromSvg);
+        renderer.render(&p);
+    }
+    EXPECT_LT(MeanDifference(fromSvg, AppIconImage(256).convertToFormat(QImage::Format_ARGB32)), 3.0);
+}
+
+TEST(Icons, ApplicationIconIsCentredWithAMargin)
+{
+    const QImage icon = AppIconImage(256).convertToFormat(QImage::Format_ARGB32);
+    ExpectLegible(icon, "application icon");
+    int left = 256, right = -1, top = 256, bottom = -1;
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x)
+            if (icon.pixelColor(x, y).alpha() > 16) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+    const int margins[] = {left, 255 - right, top, 255 - bottom};
+    for (int m : margins)
+        EXPECT_GE(m, 10) << "every side keeps a margin";
+    EXPECT_LE(std::abs(margins[0] - margins[1]), 4) << "centred across";
+    EXPECT_LE(std::abs(margins[2] - margins[3]), 4) << "centred down";
 }

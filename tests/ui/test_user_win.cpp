@@ -95,14 +95,45 @@ TEST_F(UserWinTest, AddsUpdatesAndKeepsNamesThatDifferInCase)
     EXPECT_EQ(Stored(), inst.engine->Users);
 }
 
-TEST_F(UserWinTest, StripsRecordCodesFromTheOtherFields)
+TEST_F(UserWinTest, RefusesRecordCodesInTheOtherFieldsAndBadPortsByName)
 {
-    Open();
+    struct Case {
+        QString sendName, sendPassword, address, port;
+        bool dynamic;
+        QString message;
+        const char *focused;
+    };
     const QChar one(1), two(2);
-    Fill("bob", "pw", "th" + QString(one) + "em", "the\x02irs\r", "\r 10.0.0.1\x01", "44" + QString(two) + "45");
+    const Case cases[] = {
+        {"th" + QString(one) + "em", "x", "h", "1", false, "Invalid Sending Name", "Editfield1"},
+        {"them", "the" + QString(two) + "irs", "h", "1", false, "Invalid Sending Password", "Editfield2"},
+        {"them", "theirs\r", "h", "1", false, "Invalid Sending Password", "Editfield2"},
+        {"them", "x", "\r 10.0.0.1", "1", false, "Invalid IP Address/URL", "Editfield3"},
+        {"them", "x", "h", "44" + QString(two) + "45", false, "Please enter a port between 1 and 65535", "Editfield4"},
+        {"them", "x", "h", "65536", false, "Please enter a port between 1 and 65535", "Editfield4"},
+        {"them", "x", "h", "0", false, "Please enter a port between 1 and 65535", "Editfield4"},
+        {"them", "x", "h", "44a", false, "Please enter a port between 1 and 65535", "Editfield4"},
+    };
+    Open();
+    for (const Case &c : cases) {
+        inst.prompt.messages.clear();
+        ClickOn(Radio(c.dynamic ? "RadioButton2" : "RadioButton1"));
+        Fill("bob", "pw", c.sendName, c.sendPassword, c.address, c.port);
+        ClickOn(Button("Command1"));
+        EXPECT_EQ(inst.prompt.messages, QStringList({c.message})) << c.message.toStdString() << " " << c.port.toStdString();
+        EXPECT_EQ(win->focusWidget(), Edit(c.focused)) << c.message.toStdString();
+    }
+    EXPECT_EQ(win->RowCount(), 0);
+    EXPECT_FALSE(QFile::exists(inst.file("Parcelwise_Users")));
+
+    // The port is of no matter for a dynamic address, which takes its port from the page; greyed
+    // out, it is kept without the codes that would break the record.
+    inst.prompt.messages.clear();
+    ClickOn(Radio("RadioButton2"));
+    Fill("bob", "pw", "them", "theirs", "page.example", "a" + QString(two) + "bc\r");
     ClickOn(Button("Command1"));
-    ASSERT_TRUE(inst.prompt.messages.isEmpty());
-    EXPECT_EQ(inst.engine->Users, UserList({MakeUserRecord({"bob", "pw", "them", "theirs", "S", "10.0.0.1", "4445"})}));
+    EXPECT_TRUE(inst.prompt.messages.isEmpty());
+    EXPECT_EQ(inst.engine->Users, UserList({MakeUserRecord({"bob", "pw", "them", "theirs", "D", "page.example", "abc"})}));
     // The stored record still has exactly nine fields.
     EXPECT_EQ(CountFields(Stored().value(0), QByteArray(1, '\x01')), 10);
 }

@@ -1,11 +1,14 @@
 // One installation of the transfer engine as a process of its own, for the loopback transfer
-// benchmark: "receive" waits for one file and times its data, "send" queues one file and sends it.
+// benchmark: "receive" waits for files and times their data, "send" queues files and sends them.
 //
-//   bench_peer receive <folder> <port>
-//   bench_peer send <folder> <port> <file>
+//   bench_peer receive <folder> <port> [files=N] [channels=N] [delay_us=N]
+//   bench_peer send <folder> <port> [channels=N] <file>...
 //
-// Both print "RESULT key=value" lines on standard output; the receiver prints "READY" once it
-// listens. The exit status is 0 only when the file went through whole.
+// files: how many files the receiver waits for (1); channels: receive or send channels (1);
+// delay_us: a pause before each write to disk, standing in for a slow disk (0). The sender queues
+// every file at once and starts as many rows as it has channels; every further row starts when
+// one is delivered. Both print "RESULT key=value" lines on standard output; the receiver prints
+// "READY" once it listens. The exit status is 0 only when every file went through whole.
 #include "core/Clock.h"
 #include "core/FileOps.h"
 #include "core/UserPrompt.h"
@@ -21,14 +24,15 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 #include <memory>
 #include <sys/resource.h>
 
 namespace {
 
 constexpr int GiveUpMs = 30 * 60 * 1000;
-const QByteArray BenchFileName = "big.bin";
 
 // Peak resident set of this process in kB: the kernel's high-water mark, or getrusage's.
 long PeakRssKb()
@@ -65,12 +69,13 @@ int FreeLoopbackPort()
 
 // An engine in its own folder, on the real clock, answering no one.
 struct Installation {
-    Installation(const QString &folder, int listenPort, int sendChannels) : engine(folder, clock, prompt)
+    Installation(const QString &folder, int listenPort, int receiveChannels, int sendChannels)
+        : engine(folder, clock, prompt)
     {
         QDir().mkpath(folder);
         engine.InitGlobals();
         engine.Prefs.ListenPort = listenPort;
-        engine.Prefs.ReceiveChannels = 1;
+        engine.Prefs.ReceiveChannels = receiveChannels;
         engine.Prefs.SendChannels = sendChannels;
         engine.SetOwnAddress("127.0.0.1");
     }
@@ -78,7 +83,7 @@ struct Installation {
     {
         engine.MainWindowLoad();
         engine.StartChannels();
-        engine.QueueTick(); // the first tick makes one receive channel listen
+        engine.QueueTick(); // the first tick makes the receive channels listen
     }
 
     SystemClock clock;
@@ -86,38 +91,59 @@ struct Installation {
     Engine engine;
 };
 
-int Receive(const QString &folder, int port)
+// "key=value" options after the fixed arguments; the rest are left in order.
+struct Options {
+    int files = 1;
+    int channels = 1;
+    int delayUs = 0;
+    QStringList rest;
+    bool ok = true;
+};
+
+Options ReadOptions(const QStringList &args)
 {
-    Installation inst(folder, port, 0);
+    Options o;
+    for (const QString &a : args) {
+        const qsizetype eq = a.indexOf(QLatin1Char('='));
+        const QString key = eq > 0 ? a.left(eq) : QString();
+        bool ok = true;
+        const int value = eq > 0 ? a.mid(eq + 1).toInt(&ok) : 0;
+        if (key == QLatin1String("files"))
+            o.files = value;
+        else if (key == QLatin1String("channels"))
+            o.channels = value;
+        else if (key == QLatin1String("delay_us"))
+            o.delayUs = value;
+        else
+            o.rest << a;
+        o.ok = o.ok && ok;
+    }
+    o.ok = o.ok && o.files >= 1 && o.channels >= 1 && o.channels <= 4 && o.delayUs >= 0;
+    return o;
+}
+
+// Timing from the first accepted request to the close of the last file's connection.
+int Receive(const QString &folder, int port, const Options &opt)
+{
+    Installation inst(folder, port, opt.channels, 0);
     Engine &engine = inst.engine;
     engine.Users = {MakeUserRecord({"alice", "pw1", "", "", "S", "", QByteArray::number(port)})};
-    const QString target = QDir(engine.Paths().DownloadsFolder).filePath(QString::fromLatin1(BenchFileName));
-    QFile::remove(target); // a left-over copy would turn the transfer into a resume or a refusal
+    engine.SetReceiveWriteDelayForBenchmark(opt.delayUs);
+    // A left-over copy would turn a transfer into a resume or a refusal.
+    QDir downloads(engine.Paths().DownloadsFolder);
+    for (const QString &name : downloads.entryList(QDir::Files))
+        downloads.remove(name);
 
     QElapsedTimer clock;
     clock.start();
-    qint64 firstDataNs = -1, completeNs = -1, closedNs = -1;
+    qint64 firstNs = -1, closedNs = -1;
+    int received = 0, incomplete = 0;
     int64_t dataBytes = 0;
-    bool received = false;
-    int exitCode = 1;
 
-    // The first data arrives on the channel's socket after the request was accepted: attach to that
-    // socket once the engine says the file is coming. Connected after the engine's own handler, so
-    // this runs once the engine has taken the bytes.
     QObject::connect(&engine.Log(), &TransferLog::LineAdded, &engine, [&](const QByteArray &line, bool) {
-        if (line.contains(" is sending " + BenchFileName)) {
-            for (QTcpSocket *socket : engine.findChildren<QTcpSocket *>()) {
-                if (socket->state() != QAbstractSocket::ConnectedState)
-                    continue;
-                auto link = std::make_shared<QMetaObject::Connection>();
-                *link = QObject::connect(socket, &QTcpSocket::readyRead, &engine, [&, link] {
-                    const ReceiveChannel &rc = engine.Receivers()[0];
-                    if (firstDataNs >= 0 || rc.State != ReceiveState::Receiving || (rc.Buffer.isEmpty() && rc.BytesReceived == 0))
-                        return;
-                    firstDataNs = clock.nsecsElapsed();
-                    QObject::disconnect(*link);
-                });
-            }
+        if (line.contains(" is sending ")) {
+            if (firstNs < 0)
+                firstNs = clock.nsecsElapsed();
         } else if (line.contains("partially sent") || line.contains("dropped") || line.contains("Timeout") ||
                    line.contains("Attempt to send pre-existing")) {
             Print("FAILED " + line.trimmed());
@@ -125,20 +151,26 @@ int Receive(const QString &folder, int port)
         }
     });
     QObject::connect(&engine, &Engine::FileReceived, &engine, [&](const QByteArray &, const QByteArray &name) {
-        if (name != BenchFileName)
-            return;
-        completeNs = clock.nsecsElapsed();
-        const ReceiveChannel &rc = engine.Receivers()[0];
-        dataBytes = rc.BytesReceived - rc.ExistingSize;
-        received = rc.BytesReceived == rc.AnnouncedSize;
+        for (const ReceiveChannel &rc : engine.Receivers()) {
+            if (rc.FileName == name) {
+                dataBytes += rc.BytesReceived - rc.ExistingSize;
+                if (rc.BytesReceived != rc.AnnouncedSize)
+                    ++incomplete;
+                break;
+            }
+        }
+        ++received;
     });
-    // FinishReceive closes the file and the connection, then shows the channel idle again.
-    QObject::connect(&engine, &Engine::ReceiveChannelChanged, &engine, [&](int i) {
-        if (completeNs < 0 || closedNs >= 0 || engine.Receivers()[i].Letter != ReceiveLetter::Idle)
+    // FinishReceive closes the file and the connection, then shows the channel idle again; the
+    // run ends when every file has come and no channel serves any more.
+    QObject::connect(&engine, &Engine::ReceiveChannelChanged, &engine, [&](int) {
+        if (received < opt.files || closedNs >= 0)
             return;
+        for (const ReceiveChannel &rc : engine.Receivers())
+            if (rc.Letter == ReceiveLetter::Connected)
+                return;
         closedNs = clock.nsecsElapsed();
-        exitCode = received ? 0 : 1;
-        QCoreApplication::exit(exitCode);
+        QCoreApplication::exit(incomplete == 0 ? 0 : 1);
     });
     QTimer::singleShot(GiveUpMs, [] {
         Print("FAILED gave up waiting");
@@ -152,20 +184,61 @@ int Receive(const QString &folder, int port)
     }
     Print("READY");
     const int rc = QCoreApplication::exec();
-    if (firstDataNs >= 0 && closedNs > firstDataNs) {
-        const double seconds = static_cast<double>(closedNs - firstDataNs) / 1e9;
+    if (firstNs >= 0 && closedNs > firstNs) {
+        const double seconds = static_cast<double>(closedNs - firstNs) / 1e9;
+        PrintResult("files", QByteArray::number(received));
         PrintResult("bytes", QByteArray::number(static_cast<qlonglong>(dataBytes)));
         PrintResult("seconds", QByteArray::number(seconds, 'f', 6));
         PrintResult("mb_per_s", QByteArray::number(static_cast<double>(dataBytes) / seconds / 1e6, 'f', 1));
-        PrintResult("close_after_complete_us", QByteArray::number((closedNs - completeNs) / 1000));
     }
     PrintResult("peak_rss_kb", QByteArray::number(PeakRssKb()));
     return rc;
 }
 
-int Send(const QString &folder, int port, const QString &file)
+// How late a 1 ms timer fires while the files go out: the sender's longest stretch without a
+// turn of its event loop shows as the largest lateness.
+class LatenessProbe {
+public:
+    LatenessProbe()
+    {
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(1);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            const qint64 now = clock_.nsecsElapsed();
+            lateNs_.push_back(std::max<qint64>(0, now - last_ - 1000000));
+            last_ = now;
+        });
+    }
+    void Start()
+    {
+        if (timer_.isActive())
+            return;
+        clock_.start();
+        last_ = 0;
+        timer_.start();
+    }
+    void Stop() { timer_.stop(); }
+    void Report()
+    {
+        if (lateNs_.empty())
+            return;
+        std::sort(lateNs_.begin(), lateNs_.end());
+        const auto ms = [](qint64 ns) { return QByteArray::number(static_cast<double>(ns) / 1e6, 'f', 3); };
+        PrintResult("timer_fires", QByteArray::number(static_cast<qulonglong>(lateNs_.size())));
+        PrintResult("late_p99_ms", ms(lateNs_[lateNs_.size() * 99 / 100]));
+        PrintResult("late_max_ms", ms(lateNs_.back()));
+    }
+
+private:
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 last_ = 0;
+    std::vector<qint64> lateNs_;
+};
+
+int Send(const QString &folder, int port, const Options &opt)
 {
-    Installation inst(folder, FreeLoopbackPort(), 1);
+    Installation inst(folder, FreeLoopbackPort(), 1, opt.channels);
     Engine &engine = inst.engine;
     engine.Users = {MakeUserRecord({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(port)})};
     QFile::remove(QDir(engine.Paths().ProgramFolder).filePath(QStringLiteral("Parcelwise_Queue")));
@@ -173,22 +246,37 @@ int Send(const QString &folder, int port, const QString &file)
     QElapsedTimer clock;
     clock.start();
     qint64 dataStartNs = -1;
+    LatenessProbe probe;
     QObject::connect(&engine.Log(), &TransferLog::LineAdded, &engine, [&](const QByteArray &line, bool) {
-        if (line.contains("Sending file "))
-            dataStartNs = clock.nsecsElapsed();
+        if (line.contains("Sending file ")) {
+            if (dataStartNs < 0)
+                dataStartNs = clock.nsecsElapsed();
+            probe.Start();
+        }
     });
-    // Every ending of a send passes through the outcome handler, which shows the channel idle.
+    // Every ending of a send passes through the outcome handler, which shows the channel idle;
+    // the run ends when no row waits or is being sent.
+    bool done = false;
     QObject::connect(&engine, &Engine::SendChannelChanged, &engine, [&](int) {
-        if (engine.Queue().rowCount() == 0)
+        const QueueModel &queue = engine.Queue();
+        if (done || queue.rowCount() == 0)
             return;
-        const QueueItem &row = engine.Queue().item(0);
-        if (row.status() == "B" || row.status() == "Q")
-            return;
+        int sent = 0;
+        for (int row = 0; row < queue.rowCount(); ++row) {
+            const QByteArray status = queue.field(row, QueueItem::Status);
+            if (status == "B" || status == "Q")
+                return;
+            sent += status == "S";
+        }
+        done = true;
+        probe.Stop();
         const double seconds = static_cast<double>(clock.nsecsElapsed() - dataStartNs) / 1e9;
-        PrintResult("status", row.status() + " " + row.statusText());
+        PrintResult("sent", QByteArray::number(sent));
+        if (sent < queue.rowCount())
+            PrintResult("status", queue.field(0, QueueItem::Status) + " " + queue.field(0, QueueItem::StatusText));
         if (dataStartNs >= 0)
             PrintResult("seconds", QByteArray::number(seconds, 'f', 6));
-        QCoreApplication::exit(row.status() == "S" ? 0 : 1);
+        QCoreApplication::exit(sent == queue.rowCount() ? 0 : 1);
     });
     QTimer::singleShot(GiveUpMs, [] {
         Print("FAILED gave up waiting");
@@ -196,18 +284,26 @@ int Send(const QString &folder, int port, const QString &file)
     });
 
     inst.Start();
-    const QString path = QFileInfo(file).absoluteFilePath();
-    engine.AddQueueItems({QueueModel::MakeNewItem("bob", FileNameOf(path.toLocal8Bit()), path.toLocal8Bit(), "",
-                                                  inst.clock.nowSerial())});
-    // The scheduler would take the row on its next tick; run that tick now.
-    if (engine.Queue().rowCount() != 1) {
-        Print("FAILED the file was not queued");
+    std::vector<QueueItem> rows;
+    for (const QString &file : opt.rest) {
+        const QByteArray path = QFileInfo(file).absoluteFilePath().toLocal8Bit();
+        rows.push_back(QueueModel::MakeNewItem("bob", FileNameOf(path), path, "", inst.clock.nowSerial()));
+    }
+    engine.AddQueueItems(rows);
+    if (engine.Queue().rowCount() != static_cast<int>(rows.size())) {
+        Print("FAILED the files were not queued");
         return 1;
     }
-    engine.QueueTick();
-    if (engine.Queue().item(0).status() == "Q")
-        QTimer::singleShot(200, &engine, [&engine] { engine.QueueTick(); });
+    // A tick starts one row; run one per channel now rather than wait for the timer.
+    for (int i = 0; i < opt.channels; ++i)
+        engine.QueueTick();
+    if (engine.Queue().field(0, QueueItem::Status) == "Q")
+        QTimer::singleShot(200, &engine, [&engine, &opt] {
+            for (int i = 0; i < opt.channels; ++i)
+                engine.QueueTick();
+        });
     const int rc = QCoreApplication::exec();
+    probe.Report();
     PrintResult("peak_rss_kb", QByteArray::number(PeakRssKb()));
     return rc;
 }
@@ -221,11 +317,13 @@ int main(int argc, char **argv)
     const QString mode = args.value(1);
     const QString folder = args.value(2);
     const int port = args.value(3).toInt();
-    if (mode == QLatin1String("receive") && args.size() == 4 && port >= 1024 && port <= 65535)
-        return Receive(folder, port);
-    if (mode == QLatin1String("send") && args.size() == 5 && port >= 1024 && port <= 65535)
-        return Send(folder, port, args.value(4));
-    std::fprintf(stderr, "usage: bench_peer receive <folder> <port>\n"
-                         "       bench_peer send <folder> <port> <file>\n");
+    const Options opt = ReadOptions(args.mid(4));
+    const bool portOk = port >= 1024 && port <= 65535;
+    if (mode == QLatin1String("receive") && portOk && opt.ok && opt.rest.isEmpty())
+        return Receive(folder, port, opt);
+    if (mode == QLatin1String("send") && portOk && opt.ok && !opt.rest.isEmpty())
+        return Send(folder, port, opt);
+    std::fprintf(stderr, "usage: bench_peer receive <folder> <port> [files=N] [channels=N] [delay_us=N]\n"
+                         "       bench_peer send <folder> <port> [channels=N] <file>...\n");
     return 2;
 }

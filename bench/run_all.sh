@@ -1,0 +1,267 @@
+#!/usr/bin/env bash
+# The whole benchmark in one command, on loopback, each installation in its own process
+# (bench/bench_peer, bench/bench_queue), ending with one table:
+#
+#  1. 1 GiB from one installation to another, against socat writing to a file and against an
+#     rsync daemon (whole-file) on a loopback port: the median of RUNS runs of each, with the
+#     ratios of the medians, and how late a 1 ms timer fired in the sending process (p99, max).
+#  2. The receiver's peak memory for 10 MB and 1 GiB, and the same with a slow disk (a pause of
+#     DELAY_US before each write to the file).
+#  3. Four files at once on four channels.
+#  4. FILES files of FILE_SIZE bytes to one peer, one after the other on one channel.
+#  5. A queue of QUEUE_ROWS rows: load, the scheduler's choice, a tick, one edit with its save,
+#     and the peak memory above the same engine with an empty queue.
+#
+#   bash bench/run_all.sh [build-dir]      (default: build-bench beside bench/, a Release build
+#                                           of the bench_peer and bench_queue targets)
+#
+# Environment: RUNS (5), SCRATCH (/tmp/parcelwise-bench), BIG (1073741824), SMALL (10000000),
+# DELAY_US (2000), FOUR_SIZE (268435456), FILES (1000), FILE_SIZE (10240), QUEUE_ROWS (100000).
+# MB = 10^6 bytes. Every received copy is compared with the source. Each timed transfer starts
+# after a sync, so none pays for writing back the one before it.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=${1:-$here/../build-bench}
+peer=$build/bench/bench_peer
+queue=$build/bench/bench_queue
+scratch=${SCRATCH:-/tmp/parcelwise-bench}
+runs=${RUNS:-5}
+big=${BIG:-1073741824}
+small=${SMALL:-10000000}
+delay_us=${DELAY_US:-2000}
+four_size=${FOUR_SIZE:-268435456}
+files=${FILES:-1000}
+file_size=${FILE_SIZE:-10240}
+queue_rows=${QUEUE_ROWS:-100000}
+
+for b in "$peer" "$queue"; do
+    [[ -x $b ]] || { echo "no $b: build the bench_peer and bench_queue targets first" >&2; exit 1; }
+done
+need=()
+command -v socat >/dev/null || need+=(socat)
+command -v rsync >/dev/null || need+=(rsync)
+if [[ ${#need[@]} -gt 0 ]]; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y "${need[@]}" >/dev/null ||
+        { echo "${need[*]} missing and could not be installed" >&2; exit 1; }
+fi
+
+mkdir -p "$scratch"
+pids=()
+cleanup() {
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+    rm -rf "$scratch"/rx "$scratch"/tx "$scratch"/socat.out "$scratch"/rsync-dest "$scratch"/queue
+}
+trap cleanup EXIT
+
+free_port() {
+    /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+now_ns() { date +%s%N; }
+field() { sed -n "s/^RESULT $1=//p" "$2" | head -n1; }
+seconds_since() { awk -v a="$1" -v b="$(now_ns)" 'BEGIN { printf "%.6f", (b - a) / 1e9 }'; }
+mbps() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.1f", b / s / 1e6 }'; }
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+note() { echo "$*" >&2; }
+
+# Random source files, made once and kept between runs.
+source_file() {
+    local size=$1 dir=$scratch/src-$1
+    mkdir -p "$dir"
+    if [[ ! -f $dir/big.bin || $(stat -c %s "$dir/big.bin") != "$size" ]]; then
+        head -c "$size" /dev/urandom >"$dir/big.bin"
+    fi
+    echo "$dir/big.bin"
+}
+
+wait_ready() {
+    local file=$1 pid=$2
+    for _ in $(seq 400); do
+        grep -q '^READY' "$file" 2>/dev/null && return 0
+        kill -0 "$pid" 2>/dev/null || return 1
+        sleep 0.05
+    done
+    return 1
+}
+
+wait_listening() {
+    for _ in $(seq 200); do
+        ss -ltn 2>/dev/null | grep -q "127.0.0.1:$1 " && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
+# One exchange between two installations: run_parcelwise <receiver options> -- <sender options
+# and files>. The receiver's and the sender's result lines end up in rx.out and tx.out.
+run_parcelwise() {
+    local rxopts=() port
+    while [[ $1 != -- ]]; do rxopts+=("$1"); shift; done
+    shift
+    rm -rf "$scratch"/rx "$scratch"/tx "$scratch"/rx.out "$scratch"/tx.out
+    port=$(free_port)
+    "$peer" receive "$scratch/rx" "$port" "${rxopts[@]}" >"$scratch/rx.out" 2>"$scratch/rx.err" &
+    local rxpid=$!
+    pids+=("$rxpid")
+    wait_ready "$scratch/rx.out" "$rxpid" || { note "receiver did not start"; cat "$scratch"/rx.* >&2; exit 1; }
+    sync
+    "$peer" send "$scratch/tx" "$port" "$@" >"$scratch/tx.out" 2>"$scratch/tx.err" ||
+        { note "send failed"; cat "$scratch"/tx.* "$scratch"/rx.* >&2; exit 1; }
+    wait "$rxpid" || { note "receive failed"; cat "$scratch"/rx.* >&2; exit 1; }
+}
+
+received() { echo "$scratch/rx/Parcelwise_Downloads/$1"; }
+
+# socat: from the sender's start to the listener's exit; run_socat <file> [socat options].
+run_socat() {
+    local file=$1 port out=$scratch/socat.out t0
+    shift
+    port=$(free_port)
+    rm -f "$out"
+    socat -u "$@" "TCP-LISTEN:$port,reuseaddr,bind=127.0.0.1" "OPEN:$out,creat,trunc" &
+    local lpid=$!
+    pids+=("$lpid")
+    wait_listening "$port" || { note "socat did not listen"; exit 1; }
+    sync
+    t0=$(now_ns)
+    socat -u "$@" "OPEN:$file" "TCP:127.0.0.1:$port"
+    wait "$lpid"
+    socat_seconds=$(seconds_since "$t0")
+    cmp -s "$file" "$out" || { note "socat copy differs"; exit 1; }
+}
+
+# An rsync daemon on a loopback port, started once; each run copies the file whole into an empty
+# module, timed from the client's start to its exit.
+rsync_port=""
+start_rsync_daemon() {
+    rsync_port=$(free_port)
+    mkdir -p "$scratch/rsync-dest"
+    cat >"$scratch/rsyncd.conf" <<EOF
+use chroot = no
+pid file = $scratch/rsyncd.pid
+[bench]
+    path = $scratch/rsync-dest
+    read only = no
+    uid = $(id -u)
+    gid = $(id -g)
+EOF
+    rsync --daemon --no-detach --config="$scratch/rsyncd.conf" --address=127.0.0.1 --port="$rsync_port" \
+        --log-file="$scratch/rsyncd.log" &
+    pids+=("$!")
+    wait_listening "$rsync_port" || { note "rsync daemon did not listen"; exit 1; }
+}
+
+run_rsync() {
+    local file=$1 t0
+    rm -f "$scratch/rsync-dest/"*
+    sync
+    t0=$(now_ns)
+    rsync --whole-file "$file" "rsync://127.0.0.1:$rsync_port/bench/"
+    rsync_seconds=$(seconds_since "$t0")
+    cmp -s "$file" "$scratch/rsync-dest/$(basename "$file")" || { note "rsync copy differs"; exit 1; }
+}
+
+cores=$(nproc)
+big_label=$(numfmt --to=iec-i --suffix=B "$big")
+small_label=$(numfmt --to=si --suffix=B "$small")
+note "Parcelwise benchmark, $cores cores, $(date -u '+%Y-%m-%d %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
+load_start=$(cut -d' ' -f1 /proc/loadavg)
+
+# ---- 1. throughput, 1 GiB ----
+bigfile=$(source_file "$big")
+start_rsync_daemon
+pw=(); so=(); sb=(); rs=(); late99=(); latemax=(); rxrss_big=""
+for run in $(seq "$runs"); do
+    run_parcelwise -- "$bigfile"
+    cmp -s "$bigfile" "$(received big.bin)" || { note "received file differs"; exit 1; }
+    pw+=("$(field mb_per_s "$scratch/rx.out")")
+    late99+=("$(field late_p99_ms "$scratch/tx.out")")
+    latemax+=("$(field late_max_ms "$scratch/tx.out")")
+    [[ -n $rxrss_big ]] || rxrss_big=$(field peak_rss_kb "$scratch/rx.out")
+    run_socat "$bigfile"
+    so+=("$(mbps "$big" "$socat_seconds")")
+    run_socat "$bigfile" -b 65536
+    sb+=("$(mbps "$big" "$socat_seconds")")
+    run_rsync "$bigfile"
+    rs+=("$(mbps "$big" "$rsync_seconds")")
+    note "run $run: parcelwise ${pw[-1]} MB/s (timer late p99 ${late99[-1]} ms, max ${latemax[-1]} ms), socat ${so[-1]} MB/s (64 KiB blocks ${sb[-1]}), rsync ${rs[-1]} MB/s"
+done
+pw_med=$(median "${pw[@]}"); so_med=$(median "${so[@]}"); sb_med=$(median "${sb[@]}"); rs_med=$(median "${rs[@]}")
+late99_med=$(median "${late99[@]}")
+latemax_all=$(printf '%s\n' "${latemax[@]}" | sort -g | tail -n1)
+
+# ---- 2. receiver memory, 10 MB and 1 GiB, normal and slow disk ----
+smallfile=$(source_file "$small")
+run_parcelwise -- "$smallfile"
+rxrss_small=$(field peak_rss_kb "$scratch/rx.out")
+run_parcelwise "delay_us=$delay_us" -- "$smallfile"
+rxrss_small_slow=$(field peak_rss_kb "$scratch/rx.out")
+run_parcelwise "delay_us=$delay_us" -- "$bigfile"
+cmp -s "$bigfile" "$(received big.bin)" || { note "received file differs"; exit 1; }
+rxrss_big_slow=$(field peak_rss_kb "$scratch/rx.out")
+slow_mbps=$(field mb_per_s "$scratch/rx.out")
+slow_late_max=$(field late_max_ms "$scratch/tx.out")
+note "memory: receiver peak $rxrss_small -> $rxrss_big kB; slow disk $rxrss_small_slow -> $rxrss_big_slow kB at $slow_mbps MB/s"
+
+# ---- 3. four at once ----
+fourfile=$(source_file "$four_size")
+fourdir=$scratch/four
+mkdir -p "$fourdir"
+four=()
+for i in 1 2 3 4; do
+    ln -f "$fourfile" "$fourdir/part$i.bin"
+    four+=("$fourdir/part$i.bin")
+done
+run_parcelwise files=4 channels=4 -- channels=4 "${four[@]}"
+for i in 1 2 3 4; do
+    cmp -s "$fourfile" "$(received "part$i.bin")" || { note "received part$i differs"; exit 1; }
+done
+four_mbps=$(field mb_per_s "$scratch/rx.out")
+four_seconds=$(field seconds "$scratch/rx.out")
+four_rss=$(field peak_rss_kb "$scratch/rx.out")
+four_late_max=$(field late_max_ms "$scratch/tx.out")
+note "four at once: $four_mbps MB/s together, $four_seconds s"
+
+# ---- 4. many small files ----
+smalldir=$scratch/small-$files-$file_size
+if [[ ! -d $smalldir || $(find "$smalldir" -type f | wc -l) != "$files" ]]; then
+    rm -rf "$smalldir"
+    mkdir -p "$smalldir"
+    for i in $(seq -w 1 "$files"); do head -c "$file_size" /dev/urandom >"$smalldir/f$i.bin"; done
+fi
+t0=$(now_ns)
+run_parcelwise "files=$files" -- "$smalldir"/*.bin
+many_wall=$(seconds_since "$t0")
+diff -r "$smalldir" "$scratch/rx/Parcelwise_Downloads" >/dev/null || { note "small files differ"; exit 1; }
+many_seconds=$(field seconds "$scratch/tx.out")
+note "$files files of $file_size bytes: $many_seconds s from the first data (wall $many_wall s)"
+
+# ---- 5. the queue at scale ----
+"$queue" "$scratch/queue/empty" 0 >"$scratch/q0.out"
+"$queue" "$scratch/queue/full" "$queue_rows" >"$scratch/q1.out"
+q() { field "$1" "$scratch/q1.out"; }
+load_end=$(cut -d' ' -f1 /proc/loadavg)
+
+# ---- the table ----
+row() { printf '| %-58s | %-44s |\n' "$1" "$2"; }
+echo
+echo "Machine: $cores cores, $(awk '/MemTotal/ { printf "%.0f GB", $2 / 1e6 }' /proc/meminfo) RAM, load average $load_start at the start, $load_end at the end; $runs runs"
+echo
+row "measure" "result"
+row "---" "---"
+row "$big_label parcelwise (median)" "$pw_med MB/s (runs: ${pw[*]})"
+row "$big_label socat to a file (median)" "$so_med MB/s (runs: ${so[*]})"
+row "$big_label socat -b 65536 to a file (median)" "$sb_med MB/s (runs: ${sb[*]})"
+row "$big_label rsync daemon, whole file (median)" "$rs_med MB/s (runs: ${rs[*]})"
+row "parcelwise / socat, / socat -b 65536, / rsync" "$(ratio "$pw_med" "$so_med")x, $(ratio "$pw_med" "$sb_med")x, $(ratio "$pw_med" "$rs_med")x"
+row "sender's 1 ms timer late during $big_label: p99 (median), max" "$late99_med ms, $latemax_all ms"
+row "receiver peak RSS, $small_label -> $big_label" "$rxrss_small -> $rxrss_big kB ($(( rxrss_big - rxrss_small )) kB)"
+row "the same, disk slowed by $delay_us us a write" "$rxrss_small_slow -> $rxrss_big_slow kB ($(( rxrss_big_slow - rxrss_small_slow )) kB), $slow_mbps MB/s, timer max $slow_late_max ms"
+row "4 x $four_size bytes at once on 4 channels" "$four_mbps MB/s together, $four_seconds s, receiver peak $four_rss kB, timer max $four_late_max ms"
+row "$files files of $file_size bytes, one channel" "$many_seconds s"
+row "queue of $(q rows) rows ($(q file_bytes) bytes): load" "$(q load_ms) ms ($(q load_cpu_ms) ms of CPU)"
+row "queue: first choice after the load, then each" "$(q first_pick_ms) ms, $(q pick_median_us) us (median)"
+row "queue: tick that starts a row (median, max of 200)" "$(q tick_median_ms) ms, $(q tick_max_ms) ms"
+row "queue: one edit and its save with fsync (median, max of 5)" "$(q edit_save_median_ms) ms, $(q edit_save_max_ms) ms"
+row "queue: peak RSS above the engine before the load" "$(q peak_growth_kb) kB (with no rows: $(field peak_growth_kb "$scratch/q0.out") kB)"

@@ -7,6 +7,7 @@
 #include "app/SendRequest.h"
 #include "core/Clock.h"
 #include "core/FileOps.h"
+#include "core/ProgramPaths.h"
 #include "core/Preferences.h"
 #include "core/SingleInstance.h"
 #include "core/Users.h"
@@ -134,7 +135,7 @@ int RunList(const QString &programFolder)
         return ExitOk;
     }
     SystemClock clock;
-    const QString path = QDir(programFolder).filePath(QStringLiteral("Parcelwise_Queue"));
+    const QString path = MakeProgramPaths(programFolder).QueueFile;
     const std::vector<QueueItem> items = DecodeQueueFile(ReadWholeFile(path), clock.nowSerial());
     PrintLines(false, {"Parcelwise is not running in " + FolderText(programFolder) + "; the stored queue:",
                        QueueTable(items)});

@@ -128,7 +128,7 @@ CommandLine ParseCommandLine(const QList<QByteArray> &args)
 
 QByteArray VersionLine()
 {
-    return "Parcelwise Version 1.0\n";
+    return "Parcelwise Version " PW_VERSION "\n";
 }
 
 QByteArray UsageText()

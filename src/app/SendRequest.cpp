@@ -2,6 +2,7 @@
 #include "app/SendRequest.h"
 
 #include "core/FileOps.h"
+#include "core/ProgramPaths.h"
 
 #include <QDir>
 #include <QFile>
@@ -80,7 +81,7 @@ std::vector<QueueItem> MakeSendItems(const SendRequest &request, double nowSeria
 
 bool AppendToQueueFile(const QString &programFolder, const std::vector<QueueItem> &items)
 {
-    const QString path = QDir(programFolder).filePath(QStringLiteral("Parcelwise_Queue"));
+    const QString path = MakeProgramPaths(programFolder).QueueFile;
     QByteArray content = FileExists(path) ? ReadWholeFile(path) : QByteArray();
     if (FileExists(path) && content.isEmpty() && FileLength(path) > 0)
         return false; // unreadable: never replace rows we could not read

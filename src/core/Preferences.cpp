@@ -27,7 +27,7 @@ QByteArray EncodePrefs(const Preferences &prefs)
 
 int CheckedListenPort(int64_t port)
 {
-    return (port < 1024 || port > 65535) ? 4444 : static_cast<int>(port);
+    return (port < MinListenPort || port > MaxListenPort) ? DefaultListenPort : static_cast<int>(port);
 }
 
 void ApplyPrefsText(Preferences &prefs, const QByteArray &content)

@@ -6,11 +6,16 @@
 
 class UserPrompt;
 
+// The ports this installation may listen on, and the one it listens on unless told otherwise.
+inline constexpr int MinListenPort = 1024;
+inline constexpr int MaxListenPort = 65535;
+inline constexpr int DefaultListenPort = 4444;
+
 struct Preferences {
     QByteArray FtpLogin;
     QByteArray FtpUrl;
     QByteArray FtpPassword;
-    int ListenPort = 4444;
+    int ListenPort = DefaultListenPort;
     int ReceiveChannels = 2;
     int SendChannels = 1;
     QByteArray AddressType = "S";
@@ -23,7 +28,8 @@ QByteArray EncodePrefs(const Preferences &prefs);
 // Overlays the values of a file content on prefs and applies the range checks. A blank
 // content changes nothing (no range checks either).
 void ApplyPrefsText(Preferences &prefs, const QByteArray &content);
-// Clamps a port read from the file or typed by the user: outside 1024..65535 gives 4444.
+// Clamps a port read from the file or typed by the user: outside the listening range gives the
+// default port.
 int CheckedListenPort(int64_t port);
 
 // Returns false (after the beep and "Cannot Write Preferences") when the file cannot be written;

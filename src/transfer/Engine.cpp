@@ -96,7 +96,7 @@ void Engine::InitGlobals()
 
 void Engine::MainWindowLoad()
 {
-    VersionText = "Version 1.0";
+    VersionText = "Version " PW_VERSION;
     ShuttingDown = false;
     ShutdownStepsDone = MayUnload = false;
     if (!ownAddressFixed_)
@@ -259,8 +259,8 @@ void Engine::QueueTick()
         activityImage_ = 1;
         emit ActivityImageChanged(activityImage_);
     } else if (tickCounter_ == 5) {
-        activityImage_ = PicFlag ? 3 : 2;
-        PicFlag = false;
+        activityImage_ = picFlag_ ? 3 : 2;
+        picFlag_ = false;
         emit ActivityImageChanged(activityImage_);
     }
     const QDateTime now = clock_.now();
@@ -319,7 +319,7 @@ void Engine::StartNextDueItem(const QDateTime &now)
 
 void Engine::LoadQueueFile()
 {
-    const QString path = QDir(paths_.ProgramFolder).filePath(QStringLiteral("Parcelwise_Queue"));
+    const QString &path = paths_.QueueFile;
     QFile file(path);
     if (FileExists(path) && file.open(QIODevice::ReadOnly))
         queue_.LoadQueueFile(file, clock_.nowSerial());
@@ -331,7 +331,7 @@ void Engine::LoadQueueFile()
 bool Engine::SaveQueueFile()
 {
     BusyUpdatingQ = true;
-    const QString path = QDir(paths_.ProgramFolder).filePath(QStringLiteral("Parcelwise_Queue"));
+    const QString &path = paths_.QueueFile;
     // An empty queue deletes the file, as for every stored file.
     const int rc = queue_.rowCount() == 0
                        ? StoreFile(path, {})

@@ -5,7 +5,7 @@
 
 #include "core/Clock.h"
 #include "core/Preferences.h"
-#include "core/Startup.h"
+#include "core/ProgramPaths.h"
 #include "core/Timers.h"
 #include "core/TransferLog.h"
 #include "core/Users.h"
@@ -156,8 +156,10 @@ public:
     bool BusyUpdatingQ = false;
     bool ShutdownStepsDone = false;
     bool MayUnload = false;
-    bool PicFlag = false;       // one-shot activity picture, set from the about box
     QByteArray VersionText;
+    // The about box's code word: the activity picture shows its one-shot image at its next turn.
+    void RaisePictureFlag() { picFlag_ = true; }
+    bool PictureFlag() const { return picFlag_; }
     // The dynamic-address side: nothing of the address posting is pending any more.
     bool DynamicSideClosed() const { return posting_.DynamicSideClosed(); }
     bool AbortFtpRequested() const { return posting_.AbortFtpRequested(); }
@@ -269,6 +271,7 @@ private:
     std::array<SendChannel, 4> tx_;
     QTcpServer *server_ = nullptr;
     int receiveWriteDelayUs_ = 0;
+    bool picFlag_ = false;      // one-shot activity picture, set from the about box
     bool listeningGuard_ = false;
     bool listenFailureLogged_ = false;
     QTimer startQTimer_, queueTimer_, picTimer_, quitTimer_;

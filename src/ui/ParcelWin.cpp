@@ -778,7 +778,7 @@ void ParcelWin::ShowHelp()
 void ParcelWin::ShowAbout()
 {
     AboutWin dialog(DisplayText(engine_.VersionText), this);
-    connect(&dialog, &AboutWin::codeWordTyped, this, [this] { engine_.PicFlag = true; });
+    connect(&dialog, &AboutWin::codeWordTyped, this, [this] { engine_.RaisePictureFlag(); });
     dialog.exec();
 }
 

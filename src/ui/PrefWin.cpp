@@ -28,7 +28,7 @@ PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     sendChannels_ = NamedField("Editfield1");
     receiveChannels_ = NamedField("Editfield2");
     port_ = NamedField("Editfield3");
-    port_->setText(QStringLiteral("4444"));
+    port_->setText(QString::number(DefaultListenPort));
     for (QLineEdit *e : {sendChannels_, receiveChannels_, port_})
         e->setMaximumWidth(120);
     QHBoxLayout *types = AddressTypeRow(static_, dynamic_);
@@ -127,10 +127,10 @@ void PrefWin::Save()
         return Refuse(QStringLiteral("Please enter a value between 0 and 4"), sendChannels_);
     if (!(receive >= 1 && receive <= 4))
         return Refuse(QStringLiteral("Please enter a value between 1 and 4"), receiveChannels_);
-    if (!(port >= 1024))
+    if (!(port >= MinListenPort))
         return Refuse(QStringLiteral("Please enter a value greater than 1024"), port_);
     // A port is 16 bits wide: anything above cannot be listened on.
-    if (port > 65535)
+    if (port > MaxListenPort)
         return Refuse(QStringLiteral("Please enter a value between 1024 and 65535"), port_);
     // A line end pasted into a field would start a new line of the preferences file.
     const auto lineBytes = [](const QLineEdit *edit) { return RemoveAll(RemoveAll(FieldBytes(edit), '\r'), '\n'); };

@@ -444,7 +444,7 @@ TEST_F(MainWindowTest, AboutBoxCodeWordSetsThePictureFlag)
     });
     win->menuAction("mnuAbout")->trigger();
     EXPECT_TRUE(opened);
-    EXPECT_TRUE(inst.engine->PicFlag);
+    EXPECT_TRUE(inst.engine->PictureFlag());
 }
 
 TEST_F(MainWindowTest, ViewersOpenWithTheEngineTexts)

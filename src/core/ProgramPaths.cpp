@@ -1,5 +1,5 @@
 // Folder layout of an installation.
-#include "core/Startup.h"
+#include "core/ProgramPaths.h"
 
 #include "core/FileOps.h"
 
@@ -10,6 +10,7 @@ ProgramPaths MakeProgramPaths(const QString &programFolder)
     ProgramPaths p;
     const QDir root(programFolder);
     p.ProgramFolder = programFolder;
+    p.QueueFile = root.filePath(QLatin1String(QueueFileName));
     p.DownloadsFolder = root.filePath(QStringLiteral("Parcelwise_Downloads"));
     p.LogsFolder = root.filePath(QStringLiteral("Parcelwise_Logs"));
     p.TempFolder = root.filePath(QStringLiteral("Temporary_Files"));

@@ -1,11 +1,16 @@
-// The folders of one installation, laid out under the folder the program starts from.
+// The folders and the queue file of one installation, laid out under the folder the program
+// starts from.
 #pragma once
 
 #include <QString>
 #include <array>
 
+// The queue file, in the program folder.
+inline constexpr char QueueFileName[] = "Parcelwise_Queue";
+
 struct ProgramPaths {
     QString ProgramFolder;
+    QString QueueFile;
     QString DownloadsFolder;
     QString LogsFolder;
     QString TempFolder;

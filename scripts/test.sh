@@ -9,18 +9,23 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/check-includes.sh"
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
+# Repeated runs on one machine compile unchanged files from the compiler cache.
+launcher=()
+if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
 
-cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_TESTS=ON
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_TESTS=ON "${launcher[@]}"
 cmake --build "$root/build" -j "$jobs"
 ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
 
-cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPW_SANITIZE=ON -DPW_TESTS=ON
+cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPW_SANITIZE=ON -DPW_TESTS=ON "${launcher[@]}"
 cmake --build "$root/build-asan" -j "$jobs"
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DPW_FUZZ=ON -DPW_TESTS=OFF
+    -DPW_FUZZ=ON -DPW_TESTS=OFF "${launcher[@]}"
 cmake --build "$root/build-fuzz" -j "$jobs" --target fuzz_request fuzz_ftp_reply fuzz_http_response fuzz_address_page
 mkdir -p "$root/build-fuzz/corpus"
 "$root/build-fuzz/fuzz_request" -max_total_time=30 -print_final_stats=1 "$root/build-fuzz/corpus" \

@@ -80,7 +80,8 @@ void TransferLog::CloseFiles()
         messageFile_.close();
 }
 
-void TransferLog::AddReceivedMessage(const QDateTime &at, const QByteArray &login, const QByteArray &message)
+void TransferLog::AddReceivedMessage(const QDateTime &at, const QByteArray &login, const QByteArray &message,
+                                     const QByteArray &fileName)
 {
     const QByteArray entry = "\r\n" + ShortDate(at) + ' ' + ShortTime(at) + ' ' + login + "\r\n" + message + "\r\n";
     if (messageFile_.isOpen()) {
@@ -88,7 +89,7 @@ void TransferLog::AddReceivedMessage(const QDateTime &at, const QByteArray &logi
         if (messageFile_.flush())
             ::fsync(messageFile_.handle());
     }
-    messages_.push_back(entry);
+    messages_.push_back(fileName.isEmpty() ? entry : entry + "(with " + fileName + ")\r\n");
     if (messages_.size() > KeptMessages)
         messages_.pop_front();
 }

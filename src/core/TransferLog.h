@@ -35,7 +35,10 @@ public:
     // A message received: its entry (CR LF, short date, blank, short time, blank, login, CR LF,
     // the message as received, CR LF) goes to the message file at once and is synced to disk,
     // so a crash loses none; the latest entries are kept for the message viewer.
-    void AddReceivedMessage(const QDateTime &at, const QByteArray &login, const QByteArray &message);
+    // The file gets the entry as it always had it; the entry kept for the viewer also names the
+    // file the message came with, when there is one.
+    void AddReceivedMessage(const QDateTime &at, const QByteArray &login, const QByteArray &message,
+                            const QByteArray &fileName = {});
     // The entries received during this run, at most the last KeptMessages of them.
     QByteArray ReceivedMessages() const;
     static constexpr size_t KeptMessages = 1000;

@@ -327,7 +327,7 @@ void Engine::ParseRequest(int i)
         rc.FileName = check.fileName;
         rc.AnnouncedSize = check.announcedSize;
         if (check.hasMessage) {
-            log_.AddReceivedMessage(start, rc.Login, check.message);
+            log_.AddReceivedMessage(start, rc.Login, check.message, rc.FileName);
             emit MessageReceived(rc.Login);
         }
         rc.State = ReceiveState::Receiving;

@@ -184,6 +184,13 @@ TEST(TransferLog, MessagesAndTheMessageFile)
     log.WriteReceivedMessages();
     log.CloseFiles();
     EXPECT_EQ(dir.read(name), "old\r\n" + expected + "\r\n");
+
+    // The viewer's entry names the file the message came with; the file keeps its format.
+    TransferLog withFile(clock);
+    ASSERT_TRUE(withFile.OpenMessageFile(dir.path()));
+    withFile.AddReceivedMessage(at, "cy", "see attached", "report.pdf");
+    EXPECT_TRUE(withFile.ReceivedMessages().endsWith(" 17:45 cy\r\nsee attached\r\n(with report.pdf)\r\n"));
+    EXPECT_TRUE(dir.read(name).endsWith(" 17:45 cy\r\nsee attached\r\n"));
 }
 
 TEST(TransferLog, TheViewerKeepsTheLatestMessagesTheFileAllOfThem)

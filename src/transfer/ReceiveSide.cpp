@@ -113,6 +113,8 @@ void Engine::ApplyListenPort()
         Showit("Listening on slot " + Spaced(listening + 1) + " Port " + Spaced(Prefs.ListenPort));
     if (Prefs.AddressType == "D")
         posting_.StartAddressUpload(Prefs);
+    // The own address is shown with its port.
+    emit OwnAddressChanged(ownAddress_);
 }
 
 void Engine::OnNewConnection()

@@ -380,8 +380,11 @@ TEST(Receive, ANewPortIsListenedOnAtOnceAndACallerBeingServedStays)
     auto served = Greeted(r); // takes the listening slot; the next idle one listens
     const int newPort = FreeLoopbackPort();
     r.engine->Prefs.ListenPort = newPort;
+    int addressShown = 0;
+    QObject::connect(r.engine.get(), &Engine::OwnAddressChanged, [&] { ++addressShown; });
     r.engine->ApplyListenPort();
     EXPECT_EQ(r.engine->ListeningPort(), newPort);
+    EXPECT_EQ(addressShown, 1); // the own address is shown again, with the new port
     EXPECT_TRUE(r.LogHas("Listening on slot  2 Port  " + QByteArray::number(newPort)));
 
     RawPeer moved(newPort);

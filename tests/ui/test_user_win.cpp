@@ -240,6 +240,25 @@ TEST_F(UserWinTest, FieldsFollowTheCurrentRowAndDeleteRemovesOnlyTheUserShown)
     EXPECT_EQ(inst.engine->Users, UserList({MakeUserRecord({"cid", "p3"}), MakeUserRecord({"dan", "p4", "them", "theirs", "S", "10.0.0.9", "5000"})}));
 }
 
+TEST_F(UserWinTest, AHugeNameWithTabsAndLineFeedsIsStoredWholeAndAskedAboutOnOneShortLine)
+{
+    Open();
+    const QString name = "a\tb\nc" + QString(10000, u'x') + "end";
+    Fill(name, "pw");
+    ClickOn(Button("Command1"));
+    ASSERT_TRUE(inst.prompt.messages.isEmpty());
+    EXPECT_EQ(FieldOf(Stored().value(0), UserName), name.toLocal8Bit());
+    ClickOn(Button("Command3"));
+    ASSERT_EQ(inst.prompt.questions.size(), 1);
+    const QString question = inst.prompt.questions[0];
+    EXPECT_TRUE(question.startsWith("Delete user a")) << question.toStdString();
+    for (const QChar c : question)
+        EXPECT_GE(c.unicode(), 0x20) << question.toStdString();
+    EXPECT_TRUE(question.endsWith("xend?")) << question.toStdString();
+    EXPECT_LE(question.size(), 100);
+    EXPECT_EQ(win->RowCount(), 0);
+}
+
 TEST_F(UserWinTest, DeletingTheLastUserRemovesTheFile)
 {
     inst.engine->Users = {MakeUserRecord({"ann", "p"})};

@@ -120,7 +120,7 @@ public:
     // The receive port follows Prefs.ListenPort at once: once communications have started, the
     // port listened on moves to it (callers being served keep their connections), and with address
     // type "D" the address page is posted again so that peers find the new port. The own address
-    // is announced again, as it is shown with the port.
+    // is announced again, also before the start, as it is shown with the port.
     void ApplyListenPort();
     void StopReceiveChannels();
     void AbortAllSends();

@@ -96,6 +96,8 @@ void Engine::ApplyListenPort()
 {
     if (ShuttingDown)
         return;
+    // The own address is shown with its port.
+    emit OwnAddressChanged(ownAddress_);
     // Before communications start nothing listens; the start takes the new port.
     int listening = -1;
     bool started = false;
@@ -113,8 +115,6 @@ void Engine::ApplyListenPort()
         Showit("Listening on slot " + Spaced(listening + 1) + " Port " + Spaced(Prefs.ListenPort));
     if (Prefs.AddressType == "D")
         posting_.StartAddressUpload(Prefs);
-    // The own address is shown with its port.
-    emit OwnAddressChanged(ownAddress_);
 }
 
 void Engine::OnNewConnection()

@@ -521,7 +521,6 @@ void ParcelWin::ConnectEngine()
 
     ShowOwnAddress();
     connect(&engine_, &Engine::OwnAddressChanged, this, &ParcelWin::ShowOwnAddress);
-    connect(&engine_, &Engine::StatusPanelChanged, this, &ParcelWin::ShowOwnAddress);
 
     for (int i = 0; i < 4; ++i) {
         ShowChannelPicture(true, i);
@@ -709,8 +708,9 @@ void ParcelWin::QuitFromWindow()
 void ParcelWin::ShowOwnAddress()
 {
     const QByteArray address = engine_.OwnAddress();
-    const int port = engine_.ListeningPort() > 0 ? engine_.ListeningPort() : engine_.Prefs.ListenPort;
-    ownAddress_->setText(address.isEmpty() ? QString() : DisplayText(address) + QStringLiteral(":%1").arg(port));
+    // The port senders are to use: the one set, which the receive channels listen on.
+    ownAddress_->setText(address.isEmpty() ? QString()
+                                           : DisplayText(address) + QStringLiteral(":%1").arg(engine_.Prefs.ListenPort));
     QStringList all;
     for (const QHostAddress &a : QNetworkInterface::allAddresses())
         if (!a.isLoopback())

@@ -405,8 +405,11 @@ TEST(Receive, ANewPortBeforeTheStartWaitsForIt)
 {
     EngineHarness h;
     h.engine->Prefs.ListenPort = FreeLoopbackPort();
+    int addressShown = 0;
+    QObject::connect(h.engine.get(), &Engine::OwnAddressChanged, [&] { ++addressShown; });
     h.engine->ApplyListenPort();
     EXPECT_EQ(h.engine->ListeningPort(), 0);
+    EXPECT_EQ(addressShown, 1); // shown with the new port before the start too
     h.Start();
     EXPECT_EQ(h.engine->ListeningPort(), h.engine->Prefs.ListenPort);
 }

@@ -47,7 +47,7 @@ QList<QByteArray> TerminatedPieces(const QByteArray &text, char terminator)
     return pieces;
 }
 
-QByteArray TrimBlanks(const QByteArray &text)
+QByteArrayView TrimBlanks(QByteArrayView text)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();
@@ -55,7 +55,14 @@ QByteArray TrimBlanks(const QByteArray &text)
         ++begin;
     while (end > begin && text[end - 1] == ' ')
         --end;
-    return text.mid(begin, end - begin);
+    return text.sliced(begin, end - begin);
+}
+
+QByteArray TrimBlanks(const QByteArray &text)
+{
+    // The same bytes of the same text (a whole text stays shared).
+    const QByteArrayView trimmed = TrimBlanks(QByteArrayView(text));
+    return text.mid(trimmed.data() - text.constData(), trimmed.size());
 }
 
 bool IsBlank(const QByteArray &text)

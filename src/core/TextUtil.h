@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QString>
 #include <cstdint>
@@ -19,8 +20,9 @@ QByteArray NthField(const QByteArray &source, const QByteArray &delimiter, int n
 // terminator is an unfinished piece and is dropped.
 QList<QByteArray> TerminatedPieces(const QByteArray &text, char terminator);
 
-// Removes leading and trailing blanks (spaces only).
+// Removes leading and trailing blanks (spaces only); the view form copies nothing.
 QByteArray TrimBlanks(const QByteArray &text);
+QByteArrayView TrimBlanks(QByteArrayView text);
 bool IsBlank(const QByteArray &text);
 
 // Reads the leading decimal number of a text: leading blanks skipped, an optional sign,

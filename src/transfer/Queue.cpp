@@ -84,17 +84,6 @@ bool IsWrittenForm(QByteArrayView text, double value)
     return error == std::errc() && end == text.data() + text.size() && exact == value;
 }
 
-QByteArrayView TrimmedView(QByteArrayView text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin] == ' ')
-        ++begin;
-    while (end > begin && text[end - 1] == ' ')
-        --end;
-    return text.sliced(begin, end - begin);
-}
-
 using FieldViews = std::array<QByteArrayView, QueueItem::FieldCount>;
 
 // Reads the whole records of a queue file (the text ends at a record end, or what follows the
@@ -113,7 +102,7 @@ void ScanQueueRecords(QByteArrayView text, double loadSerial, const QByteArray &
         int count = 0;
         for (qsizetype f = 0, close; count < QueueItem::FieldCount && (close = record.indexOf(FieldSep, f)) >= 0;
              f = close + 1)
-            fields[static_cast<size_t>(count++)] = TrimmedView(record.sliced(f, close - f));
+            fields[static_cast<size_t>(count++)] = TrimBlanks(record.sliced(f, close - f));
         if (count == 0)
             continue;
         const LoadedStatus status = NormaliseLoadedStatus(fields[0]);
@@ -703,7 +692,7 @@ void QueueModel::ClearChannelMark(int channel)
     const QByteArray mark = QByteArray::number(channel);
     const std::vector<int> marked = marked_;
     for (int row : marked) {
-        if (TrimmedView(FieldView(row, QueueItem::Channel)) != mark)
+        if (TrimBlanks(FieldView(row, QueueItem::Channel)) != mark)
             continue;
         QueueItem it = item(row);
         it.field(QueueItem::Channel).clear();
@@ -739,7 +728,7 @@ void QueueModel::SetOutcomeStatus(int channel, char outcomeClass, const QByteArr
     const QByteArray mark = QByteArray::number(channel);
     const std::vector<int> marked = marked_;
     for (int row : marked) {
-        if (TrimmedView(FieldView(row, QueueItem::Channel)) != mark)
+        if (TrimBlanks(FieldView(row, QueueItem::Channel)) != mark)
             continue;
         QueueItem it = item(row);
         it.field(QueueItem::Channel).clear();

@@ -54,36 +54,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-free_port() {
-    /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-now_ns() { date +%s%N; }
-field() { sed -n "s/^RESULT $1=//p" "$2" | head -n1; }
+. "$here/common.sh"
 seconds_since() { awk -v a="$1" -v b="$(now_ns)" 'BEGIN { printf "%.6f", (b - a) / 1e9 }'; }
-mbps() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.1f", b / s / 1e6 }'; }
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 note() { echo "$*" >&2; }
-
-# Random source files, made once and kept between runs.
-source_file() {
-    local size=$1 dir=$scratch/src-$1
-    mkdir -p "$dir"
-    if [[ ! -f $dir/big.bin || $(stat -c %s "$dir/big.bin") != "$size" ]]; then
-        head -c "$size" /dev/urandom >"$dir/big.bin"
-    fi
-    echo "$dir/big.bin"
-}
-
-wait_ready() {
-    local file=$1 pid=$2
-    for _ in $(seq 400); do
-        grep -q '^READY' "$file" 2>/dev/null && return 0
-        kill -0 "$pid" 2>/dev/null || return 1
-        sleep 0.05
-    done
-    return 1
-}
 
 wait_listening() {
     for _ in $(seq 200); do
@@ -104,7 +79,7 @@ run_parcelwise() {
     "$peer" receive "$scratch/rx" "$port" "${rxopts[@]}" >"$scratch/rx.out" 2>"$scratch/rx.err" &
     local rxpid=$!
     pids+=("$rxpid")
-    wait_ready "$scratch/rx.out" "$rxpid" || { note "receiver did not start"; cat "$scratch"/rx.* >&2; exit 1; }
+    wait_ready "$scratch/rx.out" "$rxpid" 400 || { note "receiver did not start"; cat "$scratch"/rx.* >&2; exit 1; }
     sync
     "$peer" send "$scratch/tx" "$port" "$@" >"$scratch/tx.out" 2>"$scratch/tx.err" ||
         { note "send failed"; cat "$scratch"/tx.* "$scratch"/rx.* >&2; exit 1; }

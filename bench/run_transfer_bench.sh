@@ -29,32 +29,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-free_port() {
-    python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-now_ns() { date +%s%N; }
-field() { sed -n "s/^RESULT $1=//p" "$2" | head -n1; }
-mbps() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.1f", b / s / 1e6 }'; }
-
-# The source files: random bytes, made once and kept between runs.
-source_file() {
-    local size=$1 dir=$scratch/src-$1
-    mkdir -p "$dir"
-    if [[ ! -f $dir/big.bin || $(stat -c %s "$dir/big.bin") != "$size" ]]; then
-        head -c "$size" /dev/urandom >"$dir/big.bin"
-    fi
-    echo "$dir/big.bin"
-}
-
-wait_ready() {
-    local file=$1 pid=$2
-    for _ in $(seq 200); do
-        grep -q '^READY' "$file" 2>/dev/null && return 0
-        kill -0 "$pid" 2>/dev/null || return 1
-        sleep 0.05
-    done
-    return 1
-}
+. "$here/common.sh"
 
 # One transfer between two installations; sets rx_* and tx_* results.
 run_parcelwise() {

@@ -7,6 +7,7 @@
 #include "core/UserPrompt.h"
 
 #include <gtest/gtest.h>
+#include <memory>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -166,46 +167,49 @@ TEST(Shutdown, StepsAreLoggedInOrderThenTheQuitTimerEnds)
     EXPECT_TRUE(e.Log().ReceivedMessages().contains("bob\r\nhi\r\n"));
 }
 
-TEST(Shutdown, RepeatedQuitKeepsTheQuitTimersPhase)
-{
-    // Quit commands coming faster than the quit timer's interval must not put the exit off.
+namespace {
+
+// A loaded engine whose quit timer runs at the given interval, and whether it said it may quit.
+struct QuittingEngine {
+    explicit QuittingEngine(int quitTimerMs)
+    {
+        TimerIntervals intervals;
+        intervals.QuitTimer = quitTimerMs;
+        engine = std::make_unique<Engine>(dir.path(), clock, prompt, intervals);
+        engine->InitGlobals();
+        engine->SetOwnAddress("127.0.0.1");
+        engine->MainWindowLoad();
+        QObject::connect(engine.get(), &Engine::QuitReady, [this] { ready = true; });
+    }
     ScratchDir dir;
     FakeClock clock;
     RecordingPrompt prompt;
-    TimerIntervals intervals;
-    intervals.QuitTimer = 200;
-    Engine engine(dir.path(), clock, prompt, intervals);
-    engine.InitGlobals();
-    engine.SetOwnAddress("127.0.0.1");
-    engine.MainWindowLoad();
+    std::unique_ptr<Engine> engine;
     bool ready = false;
-    QObject::connect(&engine, &Engine::QuitReady, [&ready] { ready = true; });
-    engine.BeginShutdown();
-    const qsizetype steps = engine.Log().ScreenText().size();
+};
+
+} // namespace
+
+TEST(Shutdown, RepeatedQuitKeepsTheQuitTimersPhase)
+{
+    // Quit commands coming faster than the quit timer's interval must not put the exit off.
+    QuittingEngine q(200);
+    q.engine->BeginShutdown();
+    const qsizetype steps = q.engine->Log().ScreenText().size();
     EXPECT_TRUE(WaitFor([&] {
-        engine.BeginShutdown();
+        q.engine->BeginShutdown();
         Pump(20);
-        return ready;
+        return q.ready;
     }, 5000));
-    EXPECT_EQ(engine.Log().ScreenText().size(), steps);
+    EXPECT_EQ(q.engine->Log().ScreenText().size(), steps);
 }
 
 TEST(Shutdown, QuitTimerRunsAfterBeginShutdown)
 {
-    ScratchDir dir;
-    FakeClock clock;
-    RecordingPrompt prompt;
-    TimerIntervals fast;
-    fast.QuitTimer = 10;
-    Engine engine(dir.path(), clock, prompt, fast);
-    engine.InitGlobals();
-    engine.SetOwnAddress("127.0.0.1");
-    engine.MainWindowLoad();
-    bool ready = false;
-    QObject::connect(&engine, &Engine::QuitReady, [&ready] { ready = true; });
-    engine.BeginShutdown();
-    EXPECT_TRUE(WaitFor([&] { return ready; }, 5000));
-    EXPECT_TRUE(engine.MayUnload);
+    QuittingEngine q(10);
+    q.engine->BeginShutdown();
+    EXPECT_TRUE(WaitFor([&] { return q.ready; }, 5000));
+    EXPECT_TRUE(q.engine->MayUnload);
 }
 
 // Every file and folder under a folder, with its bytes and modification time.

@@ -99,9 +99,10 @@ QByteArray PortArgument(quint32 ipv4, int port)
     return text + QByteArray::number(port / 256) + ',' + QByteArray::number(port % 256);
 }
 
-FtpReplyAction DecideFtpReply(const QByteArray &code, const QByteArray &expected, FtpReplyStep step)
+FtpReplyAction DecideFtpReply(const QByteArray &code, const QByteArray &expected, FtpReplyStep step,
+                              bool pageWritten)
 {
-    if (code == "226")
+    if (code == "226" && pageWritten && expected == "150")
         return FtpReplyAction::Success;
     if (expected == "220" && code == "220")
         return FtpReplyAction::SendUser;

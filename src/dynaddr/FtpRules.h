@@ -92,7 +92,7 @@ private:
 enum class FtpReplyStep { None, Type, Port };
 
 enum class FtpReplyAction {
-    Success,      // "226" in any state: the page is stored
+    Success,      // "226" once the whole page went out after STOR: the page is stored
     SendUser,
     SendPass,
     FailWithCode, // the attempt ends with the received code
@@ -104,8 +104,12 @@ enum class FtpReplyAction {
     Ignore,       // preliminary replies ("150", "125") and anything below 400 out of turn
 };
 
-// The action for a final reply code, given the reply awaited and the step; rows tried from the top.
-FtpReplyAction DecideFtpReply(const QByteArray &code, const QByteArray &expected, FtpReplyStep step);
+// The action for a final reply code, given the reply awaited, the step and whether every byte of
+// the page was written on the data connection; rows tried from the top. Before the page is out
+// "226" confirms nothing and is read like any other reply of the step (after USER it ends the
+// attempt with its code).
+FtpReplyAction DecideFtpReply(const QByteArray &code, const QByteArray &expected, FtpReplyStep step,
+                              bool pageWritten);
 
 // A preliminary reply ("125", "150") to STOR: the server now takes the data, so the page may go
 // out on the data connection. Sent earlier, some servers drop it with the connection.

@@ -85,7 +85,7 @@ void FtpUpload::ResetTransfer()
     step_ = FtpReplyStep::None;
     reader_.Clear();
     page_.clear();
-    storeAccepted_ = false;
+    storeAccepted_ = pageWritten_ = false;
 }
 
 void FtpUpload::OpenControl()
@@ -94,7 +94,7 @@ void FtpUpload::OpenControl()
     statusCode_ = "000";
     reader_.Clear();
     page_.clear();
-    storeAccepted_ = false;
+    storeAccepted_ = pageWritten_ = false;
     expected_ = "220";
     connectWatch_ = true;
     activityWatch_ = false;
@@ -138,7 +138,6 @@ void FtpUpload::OnControlData()
 {
     if (finished_ || !control_)
         return;
-    lastActivityTime_ = clock_.now();
     const FtpReplyReader::Result reply = reader_.Feed(control_->readAll());
     for (const QByteArray &line : reply.Lines) {
         statusCode_ = line.left(3);
@@ -152,11 +151,14 @@ void FtpUpload::OnControlData()
     }
     if (reply.Lines.isEmpty() || !reply.Final)
         return;
+    // Only a complete reply is activity: a server that keeps sending pieces of lines or
+    // continuation lines is as good as silent.
+    lastActivityTime_ = clock_.now();
     if (DataMayFlow(reply.Code, expected_)) {
         storeAccepted_ = true;
         SendPageWhenDue();
     }
-    ActOnReply(DecideFtpReply(reply.Code, expected_, step_));
+    ActOnReply(DecideFtpReply(reply.Code, expected_, step_, pageWritten_));
 }
 
 void FtpUpload::ActOnReply(FtpReplyAction action)
@@ -247,7 +249,14 @@ void FtpUpload::OnDataConnection()
 {
     if (finished_ || !dataServer_)
         return;
-    QTcpSocket *socket = dataServer_->nextPendingConnection();
+    QTcpSocket *socket = nullptr;
+    // Only the server the control connection talks to may open the data connection; anyone else
+    // who reaches the port first is turned away and the port goes on listening.
+    while ((socket = dataServer_->nextPendingConnection()) && !FromControlPeer(*socket)) {
+        AddDiagnostic("* Data connection from " + socket->peerAddress().toString().toLatin1() + " refused");
+        socket->abort();
+        socket->deleteLater();
+    }
     if (!socket)
         return;
     // One data connection per attempt: the listening ends with the first one.
@@ -272,9 +281,15 @@ void FtpUpload::OnDataConnection()
     });
     // The date and time on the page are those of this moment.
     const QDateTime now = clock_.now();
-    page_ = BuildAddressPage(PageModeWord(mode_), QHostAddress(localIPv4_).toString().toLatin1(), ShortDate(now),
-                             ShortTime(now), job_.ListenPort);
+    const QByteArray ip = job_.PageIp.isEmpty() ? QHostAddress(localIPv4_).toString().toLatin1() : job_.PageIp;
+    page_ = BuildAddressPage(PageModeWord(mode_), ip, ShortDate(now), ShortTime(now),
+                             job_.PagePort > 0 ? job_.PagePort : job_.ListenPort);
     SendPageWhenDue();
+}
+
+bool FtpUpload::FromControlPeer(const QTcpSocket &socket) const
+{
+    return control_ && socket.peerAddress().isEqual(control_->peerAddress(), QHostAddress::ConvertV4MappedToIPv4);
 }
 
 void FtpUpload::SendPageWhenDue()
@@ -287,9 +302,13 @@ void FtpUpload::SendPageWhenDue()
 
 void FtpUpload::OnDataWritten()
 {
-    if (finished_ || !data_ || data_->bytesToWrite() > 0)
+    if (finished_ || !data_)
+        return;
+    lastActivityTime_ = clock_.now();
+    if (data_->bytesToWrite() > 0)
         return;
     // The whole page is with the operating system: close, and let the server confirm with 226.
+    pageWritten_ = true;
     QTcpSocket *socket = data_;
     data_ = nullptr;
     disconnect(socket, nullptr, this, nullptr);
@@ -302,7 +321,14 @@ void FtpUpload::OnDataClosed()
 {
     if (finished_)
         return;
-    statusCode_ = "852";
+    // A close (or a reset, which the socket reports alike) before the whole page went out leaves
+    // the server without it.
+    if (pageWritten_) {
+        statusCode_ = "852";
+    } else {
+        AddDiagnostic("* Data connection closed before the page was sent");
+        statusCode_ = "854";
+    }
     FinishTransfer();
 }
 
@@ -350,12 +376,17 @@ void FtpUpload::WatchdogTick()
     if (finished_ || retryWaiting_)
         return;
     const QDateTime now = clock_.now();
-    if (connectWatch_ && AbsSecondsBetween(now, controlStartTime_) + 1 > job_.DLTimeout)
+    if (connectWatch_ && AbsSecondsBetween(now, controlStartTime_) + 1 > job_.DLTimeout) {
         statusCode_ = "813";
-    else if (activityWatch_ && AbsSecondsBetween(now, lastActivityTime_) + 1 > job_.DLTimeout)
+    } else if (activityWatch_ && AbsSecondsBetween(now, lastActivityTime_) + 1 > job_.DLTimeout) {
         statusCode_ = "812";
-    else
+    } else if (activityWatch_ && AbsSecondsBetween(now, controlStartTime_) + 1 > AttemptLimitSeconds()) {
+        // A server that answers now and then, but never finishes, cannot hold the attempt either.
+        AddDiagnostic("* Attempt longer than" + Spaced(AttemptLimitSeconds()) + " seconds");
+        statusCode_ = "812";
+    } else {
         return;
+    }
     connectWatch_ = activityWatch_ = false;
     FinishTransfer();
 }

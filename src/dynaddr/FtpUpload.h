@@ -1,9 +1,11 @@
 // The FTP upload client: stores the address page as a file on an FTP server. It logs in, sets
 // ASCII type, listens on a local data port and announces it with PORT (active mode only), sends
-// STOR and writes the page on the connection the server opens, once the server's preliminary
-// reply to STOR says it takes the data. It never sends QUIT: when the
-// server confirms the transfer the sockets are simply closed. Each event worth reporting becomes
-// one result record (Record); the diagnostic text follows every step, the password masked.
+// STOR and writes the page on the connection the server opens (only the control connection's
+// server may open it), once the server's preliminary reply to STOR says it takes the data. The
+// page counts as stored only when every byte of it was written and the server then confirms
+// with "226" or closes the data connection. It never sends QUIT: when the server confirms the
+// transfer the sockets are simply closed. Each event worth reporting becomes one result record
+// (Record); the diagnostic text follows every step, the password masked.
 #pragma once
 
 #include "dynaddr/FtpRules.h"
@@ -26,10 +28,16 @@ struct FtpJob {
     QByteArray Login;
     QByteArray Password;
     QByteArray PortText = "21";
-    int DLTimeout = 60;   // seconds without activity before the watchdog ends the attempt
+    // Seconds without activity (a complete final reply, the data connection, page bytes written)
+    // before the watchdog ends the attempt; an attempt lasts at most twice as long in all.
+    int DLTimeout = 60;
     int RetryDelay = 60;  // seconds between attempts (below 1 counts as 1)
     int RetryLimit = 1;   // the highest attempt number
     int ListenPort = 4444; // the receive port: shown on the page and never used as a data port
+    // What the open page names instead of the control connection's local address and the receive
+    // port (an address outside a router, for example); empty and 0 take those.
+    QByteArray PageIp;
+    int PagePort = 0;
 };
 
 class FtpUpload : public QObject {
@@ -63,6 +71,9 @@ public:
     // The result records of the current transfer, formatted, in order.
     const QByteArray &ResultText() const { return resultText_; }
 
+    // The longest an attempt may last, from its connect request to its end.
+    int AttemptLimitSeconds() const { return 2 * job_.DLTimeout; }
+
     // The timers' handlers; tests call them on the fake clock.
     void WatchdogTick();
     void WaitTimerTick();
@@ -81,6 +92,7 @@ private:
     void SendCommand(const QByteArray &command, const QByteArray &shown);
     bool ListenForData();
     void OnDataConnection();
+    bool FromControlPeer(const QTcpSocket &socket) const;
     void SendPageWhenDue();
     void OnDataWritten();
     void OnDataClosed();
@@ -110,6 +122,7 @@ private:
     QByteArray portArgument_;
     QByteArray page_;          // built when the data connection came, sent once the server is ready
     bool storeAccepted_ = false;
+    bool pageWritten_ = false; // every byte of the page went to the data connection
     quint32 localIPv4_ = 0;
     bool finished_ = true;
     bool retryWaiting_ = false;

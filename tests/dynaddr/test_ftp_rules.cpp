@@ -202,10 +202,17 @@ TEST(FtpReplyTable, RowsMatchFromTheTop)
         const char *code, *expected;
         S step;
         A action;
+        bool pageWritten = false;
     } rows[] = {
-        {"226", "220", S::None, A::Success},   // "226" ends any state as a success
-        {"226", "331", S::None, A::Success},
-        {"226", "200", S::Port, A::Success},
+        // "226" confirms the page only once all of it went out after STOR; before that it is
+        // read like any other reply of its step.
+        {"226", "150", S::None, A::Success, true},
+        {"226", "150", S::None, A::Ignore},
+        {"226", "220", S::None, A::Ignore},
+        {"226", "331", S::None, A::FailWithCode},
+        {"226", "230", S::None, A::Ignore},
+        {"226", "200", S::Port, A::Fail882},
+        {"226", "331", S::None, A::FailWithCode, true},
         {"220", "220", S::None, A::SendUser},
         {"120", "220", S::None, A::Ignore},
         {"421", "220", S::None, A::FailWithCode},
@@ -235,8 +242,8 @@ TEST(FtpReplyTable, RowsMatchFromTheTop)
         {"999", "150", S::None, A::FailWithCode},
     };
     for (const auto &row : rows)
-        EXPECT_EQ(DecideFtpReply(row.code, row.expected, row.step), row.action)
-            << row.code << " / " << row.expected << " / " << static_cast<int>(row.step);
+        EXPECT_EQ(DecideFtpReply(row.code, row.expected, row.step, row.pageWritten), row.action)
+            << row.code << " / " << row.expected << " / " << static_cast<int>(row.step) << " / " << row.pageWritten;
 
     // The page waits for the server's preliminary reply to STOR.
     EXPECT_TRUE(DataMayFlow("150", "150"));

@@ -258,6 +258,10 @@ TEST(FtpUpload, MisbehavingServersEndTheAttemptWithACode)
         {"close-at-PASS", "ERROR/802"},
         {"close-at-STOR", "ERROR/802"},
         {"flood", "ERROR/809"},
+        // Neither a "226" out of turn nor a data connection that ends before the page went out
+        // stores anything.
+        {"226-at-USER", "ERROR/226"},
+        {"drop-data", "ERROR/854"},
     };
     for (const auto &row : rows) {
         LocalServer server;
@@ -287,4 +291,63 @@ TEST(FtpUpload, MisbehavingServersEndTheAttemptWithACode)
     ASSERT_TRUE(f.client.Start(FtpPageMode::Go, LoopbackJob(talkative.Port())));
     ASSERT_TRUE(f.WaitEnded()) << f.client.Diagnostics().constData();
     EXPECT_FALSE(f.client.Busy());
+}
+
+TEST(FtpUpload, DataConnectionFromAnotherAddressIsTurnedAway)
+{
+    ScratchDir dir;
+    LocalServer server;
+    ASSERT_TRUE(StartScriptedFtpServer(server, "stranger", {"--store", dir.file("stored")}));
+    FtpClientFixture f;
+    ASSERT_TRUE(f.client.Start(FtpPageMode::Go, LoopbackJob(server.Port())));
+    ASSERT_TRUE(f.WaitEnded()) << f.client.Diagnostics().constData() << server.Output().constData();
+    EXPECT_EQ(f.LastRecord(), (FtpRecord{FtpWord::Done, "802"})) << f.client.Diagnostics().constData();
+    EXPECT_TRUE(f.client.Diagnostics().contains("* Data connection from 127.0.0.2 refused\r\n"));
+    // The stranger got nothing; the server the control connection talks to got the whole page.
+    EXPECT_TRUE(server.Output().contains("stranger got 0 bytes")) << server.Output().constData();
+    EXPECT_EQ(ReadFile(dir.file("stored")), OpenPage(f.clock, 4444));
+}
+
+// Bytes that never make a complete reply, and complete replies that never move the transfer on,
+// cannot hold an attempt open: the first are no activity, the second meet the attempt's limit of
+// twice the activity limit.
+TEST(FtpUpload, ServerThatKeepsTalkingCannotHoldTheAttempt)
+{
+    LocalServer continuing;
+    ASSERT_TRUE(StartScriptedFtpServer(continuing, "continue"));
+    FtpClientFixture f;
+    ASSERT_TRUE(f.client.Start(FtpPageMode::Go, LoopbackJob(continuing.Port())));
+    const auto linesGrow = [&](const QByteArray &line) {
+        const qsizetype before = f.client.Diagnostics().count(line);
+        return WaitFor([&] { return f.client.Diagnostics().count(line) > before; });
+    };
+    ASSERT_TRUE(linesGrow("< 220-still here"));
+    f.clock.advanceSeconds(30);
+    ASSERT_TRUE(linesGrow("< 220-still here"));
+    f.client.WatchdogTick();
+    EXPECT_TRUE(f.client.Busy());
+    f.clock.advanceSeconds(30);
+    ASSERT_TRUE(linesGrow("< 220-still here"));
+    f.client.WatchdogTick();
+    EXPECT_FALSE(f.client.Busy());
+    EXPECT_EQ(f.RecordTexts(), (QList<QByteArray>{"GO/000", "DISK/000", "ERROR/812"}));
+    continuing.Stop();
+
+    LocalServer noisy;
+    ASSERT_TRUE(StartScriptedFtpServer(noisy, "noise"));
+    f.records.clear();
+    ASSERT_TRUE(f.client.Start(FtpPageMode::Go, LoopbackJob(noisy.Port())));
+    ASSERT_TRUE(linesGrow("< 200 ok"));
+    for (int i = 0; i < 4; ++i) {
+        f.clock.advanceSeconds(29);
+        ASSERT_TRUE(linesGrow("< 200 ok"));
+        f.client.WatchdogTick();
+        ASSERT_TRUE(f.client.Busy()) << i;
+    }
+    f.clock.advanceSeconds(4); // 120 seconds since the connect request
+    ASSERT_TRUE(linesGrow("< 200 ok"));
+    f.client.WatchdogTick();
+    EXPECT_FALSE(f.client.Busy());
+    EXPECT_EQ(f.RecordTexts(), (QList<QByteArray>{"GO/000", "DISK/000", "ERROR/812"}));
+    EXPECT_TRUE(f.client.Diagnostics().contains("* Attempt longer than 120 seconds\r\n"));
 }

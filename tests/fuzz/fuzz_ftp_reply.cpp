@@ -4,7 +4,8 @@
 // reader must hand on every byte once, in the same lines however the bytes were split, keep at
 // most its bound unfinished, and read each reply's code and continuation from its last line; the
 // table must answer every code in every state, and the start checks and attempt endings must
-// keep their promises on whatever text they get. Broken invariants abort.
+// keep their promises on whatever text they get; "226" ends the walk as a success only once the
+// page has gone out after STOR. Broken invariants abort.
 #include "dynaddr/FtpRules.h"
 
 #include <QByteArrayList>
@@ -35,6 +36,7 @@ Walk Run(const QByteArray &input, const QList<qsizetype> &cuts)
     FtpReplyReader reader;
     QByteArray expected = "220";
     FtpReplyStep step = FtpReplyStep::None;
+    bool pageWritten = false;
     qsizetype from = 0;
     int read = 0;
     qsizetype handed = 0;
@@ -66,11 +68,14 @@ Walk Run(const QByteArray &input, const QList<qsizetype> &cuts)
         Require(r.Final == (last.size() < 4 || last[3] != '-'));
         if (!r.Final || walk.ended)
             continue;
-        const FtpReplyAction action = DecideFtpReply(r.Code, expected, step);
-        if (r.Code == "226")
-            Require(action == FtpReplyAction::Success);
-        if (DataMayFlow(r.Code, expected))
+        const FtpReplyAction action = DecideFtpReply(r.Code, expected, step, pageWritten);
+        // Success only by "226" after the whole page went out, and "226" then always succeeds.
+        Require((action == FtpReplyAction::Success) == (r.Code == "226" && pageWritten));
+        if (DataMayFlow(r.Code, expected)) {
             Require(action == FtpReplyAction::Ignore);
+            // The client writes the page now; the walk takes it as written.
+            pageWritten = true;
+        }
         switch (action) {
         case FtpReplyAction::SendUser: expected = "331"; break;
         case FtpReplyAction::SendPass: expected = "230"; break;

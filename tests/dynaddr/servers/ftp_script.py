@@ -10,6 +10,12 @@ Modes:
   silent    greets and then never answers
   flood     greets and then sends text without any line end
   close-at-USER / close-at-PASS / close-at-STOR   closes the control connection at that command
+  226-at-USER  answers USER with "226"
+  drop-data   answers STOR by connecting to the data port and closing at once, then "150", "226"
+  stranger    the same as late, but first connects to the data port from 127.0.0.2 and reads
+              until that connection ends (printing "stranger got N bytes")
+  continue    greets with continuation lines ("220-...") every 50 ms and never ends the reply
+  noise       sends "200 ok" every 50 ms from the start, never a greeting
 --split sends every reply one byte at a time; --fail-first answers the first USER with "421"
 and closes. Every command line received is printed.
 """
@@ -56,6 +62,11 @@ def send(conn, text, split):
 
 def session(conn, args, state):
     reply = lambda text: send(conn, text, args.split)
+    if args.mode in ("continue", "noise"):
+        line = "220-still here\r\n" if args.mode == "continue" else "200 ok\r\n"
+        while True:
+            reply(line)
+            time.sleep(0.05)
     if args.mode == "flood":
         reply("220 hello\r\n")
         conn.sendall(b"x" * 70000)
@@ -81,7 +92,9 @@ def session(conn, args, state):
             word = text.split(" ", 1)[0].upper()
             if args.mode == "close-at-" + word:
                 return
-            if word == "USER":
+            if word == "USER" and args.mode == "226-at-USER":
+                reply("226 done\r\n")
+            elif word == "USER":
                 if args.fail_first and not state["failed"]:
                     state["failed"] = True
                     reply("421 too busy, try later\r\n")
@@ -97,10 +110,29 @@ def session(conn, args, state):
                 numbers = [int(n) for n in text[5:].split(",")]
                 data_address = (".".join(str(n) for n in numbers[:4]), numbers[4] * 256 + numbers[5])
                 reply("200 PORT ok\r\n")
+            elif word == "STOR" and args.mode == "drop-data":
+                socket.create_connection(data_address, timeout=10).close()
+                time.sleep(0.3)
+                reply("150 opening data connection\r\n")
+                reply("226 stored\r\n")
             elif word == "STOR":
                 reply("150 opening data connection\r\n")
                 if args.mode == "nodata":
                     continue
+                if args.mode == "stranger":
+                    stranger = socket.create_connection(data_address, timeout=10,
+                                                        source_address=("127.0.0.2", 0))
+                    got = 0
+                    try:
+                        while True:
+                            piece = stranger.recv(4096)
+                            if not piece:
+                                break
+                            got += len(piece)
+                    except OSError:
+                        pass
+                    stranger.close()
+                    print("stranger got %d bytes" % got, flush=True)
                 data = socket.create_connection(data_address, timeout=10)
                 if args.mode == "talkative":
                     data.sendall(b"unasked bytes\r\n" * 100)

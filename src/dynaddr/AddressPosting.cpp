@@ -8,7 +8,11 @@ AddressPosting::AddressPosting(const Clock &clock, TransferLog &log, UserPrompt 
     : QObject(parent), log_(log), prompt_(prompt), ftp_(clock, this)
 {
     // A record is acted on after the client's handler has returned, as the next event.
-    connect(&ftp_, &FtpUpload::Record, this, &AddressPosting::HandleRecord, Qt::QueuedConnection);
+    connect(&ftp_, &FtpUpload::Record, this, [this](const FtpRecord &record) {
+        records_.append(record);
+        if (records_.size() == 1)
+            QMetaObject::invokeMethod(this, &AddressPosting::HandleRecords, Qt::QueuedConnection);
+    });
 }
 
 AddressPosting::~AddressPosting() = default;
@@ -18,10 +22,14 @@ void AddressPosting::Reset()
     shuttingDown_ = ftpBusy_ = uploadRunning_ = addressPosted_ = abortFtpRequested_ = false;
     dynamicSideClosed_ = highPortLogged_ = false;
     mode_ = Mode::None;
+    records_.clear();
+    repost_.reset();
+    pageIp_.clear();
+    pagePort_ = 0;
     ftp_.ResetDataPort();
 }
 
-FtpJob AddressPosting::JobFor(const Preferences &prefs)
+FtpJob AddressPosting::JobFor(const Preferences &prefs, const QByteArray &pageIp, int pagePort)
 {
     FtpJob job;
     job.Url = prefs.FtpUrl;
@@ -32,6 +40,8 @@ FtpJob AddressPosting::JobFor(const Preferences &prefs)
     job.RetryLimit = 1;
     job.DLTimeout = 60;
     job.ListenPort = prefs.ListenPort;
+    job.PageIp = pageIp;
+    job.PagePort = pagePort;
     return job;
 }
 
@@ -62,15 +72,26 @@ bool AddressPosting::StartPosting(const Preferences &prefs, Mode mode)
     } else {
         log_.Showit("Starting Close of Dynamic IP Page");
     }
-    ftp_.Start(mode == Mode::Upload ? FtpPageMode::Go : FtpPageMode::Close, JobFor(prefs));
+    ftp_.Start(mode == Mode::Upload ? FtpPageMode::Go : FtpPageMode::Close, JobFor(prefs, pageIp_, pagePort_));
     return true;
 }
 
 void AddressPosting::StartAddressUpload(const Preferences &prefs)
 {
-    if (shuttingDown_ || ftpBusy_)
+    if (shuttingDown_)
         return;
+    // The page being posted may already be out of date (a new port, a new outside address).
+    if (ftpBusy_) {
+        repost_ = prefs;
+        return;
+    }
     StartPosting(prefs, Mode::Upload);
+}
+
+void AddressPosting::SetPageAddress(const QByteArray &ip, int port)
+{
+    pageIp_ = ip;
+    pagePort_ = port;
 }
 
 void AddressPosting::StartAddressClose(const Preferences &prefs)
@@ -89,6 +110,10 @@ void AddressPosting::AbortAddressPosting()
 
 void AddressPosting::BeginShutdown(const Preferences &prefs)
 {
+    // Nothing is posted again; records the client has made are taken in first, so that an
+    // upload that has just ended is not aborted but followed by the closed page.
+    repost_.reset();
+    HandleRecords();
     shuttingDown_ = true;
     const bool dynamic = prefs.AddressType == "D";
     if (dynamic && uploadRunning_ && !abortFtpRequested_) {
@@ -101,6 +126,12 @@ void AddressPosting::BeginShutdown(const Preferences &prefs)
     } else {
         SetSideClosed();
     }
+}
+
+void AddressPosting::HandleRecords()
+{
+    while (!records_.isEmpty())
+        HandleRecord(records_.takeFirst());
 }
 
 void AddressPosting::HandleRecord(const FtpRecord &record)
@@ -118,6 +149,7 @@ void AddressPosting::HandleRecord(const FtpRecord &record)
         }
         if (shuttingDown_)
             SetSideClosed();
+        PostAgainIfAsked();
         break;
     case FtpWord::Error:
     case FtpWord::Abort:
@@ -128,6 +160,7 @@ void AddressPosting::HandleRecord(const FtpRecord &record)
         log_.Showit("Error on IP Update - Please try again");
         if (mode_ == Mode::Close || shuttingDown_)
             SetSideClosed();
+        PostAgainIfAsked();
         break;
     case FtpWord::Disk:
         log_.Showit("Remote FTP Site Connected");
@@ -136,6 +169,15 @@ void AddressPosting::HandleRecord(const FtpRecord &record)
     case FtpWord::Retry:
         break;
     }
+}
+
+void AddressPosting::PostAgainIfAsked()
+{
+    if (!repost_ || shuttingDown_ || ftpBusy_)
+        return;
+    const Preferences prefs = *repost_;
+    repost_.reset();
+    StartAddressUpload(prefs);
 }
 
 void AddressPosting::LogFtpDiagnostic(const QByteArray &code)

@@ -80,7 +80,6 @@ TEST(AddressPosting, PostsTheOpenPageThenTheClosedPageAtShutdown)
     f.posting.StartAddressUpload(prefs);
     EXPECT_TRUE(f.posting.FtpBusy());
     EXPECT_TRUE(f.posting.UploadRunning());
-    f.posting.StartAddressUpload(prefs); // a start while the transfer is outstanding is ignored
     ASSERT_TRUE(f.WaitLine("IP Address Successfully Updated")) << f.posting.Client().Diagnostics().constData();
     EXPECT_EQ(f.Lines(), (QList<QByteArray>{"Starting Upload of Dynamic IP Page", "Remote FTP Site Connected",
                                             "IP Address Successfully Updated"}));
@@ -185,7 +184,10 @@ TEST(AddressPosting, ShutdownDuringTheUploadAbortsIt)
     const Preferences prefs = DynamicPrefs(server.Port());
     f.posting.StartAddressUpload(prefs);
     ASSERT_TRUE(f.WaitLine("Remote FTP Site Connected"));
+    f.posting.StartAddressUpload(prefs); // kept for the end of this posting, then dropped by the shutdown
+    EXPECT_TRUE(f.posting.RepostPending());
     f.posting.BeginShutdown(prefs);
+    EXPECT_FALSE(f.posting.RepostPending());
     EXPECT_TRUE(f.posting.AbortFtpRequested());
     EXPECT_FALSE(f.posting.Client().Busy());
     ASSERT_TRUE(WaitFor([&] { return f.sideClosed == 1; }, 2000));
@@ -301,4 +303,78 @@ TEST(AddressPosting, EngineShutdownDuringAStalledUploadEndsPromptly)
     EXPECT_TRUE(lines.contains("Aborting FTP Connect"));
     EXPECT_TRUE(lines.contains("FTP Diagnostic - 884 Abort"));
     EXPECT_LT(lines.indexOf("Aborting FTP Connect"), lines.indexOf("FTP Diagnostic - 884 Abort"));
+}
+
+// A posting asked for while one runs (a new port saved, a new outside address) follows it with
+// the latest settings, whether the running one succeeded or failed.
+TEST(AddressPosting, RepostAskedForDuringAPostingFollowsItWithTheNewSettings)
+{
+    const struct {
+        QStringList serverArguments;
+        QList<QByteArray> lines;
+    } rows[] = {
+        {{},
+         {"Starting Upload of Dynamic IP Page", "Remote FTP Site Connected", "IP Address Successfully Updated",
+          "Starting Upload of Dynamic IP Page", "Remote FTP Site Connected", "IP Address Successfully Updated"}},
+        {{"--fail-first"},
+         {"Starting Upload of Dynamic IP Page", "Remote FTP Site Connected", "FTP Diagnostic - 421 ",
+          "Error on IP Update - Please try again", "Starting Upload of Dynamic IP Page", "Remote FTP Site Connected",
+          "IP Address Successfully Updated"}},
+    };
+    for (const auto &row : rows) {
+        ScratchDir dir;
+        LocalServer server;
+        ASSERT_TRUE(StartScriptedFtpServer(server, "late", QStringList{"--store", dir.file("stored")} +
+                                                               row.serverArguments));
+        PostingFixture f;
+        f.posting.StartAddressUpload(DynamicPrefs(server.Port(), "secret", 4444));
+        f.posting.StartAddressUpload(DynamicPrefs(server.Port(), "secret", 5000));
+        f.posting.StartAddressUpload(DynamicPrefs(server.Port(), "secret", 5555));
+        EXPECT_TRUE(f.posting.RepostPending());
+        ASSERT_TRUE(WaitFor([&] { return f.Lines().size() == row.lines.size() && !f.posting.FtpBusy(); }))
+            << f.posting.Client().Diagnostics().constData();
+        Pump(200);
+        EXPECT_EQ(f.Lines(), row.lines);
+        EXPECT_FALSE(f.posting.RepostPending());
+        EXPECT_TRUE(f.posting.AddressPosted());
+        EXPECT_TRUE(ReadFile(dir.file("stored")).contains("<P>PORT=5555\r")) << ReadFile(dir.file("stored")).constData();
+    }
+
+    // The page may name another address and port than the connection's own and the receive port.
+    ScratchDir dir;
+    LocalServer server;
+    ASSERT_TRUE(StartScriptedFtpServer(server, "late", {"--store", dir.file("stored")}));
+    PostingFixture f;
+    f.posting.SetPageAddress("203.0.113.7", 61000);
+    f.posting.StartAddressUpload(DynamicPrefs(server.Port()));
+    ASSERT_TRUE(f.WaitLine("IP Address Successfully Updated"));
+    EXPECT_EQ(ReadFile(dir.file("stored")), BuildAddressPage("GO", "203.0.113.7", ShortDate(f.clock.now()),
+                                                             ShortTime(f.clock.now()), 61000));
+}
+
+// A shutdown that comes after the upload has ended but before its record was taken in still
+// sees a posted page, and closes it.
+TEST(AddressPosting, ShutdownRightAfterTheUploadEndedPostsTheClosedPage)
+{
+    ScratchDir dir;
+    LocalServer server;
+    ASSERT_TRUE(StartScriptedFtpServer(server, "late", {"--store", dir.file("stored")}));
+    PostingFixture f;
+    const Preferences prefs = DynamicPrefs(server.Port());
+    bool shutDown = false;
+    // Runs in the same turn as the client's DONE record, before the posting has handled it.
+    QObject::connect(&f.posting.Client(), &FtpUpload::Record, [&](const FtpRecord &record) {
+        if (record.Word == FtpWord::Done && !shutDown) {
+            shutDown = true;
+            f.posting.BeginShutdown(prefs);
+        }
+    });
+    f.posting.StartAddressUpload(prefs);
+    ASSERT_TRUE(WaitFor([&] { return f.sideClosed == 1; })) << f.posting.Client().Diagnostics().constData();
+    EXPECT_EQ(f.Lines(), (QList<QByteArray>{"Starting Upload of Dynamic IP Page", "Remote FTP Site Connected",
+                                            "IP Address Successfully Updated", "Closing Dynamic IP",
+                                            "Starting Close of Dynamic IP Page", "Remote FTP Site Connected",
+                                            "IP Address Successfully Closed"}));
+    EXPECT_FALSE(f.posting.AbortFtpRequested());
+    EXPECT_EQ(ReadFile(dir.file("stored")), "<HTML>\r<P>Parcelwise Page\r<P>CLOSED\r</HTML>\r");
 }

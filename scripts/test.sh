@@ -37,6 +37,8 @@ mkdir -p "$root/build-fuzz/corpus-fuzz_ftp_reply"
 # The address lookup's response reader and page reader, shorter runs of their own corpora.
 for target in fuzz_http_response fuzz_address_page; do
     mkdir -p "$root/build-fuzz/corpus-$target"
-    "$root/build-fuzz/$target" -max_total_time=15 -print_final_stats=1 "$root/build-fuzz/corpus-$target"
+    name=${target#fuzz_}
+    "$root/build-fuzz/$target" -max_total_time=15 -print_final_stats=1 "$root/build-fuzz/corpus-$target" \
+        "$root/tests/fuzz/seeds-${name//_/-}"
 done
 echo "All tests passed."

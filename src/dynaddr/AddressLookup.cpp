@@ -2,9 +2,25 @@
 // cuts every lookup off at shutdown.
 #include "dynaddr/AddressLookup.h"
 
+#include "core/TextUtil.h"
 #include "core/TransferLog.h"
-#include "dynaddr/AddressPage.h"
 #include "dynaddr/HttpLookup.h"
+
+namespace {
+
+// A text from elsewhere as a log line may show it: cut to limit bytes (not inside a UTF-8
+// sequence), its control characters escaped.
+QByteArray Shown(const QByteArray &text, qsizetype limit)
+{
+    if (text.size() <= limit)
+        return EscapeControls(text);
+    qsizetype cut = limit;
+    for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80; ++back)
+        --cut;
+    return EscapeControls(text.left(cut)) + "...";
+}
+
+} // namespace
 
 AddressLookup::AddressLookup(const Clock &clock, TransferLog &log, QObject *parent)
     : QObject(parent), log_(log)
@@ -23,6 +39,7 @@ quint64 AddressLookup::StartLookup(int channel, const QByteArray &user, const QB
         return 0;
     const quint64 ticket = nextTicket_++;
     tickets_[channel] = ticket;
+    users_[channel] = user;
     log_.Showit("Starting IP Check For " + user);
     clients_[channel]->Start(ticket, url);
     return ticket;
@@ -33,7 +50,11 @@ void AddressLookup::OnClientDone(int channel, quint64 ticket, const QByteArray &
     if (closed_ || channel < 0 || channel > 3 || ticket == 0 || tickets_[channel] != ticket)
         return;
     tickets_[channel] = 0;
-    emit Finished(channel, ticket, ParseAddressPage(page));
+    LookupResult result = ParseAddressPage(page);
+    result.Ticket = ticket;
+    if (result.Failure == LookupFailure::UnusableHost)
+        log_.Showit("Unusable address on the page of " + users_[channel] + ": " + Shown(result.RefusedHost, 80));
+    emit Finished(channel, ticket, result.Endpoint);
 }
 
 bool AddressLookup::Busy(int channel) const

@@ -3,6 +3,8 @@
 // Finished, with the address found on the page or with none, as soon as the lookup has ended.
 #pragma once
 
+#include "dynaddr/AddressPage.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -14,12 +16,7 @@ class Clock;
 class HttpLookup;
 class TransferLog;
 
-// Where a peer with a changing address listens, as read from its address page.
-struct PeerAddress {
-    QByteArray Host;
-    int Port = 0;
-    bool operator==(const PeerAddress &) const = default;
-};
+using PeerAddress = PageEndpoint;
 
 class AddressLookup : public QObject {
     Q_OBJECT
@@ -52,6 +49,7 @@ private:
     void OnClientDone(int channel, quint64 ticket, const QByteArray &page);
 
     TransferLog &log_;
+    std::array<QByteArray, 4> users_;
     std::array<HttpLookup *, 4> clients_{};
     std::array<quint64, 4> tickets_{};
     quint64 nextTicket_ = 1;

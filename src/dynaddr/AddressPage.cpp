@@ -14,16 +14,32 @@ QByteArray BuildAddressPage(const QByteArray &pageMode, const QByteArray &ip, co
     return {};
 }
 
-std::optional<PeerAddress> ParseAddressPage(const QByteArray &page)
+bool IsUsableHost(const QByteArray &host)
 {
+    if (host.isEmpty() || host.size() > 253)
+        return false;
+    for (char c : host) {
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (!letter && !(c >= '0' && c <= '9') && c != '-' && c != '.')
+            return false;
+    }
+    // A dotted IPv4 address is made of the same characters.
+    return true;
+}
+
+LookupResult ParseAddressPage(const QByteArray &page)
+{
+    LookupResult result;
+    result.Failure = LookupFailure::NoAddress;
     QByteArray text = TrimBlanks(page);
     if (text.isEmpty())
-        return std::nullopt;
+        return result;
     text.replace('\n', '\r');
     text.replace("<", "\r<");
     text = '\r' + text + '\r';
     QByteArray ip;
     int64_t port = 0;
+    bool closed = false;
     const QList<QByteArray> fields = text.split('\r');
     // The last field follows the final CR and is always empty.
     for (int i = 0; i + 1 < fields.size(); ++i) {
@@ -34,9 +50,22 @@ std::optional<PeerAddress> ParseAddressPage(const QByteArray &page)
             ip = field.mid(6);
         else if (field.startsWith("<P>PORT="))
             port = LeadingInteger(RemoveAll(field.mid(8), ' '), 0, 65536);
+        else if (field == "<P>CLOSED")
+            closed = true;
     }
     // Ports up to 65535 are valid: a peer may listen on any port its preferences accept.
-    if (port < 1 || port > 65535 || ip.isEmpty())
-        return std::nullopt;
-    return PeerAddress{ip, static_cast<int>(port)};
+    if (port < 1 || port > 65535 || ip.isEmpty()) {
+        if (closed)
+            result.Failure = LookupFailure::PageClosed;
+        return result;
+    }
+    // Whatever the page holds goes into a name lookup and the log: only a plain address or name.
+    if (!IsUsableHost(ip)) {
+        result.Failure = LookupFailure::UnusableHost;
+        result.RefusedHost = ip;
+        return result;
+    }
+    result.Failure = LookupFailure::None;
+    result.Endpoint = PageEndpoint{ip, static_cast<int>(port)};
+    return result;
 }

@@ -3,6 +3,8 @@
 // records. No sockets and no clock here; FtpUpload feeds these and acts on the answers.
 #pragma once
 
+#include "dynaddr/UrlMask.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QtGlobal>
@@ -41,8 +43,6 @@ struct FtpTarget {
 std::optional<FtpTarget> CheckFtpStart(const QByteArray &url, const QByteArray &login, const QByteArray &password,
                                        const QByteArray &portText);
 
-// How a password shows in diagnostics and any other display.
-inline constexpr char MaskedPassword[] = "********";
 
 // ---- Data port
 

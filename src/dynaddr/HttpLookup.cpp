@@ -13,6 +13,15 @@ HttpLookup::HttpLookup(int index, const Clock &clock, QObject *parent)
 {
     watchdog_.setInterval(WatchdogInterval);
     connect(&watchdog_, &QTimer::timeout, this, &HttpLookup::WatchdogTick);
+    deadline_.setSingleShot(true);
+    deadline_.setTimerType(Qt::PreciseTimer);
+    // A moment past the limit, so that the clock's whole seconds have reached it.
+    deadline_.setInterval(LookupLimitSeconds * 1000 + 100);
+    connect(&deadline_, &QTimer::timeout, this, &HttpLookup::WatchdogTick);
+    // The connection is made on the next turn of the event loop; a cut stops it.
+    connectTimer_.setSingleShot(true);
+    connectTimer_.setInterval(0);
+    connect(&connectTimer_, &QTimer::timeout, this, &HttpLookup::Connect);
 }
 
 HttpLookup::~HttpLookup()
@@ -24,18 +33,17 @@ void HttpLookup::Start(quint64 id, const QByteArray &url)
 {
     Cut();
     id_ = id;
-    ++generation_;
     running_ = true;
     reader_.Begin(url);
-    activity_ = clock_.now();
+    started_ = activity_ = clock_.now();
     watchdog_.start();
-    const quint64 generation = generation_;
-    QTimer::singleShot(0, this, [this, generation] { Connect(generation); });
+    deadline_.start();
+    connectTimer_.start();
 }
 
-void HttpLookup::Connect(quint64 generation)
+void HttpLookup::Connect()
 {
-    if (!running_ || generation != generation_)
+    if (!running_)
         return;
     const std::optional<HttpUrl> &url = reader_.Url();
     if (!url || url->Host.isEmpty() || url->Port() == 0) {
@@ -128,8 +136,14 @@ void HttpLookup::WatchdogTick()
 {
     if (!running_)
         return;
-    if (AbsSecondsBetween(activity_, clock_.now()) > SilenceLimitSeconds) {
+    const QDateTime now = clock_.now();
+    if (AbsSecondsBetween(activity_, now) > SilenceLimitSeconds) {
         reader_.Silence();
+        End();
+    } else if (AbsSecondsBetween(started_, now) >= LookupLimitSeconds) {
+        // A server that drips a byte now and then is never silent for long, but cannot hold the
+        // lookup (and with it the send channel) either.
+        reader_.TookTooLong(LookupLimitSeconds);
         End();
     }
 }
@@ -137,6 +151,7 @@ void HttpLookup::WatchdogTick()
 void HttpLookup::End()
 {
     watchdog_.stop();
+    deadline_.stop();
     DropSocket();
     running_ = false;
     const QByteArray page = reader_.End();
@@ -148,9 +163,10 @@ void HttpLookup::Cut()
     if (!running_)
         return;
     watchdog_.stop();
+    deadline_.stop();
+    connectTimer_.stop();
     DropSocket();
     running_ = false;
-    ++generation_;
 }
 
 void HttpLookup::DropSocket()

@@ -1,6 +1,8 @@
 // The HTTP client of one send channel's address lookup: one GET of the peer's page over its own
 // socket (TLS for an "https://" URL), the response collected until the server closes, a
-// watchdog for silence, and one ending per lookup. The exchange itself is HttpResponseReader.
+// watchdog for silence and for the length of the whole lookup, and one ending per lookup. Done
+// is emitted only for the lookup under way: a lookup cut off or replaced reports nothing more.
+// The exchange itself is HttpResponseReader.
 #pragma once
 
 #include "dynaddr/HttpResponse.h"
@@ -21,6 +23,8 @@ class HttpLookup : public QObject {
 public:
     static constexpr int WatchdogInterval = 15000; // milliseconds
     static constexpr int SilenceLimitSeconds = 30;
+    // A whole lookup, from its start to the last byte, may last this long.
+    static constexpr int LookupLimitSeconds = 60;
 
     HttpLookup(int index, const Clock &clock, QObject *parent = nullptr);
     ~HttpLookup() override;
@@ -34,7 +38,8 @@ public:
     // Shutdown: closes the connection and stops the watchdog; the lookup ends without Done.
     void Cut();
     // The watchdog's tick: ends the lookup once more than 30 whole seconds have passed since
-    // the start, the connect or the last data.
+    // the start, the connect or the last data, or once 60 have passed since the start. Also
+    // called when the 60 seconds are up, so that the lookup ends on time.
     void WatchdogTick();
 
     // Certificates trusted for https besides the system's store.
@@ -49,7 +54,7 @@ signals:
     void Done(int index, quint64 id, const QByteArray &page);
 
 private:
-    void Connect(quint64 generation);
+    void Connect();
     void OnConnected();
     void OnData();
     void OnClosed();
@@ -60,11 +65,13 @@ private:
     const int index_;
     const Clock &clock_;
     QTimer watchdog_;
+    QTimer deadline_;
+    QTimer connectTimer_;
     QTcpSocket *socket_ = nullptr;
     HttpResponseReader reader_;
     QDateTime activity_;
+    QDateTime started_;
     QList<QSslCertificate> extraCa_;
     quint64 id_ = 0;
-    quint64 generation_ = 0;
     bool running_ = false;
 };

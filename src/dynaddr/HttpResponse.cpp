@@ -2,6 +2,7 @@
 #include "dynaddr/HttpResponse.h"
 
 #include "core/TextUtil.h"
+#include "dynaddr/UrlMask.h"
 
 #include <algorithm>
 
@@ -91,8 +92,10 @@ QByteArrayList HttpRequestLines(const HttpUrl &url)
     return lines;
 }
 
-std::optional<QByteArray> DecodeChunked(const QByteArray &text)
+std::optional<QByteArray> DecodeChunked(const QByteArray &text, bool *complete)
 {
+    if (complete)
+        *complete = false;
     if (text.size() < 5)
         return QByteArray();
     if (!text.endsWith("\r\n\r\n") || !text.left(15).contains(CrLf))
@@ -104,6 +107,12 @@ std::optional<QByteArray> DecodeChunked(const QByteArray &text)
         return std::nullopt;
     qsizetype pos = at + 2;
     QByteArray result;
+    if (*size < 1) {
+        // The last chunk alone: an empty body.
+        if (complete)
+            *complete = true;
+        return result;
+    }
     for (;;) {
         const qsizetype take = static_cast<qsizetype>(std::min<qint64>(*size, text.size() - pos));
         result.append(view.sliced(pos, take));
@@ -116,8 +125,11 @@ std::optional<QByteArray> DecodeChunked(const QByteArray &text)
         size = PlainHex(view.sliced(pos, at - pos));
         if (!size)
             return std::nullopt;
-        if (*size < 1)
+        if (*size < 1) {
+            if (complete)
+                *complete = true;
             break;
+        }
         pos = at + 2;
     }
     return result;
@@ -137,7 +149,7 @@ void HttpResponseReader::Begin(const QByteArray &url)
     words_.append("START");
     url_ = ParseHttpUrl(url);
     Diagnose("* Trying to connect");
-    Diagnose(url);
+    Diagnose(MaskUrlPassword(url));
 }
 
 QByteArrayList HttpResponseReader::Connected()
@@ -221,6 +233,16 @@ void HttpResponseReader::ReadHeaders()
         }
         if (line.contains("chunked"))
             chunked_ = true;
+        if (line.size() >= 15 && line.left(15).compare("Content-Length:", Qt::CaseInsensitive) == 0) {
+            const QByteArray value = TrimBlanks(line.mid(15));
+            bool number = !value.isEmpty() && value.size() <= 15;
+            for (char c : value)
+                number = number && c >= '0' && c <= '9';
+            const qint64 length = number ? value.toLongLong() : -1;
+            if (!number || (contentLength_ >= 0 && contentLength_ != length))
+                badLength_ = true;
+            contentLength_ = length;
+        }
     }
 }
 
@@ -253,6 +275,36 @@ void HttpResponseReader::Silence()
     Diagnose("* Timeout");
 }
 
+void HttpResponseReader::TookTooLong(int seconds)
+{
+    socketStatus_ = Overdue;
+    Diagnose("* Lookup longer than " + QByteArray::number(seconds) + " seconds");
+}
+
+bool HttpResponseReader::TakeWholeBody()
+{
+    // Chunks carry their own framing; a length beside them does not count.
+    if (chunked_) {
+        chunked_ = false;
+        bool complete = false;
+        const std::optional<QByteArray> joined = DecodeChunked(body_, &complete);
+        if (!joined)
+            Diagnose("* Bad Chunk Size");
+        body_ = joined.value_or(QByteArray());
+        return !joined || complete;
+    }
+    if (badLength_) {
+        Diagnose("* Bad Content-Length");
+        return false;
+    }
+    if (contentLength_ < 0)
+        return true;
+    if (body_.size() < contentLength_)
+        return false;
+    body_.truncate(contentLength_);
+    return true;
+}
+
 QByteArray HttpResponseReader::End()
 {
     if (!running_)
@@ -261,16 +313,14 @@ QByteArray HttpResponseReader::End()
         Diagnose("* Timeout");
         words_.append("ERR881");
     }
+    // The server's close ends the body; whether all of it came, the framing says.
+    if (!TakeWholeBody() && socketStatus_ == Closed && headersDone_) {
+        Diagnose("* Page Cut Short");
+        socketStatus_ = CutShort;
+    }
     Diagnose("* Socket Status = " + socketStatus_);
     Diagnose("* HTTP Status = " + httpStatus_);
     running_ = false;
-    if (chunked_) {
-        const std::optional<QByteArray> joined = DecodeChunked(body_);
-        if (!joined)
-            Diagnose("* Bad Chunk Size");
-        body_ = joined.value_or(QByteArray());
-        chunked_ = false;
-    }
     if (!IsHtml()) {
         Diagnose("* Not HTML");
         body_.clear();

@@ -28,12 +28,15 @@ QByteArrayList HttpRequestLines(const HttpUrl &url);
 
 // Removes chunked framing from a complete body. A text shorter than 5 bytes gives an empty
 // text; one that does not end with CR LF CR LF or has no CR LF in its first 15 bytes comes back
-// unchanged. None when a chunk-size line is not a plain hexadecimal number.
-std::optional<QByteArray> DecodeChunked(const QByteArray &text);
+// unchanged. None when a chunk-size line is not a plain hexadecimal number. complete, when
+// given, tells whether the last chunk (size 0) was reached: without it the body was cut short.
+std::optional<QByteArray> DecodeChunked(const QByteArray &text, bool *complete = nullptr);
 
 // One lookup's response, from the start to the ending. The progress words ("START", "CONNECT",
 // "DATA", "ERR881", "ERR882", "ERR880", "DONE") and the page are its result; the diagnostics
-// are the lookup's own text, never logged.
+// are the lookup's own text (the URL's password masked), never logged. The body ends where the
+// server closes the connection; a body shorter than its Content-Length, or chunks without the
+// last one, were cut short (a reset reads as a close) and give no page.
 class HttpResponseReader {
 public:
     // Headers and body together may not grow beyond this.
@@ -46,6 +49,8 @@ public:
     static constexpr char TimedOut[] = "881";
     static constexpr char NotHtml[] = "990";
     static constexpr char TooLarge[] = "991";
+    static constexpr char CutShort[] = "992";  // closed before the whole body came
+    static constexpr char Overdue[] = "993";   // the lookup as a whole took too long
 
     // A new lookup of url: "START", statuses "000", everything emptied, the URL split.
     // url() is none when the URL cannot be used; the lookup then ends without connecting.
@@ -65,10 +70,13 @@ public:
     void SocketError(int errorNumber);
     // More than 30 seconds without data ("881").
     void Silence();
+    // The whole lookup has lasted this many seconds, more than it may ("993").
+    void TookTooLong(int seconds);
 
     // Ends the lookup, whatever ended it: the ERR words in their order, then "DONE". Returns
-    // the page: the body (de-chunked) of an HTML answer with status 200 or 206 that the server
-    // ended by closing; empty for every other ending. Only the first call after Begin counts.
+    // the page: the whole body (de-chunked, or up to its Content-Length) of an HTML answer with
+    // status 200 or 206 that the server ended by closing; empty for every other ending (a body
+    // cut short sets "992"). Only the first call after Begin counts.
     QByteArray End();
 
     bool Running() const { return running_; }
@@ -80,6 +88,8 @@ public:
     const QByteArray &ResponseBody() const { return body_; }
     bool HeadersDone() const { return headersDone_; }
     bool ChunkedBody() const { return chunked_; }
+    // The Content-Length the headers gave; -1 when none.
+    qint64 ContentLength() const { return contentLength_; }
     const QByteArray &Diagnostics() const { return diagnostics_; }
     const QByteArray &Page() const { return page_; }
 
@@ -89,6 +99,9 @@ public:
 private:
     void ReadHeaders();
     bool IsHtml() const;
+    // The body as the framing says it ends: de-chunked or cut to its length. False when less
+    // came than the framing announced, or the framing cannot be read.
+    bool TakeWholeBody();
 
     std::optional<HttpUrl> url_;
     QByteArrayList words_;
@@ -105,5 +118,7 @@ private:
     qsizetype searchedTo_ = 0;      // the end of the headers was not found before this offset
     bool headersDone_ = false;
     bool chunked_ = false;
+    qint64 contentLength_ = -1;     // none given
+    bool badLength_ = false;        // a Content-Length that is no number, or two that differ
     bool running_ = false;
 };

@@ -4,6 +4,7 @@
 #include "core/Preferences.h"
 #include "core/TextUtil.h"
 #include "core/UserPrompt.h"
+#include "dynaddr/UrlMask.h"
 #include "transfer/Engine.h"
 #include "ui/Widgets.h"
 
@@ -90,7 +91,8 @@ PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     sendChannels_->setText(QString::number(prefs.SendChannels));
     receiveChannels_->setText(QString::number(prefs.ReceiveChannels));
     port_->setText(QString::number(prefs.ListenPort));
-    SetFieldBytes(ftpUrl_, prefs.FtpUrl);
+    // A password inside the URL shows masked; Save puts it back unless it was retyped.
+    SetFieldBytes(ftpUrl_, MaskUrlPassword(prefs.FtpUrl));
     SetFieldBytes(ftpLogin_, prefs.FtpLogin);
     SetFieldBytes(ftpPassword_, prefs.FtpPassword);
     connect(static_, &QRadioButton::clicked, this, &PrefWin::EnableFtpFields);
@@ -134,7 +136,7 @@ void PrefWin::Save()
         return Refuse(QStringLiteral("Please enter a value between 1024 and 65535"), port_);
     // A line end pasted into a field would start a new line of the preferences file.
     const auto lineBytes = [](const QLineEdit *edit) { return RemoveAll(RemoveAll(FieldBytes(edit), '\r'), '\n'); };
-    const QByteArray url = lineBytes(ftpUrl_);
+    const QByteArray url = RestoreUrlPassword(lineBytes(ftpUrl_), engine_.Prefs.FtpUrl);
     const QByteArray login = lineBytes(ftpLogin_);
     const QByteArray password = lineBytes(ftpPassword_);
     if (dynamic_->isChecked()) {

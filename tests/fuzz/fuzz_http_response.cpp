@@ -2,7 +2,9 @@
 // points the input chooses, and the connection ends in one of the ways a socket reports. Every
 // ending must come with "DONE" after the ERR words in their order, a page only from an HTML
 // answer with status 200 or 206 that the server closed, the same result however the bytes were
-// split, and memory bounded by the response limit. Broken invariants abort.
+// split, and memory bounded by the response limit. A body with framing (a Content-Length or
+// chunks) gives its page only whole: exactly the announced length, and a response cut short
+// gives that same page or none. Broken invariants abort.
 #include "dynaddr/HttpResponse.h"
 
 #include <cstddef>
@@ -22,6 +24,9 @@ struct Result {
     QByteArray page;
     QByteArray socketStatus;
     QByteArray httpStatus;
+    qint64 contentLength = -1;
+    bool chunked = false;
+    bool framed = false; // a Content-Length or chunks say where the body ends
     bool operator==(const Result &) const = default;
 };
 
@@ -52,7 +57,10 @@ Result Run(const QByteArray &response, const QList<qsizetype> &cuts, int ending)
     const QByteArray page = reader.End();
     Require(!reader.Running());
     Require(reader.End() == page);
-    return {reader.Words(), page, reader.SocketStatus(), reader.HttpStatus()};
+    // The headers mark a chunked body with "chunked" anywhere in them.
+    const bool chunked = reader.HeaderBlock().contains("chunked");
+    return {reader.Words(), page, reader.SocketStatus(), reader.HttpStatus(), reader.ContentLength(),
+            chunked, chunked || reader.ContentLength() >= 0};
 }
 
 void CheckEnding(const Result &r)
@@ -69,6 +77,9 @@ void CheckEnding(const Result &r)
     }
     if (r.socketStatus != "102")
         Require(r.page.isEmpty() && r.words.contains("ERR880"));
+    // Without chunks, a page is exactly as long as its length header says.
+    if (!r.page.isEmpty() && r.contentLength >= 0 && !r.chunked)
+        Require(r.page.size() == r.contentLength);
     Require(r.page.size() <= HttpResponseReader::ResponseLimit);
 }
 
@@ -89,6 +100,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (qsizetype at = std::min(firstCut, response.size()); at < response.size(); at += step)
         cuts.append(at);
     Require(Run(response, cuts, ending) == whole);
+
+    // The server closes early, after any byte: a framed body is whole or gives no page.
+    if (whole.framed && !whole.page.isEmpty() && ending == 0) {
+        const Result cut = Run(response.left(firstCut * (response.size() - 1) / 255), {}, 0);
+        CheckEnding(cut);
+        Require(cut.page.isEmpty() || cut.page == whole.page);
+    }
 
     (void)ParseHttpUrl(response);
     const std::optional<QByteArray> joined = DecodeChunked(response);

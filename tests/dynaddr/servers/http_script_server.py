@@ -4,16 +4,19 @@ Run with Debian's own interpreter:
   /usr/bin/python3 http_script_server.py --port N --response FILE [--requests FILE] [--keep-open]
 
 The response file is sent as it stands, except that the marker <<PAUSE>> splits it into pieces
-sent with a pause between them, so that they reach the client in separate reads. Each request
+sent with a pause between them, so that they reach the client in separate reads, and a
+response ending in <<RESET>> ends its connection with a reset instead of a close. Each request
 (the bytes up to the empty line) is appended to the requests file. With --keep-open the server
 holds the connection open after the response instead of closing it.
 """
 import argparse
 import socket
+import struct
 import threading
 import time
 
 MARKER = b"<<PAUSE>>"
+RESET = b"<<RESET>>"
 
 
 def read_request(conn):
@@ -30,7 +33,7 @@ def read_request(conn):
     return data
 
 
-def serve(conn, args, pieces):
+def serve(conn, args, pieces, reset):
     with conn:
         request = read_request(conn)
         if args.requests:
@@ -42,6 +45,9 @@ def serve(conn, args, pieces):
                     time.sleep(0.2)
                 conn.sendall(piece)
         except OSError:
+            return
+        if reset:
+            conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             return
         if args.keep_open:
             conn.settimeout(None)
@@ -61,7 +67,11 @@ def main():
     args = parser.parse_args()
 
     with open(args.response, "rb") as f:
-        pieces = f.read().split(MARKER)
+        response = f.read()
+    reset = response.endswith(RESET)
+    if reset:
+        response = response[:-len(RESET)]
+    pieces = response.split(MARKER)
 
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
@@ -69,7 +79,7 @@ def main():
     listener.listen(8)
     while True:
         conn, _ = listener.accept()
-        threading.Thread(target=serve, args=(conn, args, pieces), daemon=True).start()
+        threading.Thread(target=serve, args=(conn, args, pieces, reset), daemon=True).start()
 
 
 if __name__ == "__main__":

@@ -6,6 +6,8 @@
 #include "core/TransferLog.h"
 #include "dynaddr/HttpLookup.h"
 
+#include <algorithm>
+
 namespace {
 
 // A text from elsewhere as a log line may show it: cut to limit bytes (not inside a UTF-8
@@ -38,20 +40,21 @@ quint64 AddressLookup::StartLookup(int channel, const QByteArray &user, const QB
     if (closed_ || channel < 0 || channel > 3)
         return 0;
     const quint64 ticket = nextTicket_++;
-    tickets_[channel] = ticket;
     users_[channel] = user;
     log_.Showit("Starting IP Check For " + user);
     clients_[channel]->Start(ticket, url);
     return ticket;
 }
 
+// A client reports only the lookup under way: one cut off (by a newer start or the shutdown)
+// reports nothing. Whether the result is still wanted is the caller's one check, by its ticket.
 void AddressLookup::OnClientDone(int channel, quint64 ticket, const QByteArray &page)
 {
-    if (closed_ || channel < 0 || channel > 3 || ticket == 0 || tickets_[channel] != ticket)
-        return;
-    tickets_[channel] = 0;
     LookupResult result = ParseAddressPage(page);
     result.Ticket = ticket;
+    const QByteArrayList &words = clients_[channel]->Reader().Words();
+    if (std::any_of(words.begin(), words.end(), [](const QByteArray &w) { return w.startsWith("ERR"); }))
+        result.Failure = LookupFailure::NotFetched;
     if (result.Failure == LookupFailure::UnusableHost)
         log_.Showit("Unusable address on the page of " + users_[channel] + ": " + Shown(result.RefusedHost, 80));
     emit Finished(channel, ticket, result.Endpoint);
@@ -59,14 +62,13 @@ void AddressLookup::OnClientDone(int channel, quint64 ticket, const QByteArray &
 
 bool AddressLookup::Busy(int channel) const
 {
-    return channel >= 0 && channel < 4 && tickets_[channel] != 0;
+    return channel >= 0 && channel < 4 && clients_[channel]->Busy();
 }
 
 void AddressLookup::CloseLookups()
 {
     closed_ = true;
     for (int i = 0; i < 4; ++i) {
-        tickets_[i] = 0;
         if (!clients_[i]->Busy())
             continue;
         clients_[i]->Cut();

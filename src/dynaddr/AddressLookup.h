@@ -51,7 +51,6 @@ private:
     TransferLog &log_;
     std::array<QByteArray, 4> users_;
     std::array<HttpLookup *, 4> clients_{};
-    std::array<quint64, 4> tickets_{};
     quint64 nextTicket_ = 1;
     bool closed_ = false;
 };

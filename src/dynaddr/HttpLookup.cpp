@@ -152,6 +152,7 @@ void HttpLookup::End()
 {
     watchdog_.stop();
     deadline_.stop();
+    connectTimer_.stop();
     DropSocket();
     running_ = false;
     const QByteArray page = reader_.End();

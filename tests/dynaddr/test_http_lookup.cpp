@@ -300,6 +300,8 @@ TEST(HttpLookup, ChannelsLookUpSideBySideAndShutdownCutsOff)
     Control control;
     const quint64 first = control.lookup.StartLookup(3, "carol", Url(hanging));
     ASSERT_TRUE(WaitFor([&] { return control.lookup.Client(3).Reader().HeadersDone(); }));
+    // A new start on a channel cuts its running lookup off: only the new one reports.
+    const quint64 replaced = control.lookup.StartLookup(1, "dave", Url(hanging));
     EXPECT_EQ(control.Lookup(1, Url(nginx)), (PeerAddress{"127.0.0.1", 4444}));
     EXPECT_TRUE(control.lookup.Busy(3));
     EXPECT_TRUE(control.log.ScreenText().contains("Starting IP Check For carol"));
@@ -315,6 +317,7 @@ TEST(HttpLookup, ChannelsLookUpSideBySideAndShutdownCutsOff)
     control.lookup.Client(3).WatchdogTick();
     Pump(200);
     EXPECT_EQ(control.results.size(), 1);
+    EXPECT_NE(control.results[0].ticket, replaced);
     EXPECT_FALSE(control.lookup.Client(3).Reader().Words().contains("DONE"));
     EXPECT_EQ(control.lookup.StartLookup(0, "bob", Url(nginx)), 0u);
     EXPECT_NE(first, 0u);

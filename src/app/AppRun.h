@@ -13,7 +13,7 @@ class QApplication;
 // The main window over the installation in the folder; files are listed in the queue loader.
 // A second start raises the running window (files: hands them to it) instead.
 int RunWindow(QApplication &app, const QString &programFolder, const QList<QByteArray> &files);
-// The same installation without a window, until SIGTERM or SIGINT.
+// The same installation without a window, until SIGTERM, SIGINT or SIGHUP.
 int RunHeadless(const QString &programFolder);
 int RunSend(const CommandLine &line, const QString &programFolder);
 int RunList(const QString &programFolder);

@@ -4,6 +4,7 @@
 
 #include "app/InstanceCommands.h"
 #include "app/InstanceLink.h"
+#include "app/StdoutRelay.h"
 #include "core/Clock.h"
 #include "core/SingleInstance.h"
 #include "core/TermSignals.h"
@@ -45,9 +46,12 @@ int RunHeadless(const QString &programFolder)
     HeadlessPrompt prompt;
     SystemClock clock;
     const TimerIntervals intervals = AppTimerIntervals();
+    // Standard output may be a pipe that is slow, closed or never read: the copy of the log
+    // there never holds up the engine.
+    StdoutRelay relay;
     Engine engine(programFolder, clock, prompt, intervals);
-    QObject::connect(&engine.Log(), &TransferLog::LineAdded, &engine, [](const QByteArray &line, bool) {
-        PrintLines(false, {line});
+    QObject::connect(&engine.Log(), &TransferLog::LineAdded, &engine, [&relay](const QByteArray &line, bool) {
+        relay.Write(line);
     });
     prompt.SetReport([&engine](const QByteArray &line) { engine.Showit(line); });
 

@@ -8,9 +8,13 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <csignal>
 
 int main(int argc, char **argv)
 {
+    // A reader that went away (a closed pipe, a peer's reset) is an error of that one write, never
+    // the end of the process.
+    std::signal(SIGPIPE, SIG_IGN);
     QList<QByteArray> args;
     for (int i = 1; i < argc; ++i)
         args << QByteArray(argv[i]);

@@ -35,10 +35,14 @@ TermSignals::TermSignals(std::function<void()> onSignal, QObject *parent)
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    // A closed terminal or an ended session: the same orderly shutdown, so the queue's last state
+    // is written.
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 TermSignals::~TermSignals()
 {
     signal(SIGTERM, SIG_DFL);
     signal(SIGINT, SIG_DFL);
+    signal(SIGHUP, SIG_DFL);
 }

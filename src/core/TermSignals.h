@@ -1,5 +1,5 @@
-// Turns SIGTERM and SIGINT into a call on the event loop's thread, so that a desktop session
-// ending or Ctrl-C in a terminal runs the same orderly shutdown as "Exit".
+// Turns SIGTERM, SIGINT and SIGHUP into a call on the event loop's thread, so that a desktop session
+// ending, a closed terminal or Ctrl-C in a terminal runs the same orderly shutdown as "Exit".
 #pragma once
 
 #include <QObject>

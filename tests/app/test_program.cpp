@@ -99,13 +99,14 @@ struct Headless {
     {
         return WaitFor([&] { return out.contains(text); }, timeoutMs);
     }
-    // SIGTERM runs the orderly shutdown; the status of the ended process.
-    int Stop()
+    // SIGTERM (or SIGHUP, SIGINT) runs the orderly shutdown; the status of the ended process.
+    int Stop(int signal = SIGTERM)
     {
-        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+        ::kill(static_cast<pid_t>(process.processId()), signal);
         if (!WaitFor([&] { return process.state() == QProcess::NotRunning; }, 15000))
             return -1;
-        out += process.readAllStandardOutput();
+        if (process.isReadable())
+            out += process.readAllStandardOutput();
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
     QProcess process;
@@ -242,4 +243,20 @@ TEST(Program, RefusalsSayWhyAndTouchNoStoredFile)
     EXPECT_TRUE(help.out.contains("--send USER FILE..."));
     const Finished version = RunProgram(env, a.dir.path(), {"--version"});
     EXPECT_EQ(version.out, "Parcelwise Version 1.0\n");
+}
+
+TEST(Program, HeadlessOutlivesItsReaderAndEndsInOrderOnHangUp)
+{
+    Environment env;
+    Installation a(FreeLoopbackPort());
+    Headless run(env, a.dir.path());
+    ASSERT_TRUE(run.Says("Listening on slot")) << run.out.constData();
+    // As `parcelwise --headless | head -1`: the reader goes away, the log lines keep coming.
+    run.process.closeReadChannel(QProcess::StandardOutput);
+    EXPECT_EQ(run.Stop(SIGHUP), 0);
+    QByteArray log;
+    for (const QString &name : QDir(a.dir.file(QStringLiteral("Parcelwise_Logs"))).entryList(QDir::Files))
+        log += a.dir.read(QStringLiteral("Parcelwise_Logs/") + name);
+    EXPECT_TRUE(log.contains("Closing Queue")) << log.constData();
+    EXPECT_TRUE(log.contains("Cleaning Up")) << log.constData();
 }

@@ -136,7 +136,7 @@ int RunList(const QString &programFolder)
     }
     SystemClock clock;
     const QString path = MakeProgramPaths(programFolder).QueueFile;
-    const std::vector<QueueItem> items = DecodeQueueFile(ReadWholeFile(path), clock.nowSerial());
+    const std::vector<QueueItem> items = DecodeQueueFile(ReadStoredFile(path), clock.nowSerial());
     PrintLines(false, {"Parcelwise is not running in " + FolderText(programFolder) + "; the stored queue:",
                        QueueTable(items)});
     return ExitOk;

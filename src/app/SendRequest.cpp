@@ -82,7 +82,7 @@ std::vector<QueueItem> MakeSendItems(const SendRequest &request, double nowSeria
 bool AppendToQueueFile(const QString &programFolder, const std::vector<QueueItem> &items)
 {
     const QString path = MakeProgramPaths(programFolder).QueueFile;
-    QByteArray content = FileExists(path) ? ReadWholeFile(path) : QByteArray();
+    QByteArray content = FileExists(path) ? ReadStoredFile(path) : QByteArray();
     if (FileExists(path) && content.isEmpty() && FileLength(path) > 0)
         return false; // unreadable: never replace rows we could not read
     // Text after the last record is ignored when the file is loaded; it must not become the

@@ -9,12 +9,16 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <csignal>
+#include <sys/stat.h>
 
 int main(int argc, char **argv)
 {
     // A reader that went away (a closed pipe, a peer's reset) is an error of that one write, never
     // the end of the process.
     std::signal(SIGPIPE, SIG_IGN);
+    // Everything the program creates (stored files, logs, received files, folders) is its
+    // user's alone: files 0600, folders 0700.
+    ::umask(077);
     QList<QByteArray> args;
     for (int i = 1; i < argc; ++i)
         args << QByteArray(argv[i]);

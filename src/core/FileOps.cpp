@@ -6,8 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
-
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -82,23 +83,89 @@ int WriteWholeFileWith(const QString &path, const std::function<bool(QIODevice &
         return WriteEmptyPath;
     if (QFileInfo(p).isDir())
         return WriteDeleteFailed;
-    QSaveFile file(p);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly))
+    // The new content goes to a private temporary file beside the old one (mode 0600, made new,
+    // never through a link), which is then renamed over the name itself: a symbolic link planted
+    // there is replaced, never followed to the file it names.
+    QByteArray temp = QFile::encodeName(p) + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
         return WriteOpenFailed;
-    // commit() only reports failures of write() itself: a failed flush of the write buffer or a
-    // failed sync would still rename the short file over the old one, so both are checked here.
-    if (!write(file) || !file.flush()) {
-        file.cancelWriting();
-        return WriteWriteFailed;
+    const auto discard = [&](int code) {
+        ::unlink(temp.constData());
+        return code;
+    };
+    {
+        QFile file;
+        if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
+            ::close(fd);
+            return discard(WriteOpenFailed);
+        }
+        if (!write(file) || !file.flush()) {
+            file.close();
+            ::close(fd);
+            return discard(WriteWriteFailed);
+        }
     }
-    if (::fsync(file.handle()) != 0) {
-        file.cancelWriting();
-        return WriteCloseFailed;
+    if (::fsync(fd) != 0) {
+        ::close(fd);
+        return discard(WriteCloseFailed);
     }
-    if (!file.commit())
-        return WriteCloseFailed;
+    if (::close(fd) != 0)
+        return discard(WriteCloseFailed);
+    if (::rename(temp.constData(), QFile::encodeName(p).constData()) != 0)
+        return discard(WriteCloseFailed);
     return WriteOk;
+}
+
+QByteArray ReadStoredFile(const QString &path)
+{
+    const QString p = TrimmedPath(path);
+    if (p.isEmpty())
+        return {};
+    const int fd = OpenRegularFile(QFile::encodeName(p), false);
+    if (fd < 0)
+        return {};
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return {};
+    }
+    return file.readAll();
+}
+
+int OpenRegularFile(const QByteArray &path, bool followLinks)
+{
+    // Without blocking: a FIFO swapped in for the file must not hold the caller up.
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+QList<QByteArray> TightenStoredFiles(const QString &programFolder, const QStringList &names)
+{
+    QList<QByteArray> tightened;
+    for (const QString &name : names) {
+        const QByteArray path = QFile::encodeName(QDir(programFolder).filePath(name));
+        struct stat st {};
+        // Only the owner's own regular files; a link is never followed to change another file.
+        if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+            continue;
+        if ((st.st_mode & 077) == 0)
+            continue;
+        if (::chmod(path.constData(), st.st_mode & 0700) == 0)
+            tightened << QFile::encodeName(name);
+    }
+    return tightened;
 }
 
 int StoreFile(const QString &path, const QByteArray &text)

@@ -75,5 +75,5 @@ void LoadPrefsFile(const QString &programFolder, Preferences &prefs)
     const QString path = QDir(programFolder).filePath(PrefsFileName);
     if (!FileExists(path))
         return;
-    ApplyPrefsText(prefs, ReadWholeFile(path));
+    ApplyPrefsText(prefs, ReadStoredFile(path));
 }

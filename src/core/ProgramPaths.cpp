@@ -4,6 +4,9 @@
 #include "core/FileOps.h"
 
 #include <QDir>
+#include <QFile>
+#include <sys/stat.h>
+#include <unistd.h>
 
 ProgramPaths MakeProgramPaths(const QString &programFolder)
 {
@@ -27,4 +30,22 @@ void CreateProgramFolders(const ProgramPaths &paths)
     for (const QString &folder : paths.LookupTempFolder)
         if (!FolderExists(folder))
             QDir().mkdir(folder);
+}
+
+QByteArray LinkedFolderProblem(const QString &folder)
+{
+    const QByteArray path = QFile::encodeName(folder);
+    struct stat link {};
+    if (::lstat(path.constData(), &link) != 0 || !S_ISLNK(link.st_mode))
+        return {};
+    struct stat target {};
+    if (link.st_uid != ::geteuid())
+        return "is a symbolic link of another user";
+    if (::stat(path.constData(), &target) != 0 || !S_ISDIR(target.st_mode))
+        return "is a symbolic link to no folder";
+    if (target.st_uid != ::geteuid())
+        return "is a symbolic link to a folder of another user";
+    if ((target.st_mode & 022) != 0)
+        return "is a symbolic link to a folder that others may write in";
+    return {};
 }

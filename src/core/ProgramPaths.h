@@ -7,6 +7,8 @@
 
 // The queue file, in the program folder.
 inline constexpr char QueueFileName[] = "Parcelwise_Queue";
+// The lock that makes one instance per program folder.
+inline constexpr char LockFileName[] = ".parcelwise.lock";
 
 struct ProgramPaths {
     QString ProgramFolder;
@@ -20,3 +22,8 @@ struct ProgramPaths {
 ProgramPaths MakeProgramPaths(const QString &programFolder);
 // Creates every folder that does not exist yet (one level each).
 void CreateProgramFolders(const ProgramPaths &paths);
+// Why a folder of the installation that is a symbolic link may not be used, or empty when it is
+// no link or a sound one: a link is taken only when it and the folder it names belong to this
+// user and no one else may write in that folder (so the downloads can live on another disk, but
+// no other user can send them elsewhere).
+QByteArray LinkedFolderProblem(const QString &folder);

@@ -1,6 +1,8 @@
 // The previous-instance test, made with a lock file held in the program folder.
 #include "core/SingleInstance.h"
 
+#include "core/ProgramPaths.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -27,7 +29,7 @@ QByteArray FolderProblem(const QString &folder)
 
 SingleInstance::SingleInstance(const QString &programFolder)
     : folder_(programFolder),
-      lock_(std::make_unique<QLockFile>(QDir(programFolder).filePath(QStringLiteral(".parcelwise.lock"))))
+      lock_(std::make_unique<QLockFile>(QDir(programFolder).filePath(QLatin1String(LockFileName))))
 {
     // A lock left by a process that no longer runs is taken over; a live one never is.
     lock_->setStaleLockTime(0);
@@ -36,11 +38,23 @@ SingleInstance::SingleInstance(const QString &programFolder)
 SingleInstance::Result SingleInstance::Acquire()
 {
     failure_.clear();
-    if (lock_->tryLock(0))
-        return Result::Acquired;
-    const QString lockPath = QDir(folder_).filePath(QStringLiteral(".parcelwise.lock"));
+    const QString lockPath = QDir(folder_).filePath(QLatin1String(LockFileName));
     QByteArray reason;
-    if (lock_->error() == QLockFile::LockFailedError) {
+    if (QFileInfo(lockPath).isSymLink())
+        reason = QByteArray(LockFileName) + " in it is a symbolic link";
+    else if (lock_->tryLock(0)) {
+        // The received files and the temporary files go only where this user alone decides.
+        const ProgramPaths paths = MakeProgramPaths(folder_);
+        for (const QString &folder : {paths.DownloadsFolder, paths.TempFolder, paths.LogsFolder}) {
+            const QByteArray problem = LinkedFolderProblem(folder);
+            if (!problem.isEmpty() && reason.isEmpty())
+                reason = QFile::encodeName(QFileInfo(folder).fileName()) + " in it " + problem;
+        }
+        if (reason.isEmpty())
+            return Result::Acquired;
+        lock_->unlock();
+    }
+    if (reason.isEmpty() && lock_->error() == QLockFile::LockFailedError) {
         // A lock whose process still runs is another instance, and so is one still being
         // written. One left by a process that has ended is stale and would have been taken
         // over, unless the folder forbids removing it; and a folder is no lock at all.

@@ -52,7 +52,7 @@ void LoadUsersFile(const QString &programFolder, UserList &users)
     const QString path = QDir(programFolder).filePath(UsersFileName);
     if (!FileExists(path))
         return;
-    users = DecodeUsers(ReadWholeFile(path));
+    users = DecodeUsers(ReadStoredFile(path));
 }
 
 bool CheckLogin(const UserList &users, const QByteArray &login, const QByteArray &password)

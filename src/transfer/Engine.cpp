@@ -118,6 +118,14 @@ void Engine::MainWindowLoad()
     }
     log_.OpenLogFile(paths_.LogsFolder);
     log_.OpenMessageFile(paths_.LogsFolder);
+    // Stored files of an earlier version, or copied in, may be open to other users: they hold
+    // passwords and the queue. Received files and the folders are left as the user has them.
+    const QList<QByteArray> tightened = TightenStoredFiles(
+        paths_.ProgramFolder, {QLatin1String(UsersFileName), QLatin1String(PrefsFileName),
+                               QLatin1String(QueueFileName), QLatin1String(LockFileName),
+                               QStringLiteral("Parcelwise_Key"), QStringLiteral("Parcelwise_Pins")});
+    if (!tightened.isEmpty())
+        Showit("Made private to their owner: " + tightened.join(", "));
     startQTimer_.start();
     SetStatusPanel(3, "  " + VersionText);
     RefreshChannelStatus();
@@ -320,8 +328,10 @@ void Engine::StartNextDueItem(const QDateTime &now)
 void Engine::LoadQueueFile()
 {
     const QString &path = paths_.QueueFile;
-    QFile file(path);
-    if (FileExists(path) && file.open(QIODevice::ReadOnly))
+    // Never through a symbolic link planted in its place, never blocking on a FIFO.
+    const int fd = OpenRegularFile(QFile::encodeName(path), false);
+    QFile file;
+    if (fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         queue_.LoadQueueFile(file, clock_.nowSerial());
     else
         queue_.setItems({});

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <csignal>
 #include <map>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -382,4 +383,20 @@ TEST(QueueFile, FailedSaveWarnsKeepsTheOldFileAndTheRows)
     // The next edit writes the whole queue.
     h.engine->HoldSelectedItems({0});
     EXPECT_EQ(DecodeQueueFile(h.dir.read("Parcelwise_Queue"), h.clock.nowSerial()).size(), 201u);
+}
+
+TEST(Startup, StoredFilesOpenToOthersAreMadePrivateWithOneLogLine)
+{
+    EngineHarness h;
+    h.engine->BeginShutdown();
+    h.dir.write("Parcelwise_Queue", "");
+    ::chmod(QFile::encodeName(h.dir.file("Parcelwise_Queue")).constData(), 0644);
+    h.dir.write("Parcelwise_Users", "");
+    ::chmod(QFile::encodeName(h.dir.file("Parcelwise_Users")).constData(), 0640);
+    Engine again(h.dir.path(), h.clock, h.prompt);
+    again.InitGlobals();
+    again.MainWindowLoad();
+    const QByteArray log = again.Log().ScreenText();
+    EXPECT_TRUE(log.contains("Made private to their owner: Parcelwise_Users, Parcelwise_Queue")) << log.constData();
+    EXPECT_EQ(QFileInfo(h.dir.file("Parcelwise_Queue")).permissions() & (QFile::ReadGroup | QFile::ReadOther), 0);
 }

@@ -5,6 +5,7 @@
 #include "app/InstanceCommands.h"
 #include "app/InstanceLink.h"
 #include "app/SendRequest.h"
+#include "core/PathCheck.h"
 #include "core/Clock.h"
 #include "core/FileOps.h"
 #include "core/ProgramPaths.h"
@@ -65,7 +66,7 @@ int RunSend(const CommandLine &line, const QString &programFolder)
     request.priority = line.priority;
     const QByteArray cwd = CurrentFolderBytes();
     for (const QByteArray &file : line.files)
-        request.paths << AbsolutePath(file, cwd);
+        request.paths << ResolveQueuePath(file, cwd);
 
     const QString link = LinkPath(programFolder);
     const LinkMessage ask = LinkMessage{LinkVerb::Add, request.user, request.message,

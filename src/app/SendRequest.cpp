@@ -2,30 +2,11 @@
 #include "app/SendRequest.h"
 
 #include "core/FileOps.h"
+#include "core/PathCheck.h"
 #include "core/ProgramPaths.h"
 
 #include <QDir>
 #include <QFile>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-QByteArray AbsolutePath(const QByteArray &path, const QByteArray &currentFolder)
-{
-    const QByteArray joined = path.startsWith('/') ? path : currentFolder + '/' + path;
-    QList<QByteArray> parts;
-    for (const QByteArray &part : joined.split('/')) {
-        if (part.isEmpty() || part == ".")
-            continue;
-        if (part == "..") {
-            if (!parts.isEmpty())
-                parts.removeLast();
-            continue;
-        }
-        parts << part;
-    }
-    return '/' + parts.join('/');
-}
 
 QList<QByteArray> CheckSendRequest(const SendRequest &request, const UserList &users)
 {
@@ -33,36 +14,9 @@ QList<QByteArray> CheckSendRequest(const SendRequest &request, const UserList &u
     const int user = FindUser(users, request.user);
     if (user < 0 || request.user.isEmpty())
         problems << "\"" + request.user + "\" is not a user of this installation (see Edit > Users)";
-    for (const QByteArray &path : request.paths) {
-        const QByteArray head = path + ": ";
-        if (const QByteArray problem = QueuePathProblem(path); !problem.isEmpty()) {
-            problems << problem;
-            continue;
-        }
-        struct stat st {};
-        if (::stat(path.constData(), &st) != 0) {
-            problems << head + "no such file";
-            continue;
-        }
-        if (S_ISDIR(st.st_mode)) {
-            problems << head + "is a folder; only files can be sent";
-            continue;
-        }
-        if (!S_ISREG(st.st_mode)) {
-            problems << head + "is not a regular file";
-            continue;
-        }
-        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            problems << head + "cannot be read";
-            continue;
-        }
-        ::close(fd);
-        if (st.st_size == 0) {
-            problems << head + "is empty; there is nothing to send";
-            continue;
-        }
-    }
+    for (const QByteArray &path : request.paths)
+        if (const PathCheck check = CheckQueuePath(path); check.finding != PathFinding::None)
+            problems << check.text;
     if (const QByteArray problem = QueueMessageProblem(request.message); !problem.isEmpty())
         problems << problem;
     return problems;

@@ -18,15 +18,9 @@ struct SendRequest {
     int priority = 3;
 };
 
-// The absolute, lexically cleaned form of a path given relative to the folder (bytes kept as
-// they are: the path names the file the user meant, whatever its encoding).
-QByteArray AbsolutePath(const QByteArray &path, const QByteArray &currentFolder);
-
 // One line per problem, naming the file it concerns; empty when every file may be queued.
-// Refused: an addressee that is not in the address book, a path that is missing, is a folder
-// or another non-file, is empty or cannot be read, a path holding the record separators
-// (codes 1 and 2) of the queue file, and a message too long to travel in a request: the same
-// checks as the queue loader's (QueuePathProblem, QueueMessageProblem).
+// Refused: an addressee that is not in the address book, any finding of the one path check
+// (CheckQueuePath), and a message too long to travel in a request (QueueMessageProblem).
 QList<QByteArray> CheckSendRequest(const SendRequest &request, const UserList &users);
 
 // The rows, in the order of the paths: queued and due at once, at the request's priority.

@@ -3,6 +3,7 @@
 #include "app/AppRun.h"
 #include "app/CommandLine.h"
 #include "app/SendRequest.h"
+#include "core/PathCheck.h"
 #include "ui/Icons.h"
 
 #include <QApplication>
@@ -60,6 +61,6 @@ int main(int argc, char **argv)
     QList<QByteArray> files;
     const QByteArray cwd = CurrentFolderBytes();
     for (const QByteArray &file : line.files)
-        files << AbsolutePath(file, cwd);
+        files << ResolveQueuePath(file, cwd);
     return RunWindow(app, QDir::currentPath(), files);
 }

@@ -596,13 +596,6 @@ QueueItem QueueModel::MakeNewItem(const QByteArray &user, const QByteArray &file
     return item;
 }
 
-QByteArray QueuePathProblem(const QByteArray &path)
-{
-    if (path.contains(FieldSep) || path.contains(RecordSep))
-        return path + ": the path holds a character with code 1 or 2, which the queue file cannot store";
-    return {};
-}
-
 QByteArray QueueMessageProblem(const QByteArray &message)
 {
     const qsizetype size = RemoveAll(RemoveAll(message, FieldSep), RecordSep).size();

@@ -66,10 +66,6 @@ QByteArray EncodeQueueFile(const std::vector<QueueItem> &items);
 // in the future (or one that is no number) becomes the load time, no row keeps a channel.
 std::vector<QueueItem> DecodeQueueFile(const QByteArray &content, double loadSerial);
 
-// What keeps a file out of the queue, as one line naming the file; empty when nothing does.
-// The queue loader and --send both refuse with it. A path holding the queue file's separators
-// (codes 1 and 2, legal in names here) would break the record it is stored in.
-QByteArray QueuePathProblem(const QByteArray &path);
 // What keeps a message out of the queue; empty when nothing does. The message is measured as
 // it travels in the request (the row's message, codes 1 and 2 removed), against
 // Protocol::MaxMessageSize.

@@ -10,6 +10,7 @@
 
 #include <QTcpSocket>
 #include <sys/socket.h>
+#include <unistd.h>
 
 using namespace Protocol;
 
@@ -144,14 +145,20 @@ void Engine::ConnectSend(int channel)
 bool Engine::OpenSendFile(int channel)
 {
     SendChannel &sc = tx_[channel];
-    const QString path = QString::fromLocal8Bit(sc.FilePath);
-    sc.FileSize = FileLength(path);
+    // Opened without blocking and checked as opened: a FIFO put in the file's place (by accident
+    // or by another user) must not hold up the engine, and the size is the opened file's.
+    const int fd = OpenRegularFile(sc.FilePath);
+    if (fd < 0)
+        return false;
+    auto file = std::make_unique<QFile>();
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    sc.FileSize = file->size();
     if (sc.FileSize < 1)
         return false;
     sc.FileName = FileNameOf(sc.FilePath);
-    auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::ReadOnly))
-        return false;
     sc.FileHandle = std::move(file);
     sc.FileOpen = true;
     return true;

@@ -2,6 +2,7 @@
 #include "ui/QLoadWin.h"
 
 #include "core/FileOps.h"
+#include "core/PathCheck.h"
 #include "core/TextUtil.h"
 #include "core/UserPrompt.h"
 #include "transfer/Engine.h"
@@ -180,23 +181,30 @@ QLoadWin::QLoadWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(e
     resize(std::max(620, TwipsToPixels(617 + 2646 + 7937, dpi) + 120), 420);
 }
 
-void QLoadWin::AddPendingFile(const QByteArray &rawPath)
+void QLoadWin::AddPendingFile(const QByteArray &path)
 {
-    const QByteArray path = TrimBlanks(rawPath);
     const QByteArray user =
         sendTo_->currentIndex() >= 0 ? TrimBlanks(sendTo_->currentData().toByteArray()) : QByteArray();
-    if (user.isEmpty() || path.isEmpty())
+    if (user.isEmpty() || TrimBlanks(path).isEmpty())
         return;
-    if (const QByteArray problem = QueuePathProblem(path); !problem.isEmpty()) {
-        engine_.Prompt().Message(QStringLiteral("Cannot queue ") + DisplayText(problem));
+    // A file that is missing or still empty is listed (it may be there before it is sent); what
+    // can never be sent is refused as it enters.
+    const PathCheck check = CheckQueuePath(path);
+    if (check.finding != PathFinding::None && check.finding != PathFinding::Missing &&
+        check.finding != PathFinding::Empty) {
+        engine_.Prompt().Message(QStringLiteral("Cannot queue ") + DisplayText(check.text));
         return;
     }
-    const int image = FileExists(QString::fromLocal8Bit(path)) ? FileFound : FileMissing;
+    const int image = check.finding == PathFinding::Missing ? FileMissing : FileFound;
     const QByteArray fileName = FileNameOf(path);
     auto *item = new QTreeWidgetItem(files_);
     item->setIcon(ImageColumn, LoaderRowIcon(image));
     item->setData(ImageColumn, ImageRole, image);
     item->setText(ImageColumn, QStringLiteral(" "));
+    if (check.finding == PathFinding::Missing)
+        item->setToolTip(ImageColumn, QStringLiteral("no such file"));
+    else if (check.finding == PathFinding::Empty)
+        item->setToolTip(ImageColumn, QStringLiteral("empty: nothing to send yet"));
     item->setText(UserColumn, DisplayText(user));
     item->setData(UserColumn, BytesRole, user);
     item->setText(NameColumn, DisplayText(fileName));

@@ -21,21 +21,6 @@ QByteArray Bytes(const QString &path)
 }
 } // namespace
 
-TEST(SendRequestTest, AbsolutePathsAreCleanedLexically)
-{
-    const struct {
-        QByteArray path, cwd, expected;
-    } cases[] = {
-        {"a.txt", "/home/u", "/home/u/a.txt"},
-        {"./x/../y//b", "/home/u/", "/home/u/y/b"},
-        {"/etc/./hosts", "/home/u", "/etc/hosts"},
-        {"../../../../z", "/a", "/z"},
-        {"caf\xe9 \x01", "/d", "/d/caf\xe9 \x01"}, // bytes stay as given
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(AbsolutePath(c.path, c.cwd), c.expected) << c.path.constData();
-}
-
 TEST(SendRequestTest, EveryProblemIsNamedOnItsOwnLine)
 {
     ScratchDir dir;

@@ -58,7 +58,11 @@ TEST_F(QLoadWinTest, SendToListsTheNamedUsersAndSelectsTheFirst)
 TEST_F(QLoadWinTest, LoadQueuesEveryFileForTheUserChosenWhenItWasAdded)
 {
     Open();
+    // Blanks around a path would be dropped by the queue file's reader, naming another file.
     win->AddPendingFile(" " + Path("one.txt") + " ");
+    ASSERT_EQ(inst.prompt.messages.size(), 1);
+    EXPECT_TRUE(inst.prompt.messages[0].contains("begins or ends with a blank")) << inst.prompt.messages[0].toStdString();
+    win->AddPendingFile(Path("one.txt"));
     win->AddPendingFile(Path("missing.dat"));
     win->sendTo()->setCurrentIndex(1);
     win->AddPendingFile(Path("two.bin"));

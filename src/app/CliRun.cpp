@@ -3,6 +3,7 @@
 #include "app/AppRun.h"
 
 #include "app/InstanceCommands.h"
+#include "app/HandoverJournal.h"
 #include "app/InstanceLink.h"
 #include "app/SendRequest.h"
 #include "core/PathCheck.h"
@@ -69,7 +70,9 @@ int RunSend(const CommandLine &line, const QString &programFolder)
         request.paths << ResolveQueuePath(file, cwd);
 
     const QString link = LinkPath(programFolder);
-    const LinkMessage ask = LinkMessage{LinkVerb::Add, request.user, request.message,
+    // The same id goes with every asking, so the installation acts on this request once.
+    const QByteArray id = NewHandoverId();
+    const LinkMessage ask = LinkMessage{LinkVerb::AddOnce, id, request.user, request.message,
                                         QByteArray::number(request.priority)} +
                             request.paths;
     QDeadlineTimer deadline(BusyFolderWaitMs);
@@ -105,6 +108,15 @@ int RunSend(const CommandLine &line, const QString &programFolder)
             PrintLines(true, {instance.FailureText() + "; nothing was queued"});
             return ExitFailure;
         }
+        const qsizetype n = request.paths.size();
+        if (lock == SingleInstance::Result::Acquired && HandoverDone(programFolder, id)) {
+            // The installation queued them and ended before its answer came.
+            PrintLines(false, {"Queued " + QByteArray::number(n) + (n == 1 ? " file" : " files") + " for " +
+                               request.user + " at priority " + QByteArray::number(request.priority) +
+                               "; Parcelwise has ended in " + FolderText(programFolder) + " and sends " +
+                               (n == 1 ? "it" : "them") + " when it next starts."});
+            return ExitOk;
+        }
         if (lock == SingleInstance::Result::Acquired) {
             SystemClock clock;
             if (!AppendToQueueFile(programFolder, MakeSendItems(request, clock.nowSerial()))) {
@@ -112,7 +124,6 @@ int RunSend(const CommandLine &line, const QString &programFolder)
                                   "; nothing was queued"});
                 return ExitFailure;
             }
-            const qsizetype n = request.paths.size();
             PrintLines(false, {"Queued " + QByteArray::number(n) + (n == 1 ? " file" : " files") + " for " +
                                request.user + " at priority " + QByteArray::number(request.priority) +
                                "; Parcelwise is not running in " + FolderText(programFolder) + " and sends " +

@@ -1,6 +1,8 @@
 // Queue table, status report and the running engine's answers on the local link.
 #include "app/InstanceCommands.h"
 
+#include "app/HandoverJournal.h"
+
 #include "app/SendRequest.h"
 #include "transfer/ChannelStatus.h"
 #include "transfer/Engine.h"
@@ -144,20 +146,30 @@ std::optional<LinkMessage> AnswerEngineRequest(Engine &engine, const LinkMessage
         return LinkMessage{LinkVerb::Ok, QueueTable(engine.Queue().items())};
     if (verb == LinkVerb::Status)
         return LinkMessage{LinkVerb::Ok, StatusReport(engine, runMode)};
-    if (verb != LinkVerb::Add)
+    if (verb != LinkVerb::Add && verb != LinkVerb::AddOnce)
         return std::nullopt;
-    // ADD user message priority path...
-    if (request.size() < 5)
+    // ADD user message priority path..., or ADD1 id user message priority path...
+    const bool once = verb == LinkVerb::AddOnce;
+    const LinkMessage args = once ? request.mid(2) : request.mid(1);
+    if (args.size() < 4 || (once && request.size() < 2))
         return LinkMessage{LinkVerb::Refused, "incomplete request"};
     if (engine.ShuttingDown)
         return LinkMessage{ClosingReply};
     SendRequest send;
-    send.user = request[1];
-    send.message = request[2];
-    send.priority = request[3].toInt();
+    send.user = args[0];
+    send.message = args[1];
+    send.priority = args[2].toInt();
     if (send.priority < 1 || send.priority > 3)
         return LinkMessage{LinkVerb::Refused, "the priority must be 1, 2 or 3"};
-    send.paths = request.mid(4);
+    send.paths = args.mid(3);
+    const QByteArray count = QByteArray::number(send.paths.size()) + (send.paths.size() == 1 ? " file" : " files");
+    const LinkMessage queued{LinkVerb::Ok, "Queued " + count + " for " + send.user + " at priority " +
+                                               QByteArray::number(send.priority) +
+                                               "; Parcelwise is running and sends " +
+                                               (send.paths.size() == 1 ? "it" : "them") + " now.\n"};
+    // A request asked again after its answer was lost was acted on the first time.
+    if (once && HandoverDone(engine.Paths().ProgramFolder, request[1]))
+        return queued;
     for (const QByteArray &path : send.paths)
         if (!path.startsWith('/'))
             return LinkMessage{LinkVerb::Refused, path + ": not an absolute path"};
@@ -165,9 +177,10 @@ std::optional<LinkMessage> AnswerEngineRequest(Engine &engine, const LinkMessage
     if (!problems.isEmpty())
         return LinkMessage{LinkVerb::Refused} + problems;
     engine.AddQueueItems(MakeSendItems(send, engine.ClockRef().nowSerial()));
-    const QByteArray count = QByteArray::number(send.paths.size()) + (send.paths.size() == 1 ? " file" : " files");
+    // Right after the queue file holds the rows: a client that finds the installation gone
+    // from here on leaves the rows to it.
+    if (once && !RecordHandover(engine.Paths().ProgramFolder, request[1]))
+        engine.Showit("Cannot record the hand-over in " + QByteArray(HandoverJournalName));
     engine.Showit("Queued " + count + " for " + send.user + " from the command line");
-    return LinkMessage{LinkVerb::Ok, "Queued " + count + " for " + send.user + " at priority " +
-                                         QByteArray::number(send.priority) + "; Parcelwise is running and sends " +
-                                         (send.paths.size() == 1 ? "it" : "them") + " now.\n"};
+    return queued;
 }

@@ -24,6 +24,7 @@ namespace LinkVerb {
 inline constexpr char Raise[] = "RAISE";   // bring the window to the front
 inline constexpr char Open[] = "OPEN";     // paths...: open the queue loader with them listed
 inline constexpr char Add[] = "ADD";       // user, message, priority, paths...: queue them at once
+inline constexpr char AddOnce[] = "ADD1";  // id, then as ADD: queue them once, however often asked
 inline constexpr char List[] = "LIST";     // the queue as a table
 inline constexpr char Status[] = "STATUS"; // running state, port, address, channels
 inline constexpr char Ok[] = "OK";         // reply: done; the rest are lines to print

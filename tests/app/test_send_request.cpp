@@ -1,5 +1,6 @@
 // Files queued from the command line: the checks, the rows, the queue file of a stopped
 // installation, and what a running engine answers on the link.
+#include "app/HandoverJournal.h"
 #include "app/InstanceCommands.h"
 #include "app/SendRequest.h"
 
@@ -195,4 +196,39 @@ TEST(EngineAnswers, AddListAndStatus)
     ASSERT_TRUE(late.has_value());
     EXPECT_EQ(late->first(), ClosingReply);
     EXPECT_EQ(engine.Queue().rowCount(), 1);
+}
+
+TEST(EngineAnswers, AHandOverAskedAgainIsQueuedOnce)
+{
+    ScratchDir dir;
+    dir.write(QStringLiteral("f.bin"), "content");
+    const QByteArray path = Bytes(dir.file(QStringLiteral("f.bin")));
+    FakeClock clock;
+    RecordingPrompt prompt;
+    Engine engine(dir.path(), clock, prompt);
+    engine.InitGlobals();
+    engine.Users = Book;
+    engine.MainWindowLoad();
+
+    const QByteArray id = NewHandoverId();
+    const QByteArray other = NewHandoverId();
+    ASSERT_NE(id, other);
+    EXPECT_FALSE(HandoverDone(dir.path(), id));
+    // The client asks again when the answer is late: every asking is answered, one row is queued.
+    for (int asked = 0; asked < 3; ++asked) {
+        const std::optional<LinkMessage> reply =
+            AnswerEngineRequest(engine, {LinkVerb::AddOnce, id, "bob", "", "3", path}, "headless");
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(reply->first(), LinkVerb::Ok);
+    }
+    EXPECT_EQ(engine.Queue().rowCount(), 1);
+    EXPECT_TRUE(HandoverDone(dir.path(), id)) << "a client finding the installation gone leaves the rows to it";
+    EXPECT_FALSE(HandoverDone(dir.path(), other));
+    // Another request is another row; the journal keeps only the recent ids.
+    AnswerEngineRequest(engine, {LinkVerb::AddOnce, other, "bob", "", "3", path}, "headless");
+    EXPECT_EQ(engine.Queue().rowCount(), 2);
+    for (int i = 0; i < HandoverJournalKeeps; ++i)
+        ASSERT_TRUE(RecordHandover(dir.path(), NewHandoverId()));
+    EXPECT_FALSE(HandoverDone(dir.path(), id));
+    EXPECT_EQ(dir.read(QLatin1String(HandoverJournalName)).count('\n'), HandoverJournalKeeps);
 }

@@ -141,14 +141,34 @@ int RunSend(const CommandLine &line, const QString &programFolder)
 
 int RunList(const QString &programFolder)
 {
-    if (const std::optional<LinkMessage> reply = AskInstance(LinkPath(programFolder), {LinkVerb::List});
-        reply && reply->first() == LinkVerb::Ok) {
-        PrintLines(false, reply->mid(1));
+    // A long queue comes in parts, each printed as it arrives.
+    bool printed = false;
+    const std::optional<LinkMessage> reply = AskInstance(LinkPath(programFolder), {LinkVerb::List}, 10000,
+                                                         [&printed](const QByteArray &part) {
+                                                             std::fwrite(part.constData(), 1, part.size(), stdout);
+                                                             printed = true;
+                                                         });
+    if (reply && reply->first() == LinkVerb::Ok) {
+        if (printed)
+            std::fflush(stdout);
+        else
+            PrintLines(false, reply->mid(1));
         return ExitOk;
+    }
+    if (printed) {
+        std::fflush(stdout);
+        PrintLines(true, {"the queue's listing was cut off"});
+        return ExitFailure;
     }
     SystemClock clock;
     const QString path = MakeProgramPaths(programFolder).QueueFile;
     const std::vector<QueueItem> items = DecodeQueueFile(ReadStoredFile(path), clock.nowSerial());
+    if (const qint64 pid = SingleInstance::LiveHolder(programFolder)) {
+        PrintLines(true, {"Parcelwise is running in " + FolderText(programFolder) + " (process " +
+                          QByteArray::number(pid) + ") but does not answer; the queue as last stored:"});
+        PrintLines(false, {QueueTable(items)});
+        return ExitFailure;
+    }
     PrintLines(false, {"Parcelwise is not running in " + FolderText(programFolder) + "; the stored queue:",
                        QueueTable(items)});
     return ExitOk;
@@ -163,6 +183,14 @@ int RunStatus(const QString &programFolder)
     }
     Preferences prefs;
     LoadPrefsFile(programFolder, prefs);
+    if (const qint64 pid = SingleInstance::LiveHolder(programFolder)) {
+        PrintLines(false, {"Parcelwise is running in " + FolderText(programFolder) + " (process " +
+                               QByteArray::number(pid) + ") but does not answer" +
+                               (LinkPath(programFolder).isEmpty() ? QByteArray(": there is no private folder for its local link")
+                                                                  : QByteArray()),
+                           "Port: " + QByteArray::number(prefs.ListenPort) + " (from the preferences)"});
+        return ExitFailure;
+    }
     PrintLines(false, {"Parcelwise is not running in " + FolderText(programFolder),
                        "Port: " + QByteArray::number(prefs.ListenPort) + " (from the preferences)"});
     return ExitFailure;

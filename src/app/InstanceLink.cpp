@@ -94,6 +94,53 @@ std::optional<LinkMessage> DecodeLinkMessage(const QByteArray &buffer, bool *bad
     return message;
 }
 
+std::optional<LinkMessage> TakeLinkMessage(QByteArray &buffer, bool *bad)
+{
+    *bad = false;
+    if (buffer.size() < 4)
+        return std::nullopt;
+    const quint32 total = GetLength(buffer.constData());
+    if (total > static_cast<quint32>(MaxLinkMessage)) {
+        *bad = true;
+        return std::nullopt;
+    }
+    if (buffer.size() < 4 + static_cast<qsizetype>(total))
+        return std::nullopt;
+    const QByteArray one = buffer.left(4 + total);
+    std::optional<LinkMessage> message = DecodeLinkMessage(one, bad);
+    if (message)
+        buffer.remove(0, 4 + total);
+    return message;
+}
+
+QList<LinkMessage> SplitLinkReply(const LinkMessage &reply)
+{
+    if (reply.isEmpty() || reply.first() != LinkVerb::Ok || EncodeLinkMessage(reply).size() <= LinkPartSize)
+        return {reply};
+    QList<LinkMessage> messages;
+    for (const QByteArray &line : reply.mid(1))
+        for (qsizetype at = 0; at < line.size(); at += LinkPartSize)
+            messages << LinkMessage{LinkVerb::Part, line.mid(at, LinkPartSize)};
+    messages << LinkMessage{LinkVerb::Ok};
+    return messages;
+}
+
+namespace {
+// The folder at the path, made if missing, when it is a real folder of this user (closed to
+// others if it was open); empty otherwise.
+QString OwnPrivateFolder(const QByteArray &folder, uid_t uid)
+{
+    if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST)
+        return {};
+    struct stat st {};
+    if (::lstat(folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != uid)
+        return {};
+    if ((st.st_mode & 077) != 0 && ::chmod(folder.constData(), 0700) != 0)
+        return {};
+    return PrivateFolder(folder, uid) ? QFile::decodeName(folder) : QString();
+}
+} // namespace
+
 QString LinkFolderFor(const QByteArray &runtimeDir, uid_t uid)
 {
     if (!runtimeDir.isEmpty() && runtimeDir.startsWith('/') && runtimeDir.size() <= MaxLinkFolderLength &&
@@ -105,14 +152,17 @@ QString LinkFolderFor(const QByteArray &runtimeDir, uid_t uid)
     if (temp.size() + 24 > MaxLinkFolderLength)
         temp = "/tmp";
     const QByteArray folder = temp + "/parcelwise-" + QByteArray::number(uid);
-    if (::mkdir(folder.constData(), 0700) != 0 && errno != EEXIST)
+    if (const QString made = OwnPrivateFolder(folder, uid); !made.isEmpty())
+        return made;
+    // Another user made that name first (anyone may, it is predictable) or put something else
+    // there: a folder in the home folder, where no one else can make anything.
+    const QByteArray home = QFile::encodeName(QDir::homePath());
+    if (home.isEmpty() || home == "/" || home.size() + 40 > MaxLinkFolderLength)
         return {};
-    struct stat st {};
-    if (::lstat(folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != uid)
+    const QByteArray cache = home + "/.cache";
+    if (::mkdir(cache.constData(), 0700) != 0 && errno != EEXIST)
         return {};
-    if ((st.st_mode & 077) != 0 && ::chmod(folder.constData(), 0700) != 0)
-        return {};
-    return PrivateFolder(folder, uid) ? QFile::decodeName(folder) : QString();
+    return OwnPrivateFolder(cache + "/parcelwise-link", uid);
 }
 
 QString LinkFolder()
@@ -158,6 +208,16 @@ LinkServer::LinkServer(Handler handler, QObject *parent)
 {
     server_->setSocketOptions(QLocalServer::UserAccessOption);
     connect(server_, &QLocalServer::newConnection, this, &LinkServer::OnConnection);
+    // A failed accept (out of file descriptors) closes the server and removes its socket; the
+    // link comes back as soon as it can.
+    watch_ = new QTimer(this);
+    watch_->setInterval(2000);
+    connect(watch_, &QTimer::timeout, this, [this] {
+        if (path_.isEmpty() || server_->isListening())
+            return;
+        const bool ok = Listen(path_);
+        emit Relistened(ok);
+    });
 }
 
 LinkServer::~LinkServer()
@@ -169,6 +229,8 @@ bool LinkServer::Listen(const QString &path)
 {
     if (path.isEmpty())
         return false;
+    path_ = path;
+    watch_->start();
     if (!server_->listen(path)) {
         if (server_->serverError() != QAbstractSocket::AddressInUseError)
             return false;
@@ -201,6 +263,14 @@ void LinkServer::OnConnection()
             socket->deleteLater();
             continue;
         }
+        if (open_ >= MaxLinkConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        ++open_;
+        connect(socket, &QObject::destroyed, this, [this] { --open_; });
+        socket->setReadBufferSize(LinkReadBufferSize);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { OnData(socket); });
         QTimer::singleShot(IdleConnectionMs, socket, [socket] { socket->abort(); });
         if (socket->bytesAvailable() > 0)
@@ -224,11 +294,13 @@ void LinkServer::OnData(QLocalSocket *socket)
     socket->setProperty("linkBuffer", QByteArray());
     disconnect(socket, &QLocalSocket::readyRead, this, nullptr);
     LinkMessage reply = request->isEmpty() ? LinkMessage{LinkVerb::Refused, "empty request"} : handler_(*request);
-    socket->write(EncodeLinkMessage(reply));
+    for (const LinkMessage &message : SplitLinkReply(reply))
+        socket->write(EncodeLinkMessage(message));
     socket->disconnectFromServer(); // after what is written has gone
 }
 
-std::optional<LinkMessage> AskInstance(const QString &path, const LinkMessage &request, int timeoutMs)
+std::optional<LinkMessage> AskInstance(const QString &path, const LinkMessage &request, int timeoutMs,
+                                       const std::function<void(const QByteArray &)> &onPart)
 {
     if (path.isEmpty())
         return std::nullopt;
@@ -242,19 +314,36 @@ std::optional<LinkMessage> AskInstance(const QString &path, const LinkMessage &r
         if (deadline.hasExpired() || !socket.waitForBytesWritten(static_cast<int>(deadline.remainingTime())))
             return std::nullopt;
     QByteArray buffer;
+    QByteArray joined; // the parts, when no one takes them one by one
+    bool inParts = false;
     for (;;) {
         bool bad = false;
-        if (std::optional<LinkMessage> reply = DecodeLinkMessage(buffer, &bad))
-            return reply;
+        while (std::optional<LinkMessage> message = TakeLinkMessage(buffer, &bad)) {
+            if (!message->isEmpty() && message->first() == LinkVerb::Part && message->size() == 2) {
+                inParts = true;
+                if (onPart)
+                    onPart(message->at(1));
+                else
+                    joined += message->at(1);
+                deadline.setRemainingTime(timeoutMs); // the instance is answering
+                continue;
+            }
+            if (inParts && !onPart && !message->isEmpty() && message->first() == LinkVerb::Ok)
+                return LinkMessage{LinkVerb::Ok, joined};
+            return message;
+        }
         if (bad || deadline.hasExpired())
             return std::nullopt;
-        if (!socket.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())))) {
-            buffer += socket.readAll();
-            bool lastBad = false;
-            if (std::optional<LinkMessage> reply = DecodeLinkMessage(buffer, &lastBad))
-                return reply;
-            return std::nullopt;
-        }
+        const bool more = socket.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
         buffer += socket.readAll();
+        if (!more && socket.state() != QLocalSocket::ConnectedState && buffer.isEmpty())
+            return std::nullopt;
+        if (!more && socket.state() != QLocalSocket::ConnectedState) {
+            bool lastBad = false;
+            std::optional<LinkMessage> last = TakeLinkMessage(buffer, &lastBad);
+            if (!last)
+                return std::nullopt;
+            buffer.prepend(EncodeLinkMessage(*last)); // handled by the loop above
+        }
     }
 }

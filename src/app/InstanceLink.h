@@ -16,6 +16,7 @@
 
 class QLocalServer;
 class QLocalSocket;
+class QTimer;
 
 using LinkMessage = QList<QByteArray>;
 
@@ -29,6 +30,7 @@ inline constexpr char List[] = "LIST";     // the queue as a table
 inline constexpr char Status[] = "STATUS"; // running state, port, address, channels
 inline constexpr char Ok[] = "OK";         // reply: done; the rest are lines to print
 inline constexpr char Refused[] = "REFUSED"; // reply: not done; the rest are lines saying why
+inline constexpr char Part[] = "PART";     // reply in parts: one piece of the text; OK follows last
 } // namespace LinkVerb
 
 // A message as it travels; FrameReader takes it apart again.
@@ -37,6 +39,16 @@ QByteArray EncodeLinkMessage(const LinkMessage &message);
 // *bad (and returns nullopt) for a message that can never be whole or correct.
 std::optional<LinkMessage> DecodeLinkMessage(const QByteArray &buffer, bool *bad);
 inline constexpr int MaxLinkMessage = 16 * 1024 * 1024;
+// A reply larger than this goes out as PART messages of at most this much text each, then OK,
+// so a long queue is never cut off by the message cap.
+inline constexpr int LinkPartSize = 1024 * 1024;
+// At most this many connections are served at once, each with at most this much unread.
+inline constexpr int MaxLinkConnections = 32;
+inline constexpr int LinkReadBufferSize = 64 * 1024;
+// Takes the first whole message off the front of a buffer holding several.
+std::optional<LinkMessage> TakeLinkMessage(QByteArray &buffer, bool *bad);
+// The messages a reply goes out as: the reply itself, or PART messages and a closing OK.
+QList<LinkMessage> SplitLinkReply(const LinkMessage &reply);
 
 // The folder of the link's socket: $XDG_RUNTIME_DIR when it is set, is a folder of this user
 // that no one else may enter and leaves room for the socket's name; otherwise a folder of this
@@ -75,6 +87,8 @@ public:
 signals:
     // A connection from another user was turned away.
     void Rejected(uid_t peer);
+    // The server had stopped listening and listens again (true), or cannot yet (false).
+    void Relistened(bool ok);
 
 private:
     void OnConnection();
@@ -82,9 +96,14 @@ private:
 
     Handler handler_;
     QLocalServer *server_ = nullptr;
+    QString path_;
+    QTimer *watch_ = nullptr; // listens again when the server has stopped (no descriptors left)
+    int open_ = 0;
 };
 
 // The other end: sends one request to the instance at the path and waits for its reply, running
 // a local event loop meanwhile. nullopt when nothing listens there or no whole reply came within
-// the time.
-std::optional<LinkMessage> AskInstance(const QString &path, const LinkMessage &request, int timeoutMs = 10000);
+// the time (counted from the last part that came). A reply in parts is handed to onPart piece by
+// piece when given (the reply is then OK alone), or else joined into one line.
+std::optional<LinkMessage> AskInstance(const QString &path, const LinkMessage &request, int timeoutMs = 10000,
+                                       const std::function<void(const QByteArray &)> &onPart = {});

@@ -71,3 +71,15 @@ SingleInstance::Result SingleInstance::Acquire()
     failure_ = "Cannot use the program folder " + QFile::encodeName(QDir::toNativeSeparators(folder_)) + ": " + reason;
     return Result::Failed;
 }
+
+qint64 SingleInstance::LiveHolder(const QString &programFolder)
+{
+    const QString lockPath = QDir(programFolder).filePath(QLatin1String(LockFileName));
+    if (QFileInfo(lockPath).isSymLink())
+        return 0;
+    QLockFile lock(lockPath);
+    qint64 pid = 0;
+    if (!lock.getLockInfo(&pid, nullptr, nullptr) || pid <= 0)
+        return 0;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM ? pid : 0;
+}

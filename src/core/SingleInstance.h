@@ -19,6 +19,9 @@ public:
     Result Acquire();
     // After Failed: "Cannot use the program folder <path>: <reason>".
     QByteArray FailureText() const { return failure_; }
+    // The process id of a live process holding the folder, read without taking the lock (so a
+    // program starting at this moment is never turned away); 0 when none holds it.
+    static qint64 LiveHolder(const QString &programFolder);
 
 private:
     QString folder_;

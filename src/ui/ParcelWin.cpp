@@ -743,6 +743,14 @@ void ParcelWin::ShowUsers()
 
 void ParcelWin::ShowQueueLoader(const QList<QByteArray> &files)
 {
+    // Files handed over while a loader is open join that loader rather than stacking another.
+    if (openLoader_) {
+        for (const QByteArray &file : files)
+            openLoader_->AddPendingFile(file);
+        openLoader_->raise();
+        openLoader_->activateWindow();
+        return;
+    }
     if (engine_.Users.isEmpty()) {
         if (engine_.Prompt().Ask(QStringLiteral("No Users Defined\n\nOpen the users window to add one?"),
                                  QStringLiteral("Add a User"), QStringLiteral("Not Now"), true))
@@ -751,9 +759,11 @@ void ParcelWin::ShowQueueLoader(const QList<QByteArray> &files)
             return;
     }
     QLoadWin dialog(engine_, this);
+    openLoader_ = &dialog;
     for (const QByteArray &file : files)
         dialog.AddPendingFile(file);
     dialog.exec();
+    openLoader_ = nullptr;
 }
 
 void ParcelWin::ShowMessageViewer()

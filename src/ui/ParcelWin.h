@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <array>
 
@@ -13,6 +14,7 @@ class ElidedLabel;
 class PictureLabel;
 class QAction;
 class QLabel;
+class QLoadWin;
 class QMimeData;
 class QPlainTextEdit;
 class QProgressBar;
@@ -109,4 +111,5 @@ private:
     QAction *messagesTool_ = nullptr;
     bool newMessages_ = false;
     QString lastNotice_;
+    QPointer<QLoadWin> openLoader_; // the queue loader while it is open
 };

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QThread>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -80,13 +81,22 @@ TEST(LinkPlace, PrivateRuntimeFolderOrOwnFallback)
         EXPECT_EQ(LinkFolderFor(dir, uid), fallback) << dir.constData();
         EXPECT_EQ(ModeOf(fallback) & 0777, 0700u);
     }
-    // A fallback folder that someone opened up is closed again; a link in its place is refused.
+    // A fallback folder that someone opened up is closed again; a link in its place (or another
+    // user's folder, which anyone may make first under that predictable name) is not used: the
+    // link then lives in the home folder, where no one else can make anything.
     ::chmod(QFile::encodeName(fallback).constData(), 0777);
     EXPECT_EQ(LinkFolderFor({}, uid), fallback);
     EXPECT_EQ(ModeOf(fallback) & 0777, 0700u);
     QDir(fallback).removeRecursively();
     ASSERT_TRUE(QFile::link(runtime, fallback));
-    EXPECT_TRUE(LinkFolderFor({}, uid).isEmpty());
+    const QString home = scratch.file(QStringLiteral("h"));
+    QDir().mkpath(home);
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(home));
+    const QString inHome = home + QStringLiteral("/.cache/parcelwise-link");
+    EXPECT_EQ(LinkFolderFor({}, uid), inHome);
+    EXPECT_EQ(ModeOf(inHome) & 0777, 0700u);
+    qputenv("HOME", oldHome);
     qunsetenv("TMPDIR");
 }
 
@@ -192,4 +202,42 @@ TEST(LinkServerTest, TurnsAwayAnotherUser)
     EXPECT_EQ(helper.readAllStandardOutput(), "reply:") << helper.readAllStandardError().constData();
     EXPECT_EQ(rejected, std::optional<uid_t>(65534));
     EXPECT_EQ(handled, 0);
+}
+
+TEST(LinkServerTest, AReplyBeyondTheMessageCapComesInParts)
+{
+    ScratchDir scratch;
+    const QString path = scratch.file(QStringLiteral("link"));
+    // A queue listing larger than one message may be: 17 MiB of varied text.
+    QByteArray listing;
+    for (int i = 0; listing.size() < 17 * 1024 * 1024; ++i)
+        listing += "row " + QByteArray::number(i) + " of a long queue\n";
+    QThread thread;
+    auto *server = new LinkServer([&](const LinkMessage &) { return LinkMessage{LinkVerb::Ok, listing}; });
+    server->moveToThread(&thread);
+    thread.start();
+    bool listening = false;
+    QMetaObject::invokeMethod(server, [&] { listening = server->Listen(path); }, Qt::BlockingQueuedConnection);
+    ASSERT_TRUE(listening);
+
+    const std::optional<LinkMessage> whole = AskInstance(path, {LinkVerb::List});
+    ASSERT_TRUE(whole.has_value());
+    ASSERT_EQ(whole->size(), 2);
+    EXPECT_TRUE(whole->at(1) == listing);
+
+    QList<QByteArray> parts;
+    const std::optional<LinkMessage> streamed =
+        AskInstance(path, {LinkVerb::List}, 10000, [&](const QByteArray &part) { parts << part; });
+    ASSERT_TRUE(streamed.has_value());
+    EXPECT_EQ(*streamed, LinkMessage{LinkVerb::Ok});
+    EXPECT_EQ(parts.size(), (listing.size() + LinkPartSize - 1) / LinkPartSize);
+    for (const QByteArray &part : parts)
+        EXPECT_LE(part.size(), LinkPartSize);
+    EXPECT_TRUE(parts.join() == listing);
+    // A short reply stays one message.
+    EXPECT_EQ(SplitLinkReply({LinkVerb::Ok, "short"}).size(), 1);
+
+    QMetaObject::invokeMethod(server, [&] { delete server; }, Qt::BlockingQueuedConnection);
+    thread.quit();
+    thread.wait();
 }

@@ -6,6 +6,7 @@
 #include "core/UserPrompt.h"
 
 #include <QDir>
+#include <optional>
 
 QByteArray EncodePrefs(const Preferences &prefs)
 {
@@ -22,6 +23,7 @@ QByteArray EncodePrefs(const Preferences &prefs)
     line("RE", ToDecimal(prefs.ReceiveChannels));
     line("SE", ToDecimal(prefs.SendChannels));
     line("SD", prefs.AddressType);
+    line("NM", prefs.PortMapping ? QByteArray("Automatic") : QByteArray("Off"));
     return text;
 }
 
@@ -39,6 +41,7 @@ void ApplyPrefsText(Preferences &prefs, const QByteArray &content)
     int64_t port = prefs.ListenPort;
     int64_t receive = prefs.ReceiveChannels;
     int64_t send = prefs.SendChannels;
+    std::optional<bool> mapping;
     for (const QByteArray &line : TerminatedPieces(content, CR)) {
         const QByteArray key = line.left(2);
         const QByteArray value = line.mid(2);
@@ -56,12 +59,16 @@ void ApplyPrefsText(Preferences &prefs, const QByteArray &content)
             send = LeadingInteger(value);
         else if (key == "SD")
             prefs.AddressType = value;
+        else if (key == "NM")
+            mapping = value != "Off"; // anything but Off reads as Automatic
     }
     prefs.ListenPort = CheckedListenPort(port);
     prefs.ReceiveChannels = (receive < 1 || receive > 4) ? 1 : static_cast<int>(receive);
     prefs.SendChannels = (send < 0 || send > 4) ? 1 : static_cast<int>(send);
     if (prefs.AddressType != "S")
         prefs.AddressType = "D";
+    // A file written before the line existed: map where the address page is posted.
+    prefs.PortMapping = mapping.value_or(prefs.AddressType == "D");
 }
 
 bool SavePrefsFile(const QString &programFolder, const Preferences &prefs, UserPrompt &prompt)

@@ -19,11 +19,14 @@ struct Preferences {
     int ReceiveChannels = 2;
     int SendChannels = 1;
     QByteArray AddressType = "S";
+    // "NM": the listening port mapped on the home router ("Automatic") or not ("Off"). Written
+    // after the seven lines above; a file without the line maps for address type "D" only.
+    bool PortMapping = false;
 };
 
 inline constexpr char PrefsFileName[] = "Parcelwise_Prefs";
 
-// The file content: seven lines, each key + value + CR.
+// The file content: the seven lines, then the later additions ("NM"), each key + value + CR.
 QByteArray EncodePrefs(const Preferences &prefs);
 // Overlays the values of a file content on prefs and applies the range checks. A blank
 // content changes nothing (no range checks either).

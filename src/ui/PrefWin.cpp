@@ -8,6 +8,7 @@
 #include "transfer/Engine.h"
 #include "ui/Widgets.h"
 
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -38,6 +39,13 @@ PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     generalForm->addRow(QStringLiteral("Number of Receive Channels [1-4]:"), receiveChannels_);
     generalForm->addRow(QStringLiteral("Port:"), port_);
     generalForm->addRow(QStringLiteral("Address Type:"), types);
+    portMapping_ = new QComboBox;
+    portMapping_->setObjectName(QStringLiteral("PortMapping"));
+    portMapping_->addItems({QStringLiteral("Automatic"), QStringLiteral("Off")});
+    portMapping_->setToolTip(QStringLiteral("Automatic: behind a home router, the port is opened on the router "
+                                            "(NAT-PMP or UPnP) and the address page names the address the "
+                                            "world sees"));
+    generalForm->addRow(QStringLiteral("Router Port Mapping:"), portMapping_);
     auto *when = new QLabel(QStringLiteral("Channel counts apply at the next start. A new port is listened on "
                                            "as soon as you save."));
     when->setObjectName(QStringLiteral("TakesEffectNote"));
@@ -87,6 +95,7 @@ PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     const bool isStatic = prefs.AddressType == "S";
     static_->setChecked(isStatic);
     dynamic_->setChecked(!isStatic);
+    portMapping_->setCurrentIndex(prefs.PortMapping ? 0 : 1);
     EnableFtpFields();
     sendChannels_->setText(QString::number(prefs.SendChannels));
     receiveChannels_->setText(QString::number(prefs.ReceiveChannels));
@@ -154,6 +163,7 @@ void PrefWin::Save()
     prefs.ReceiveChannels = static_cast<int>(RoundHalfEven(receive));
     prefs.ListenPort = static_cast<int>(RoundHalfEven(port));
     prefs.AddressType = static_->isChecked() ? "S" : "D";
+    prefs.PortMapping = portMapping_->currentIndex() == 0;
     prefs.FtpUrl = url;
     prefs.FtpLogin = login;
     prefs.FtpPassword = password;

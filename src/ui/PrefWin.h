@@ -7,6 +7,7 @@
 
 class Engine;
 class QLineEdit;
+class QComboBox;
 class QRadioButton;
 
 class PrefWin : public QDialog {
@@ -30,4 +31,5 @@ private:
     QLineEdit *ftpPassword_ = nullptr;     // Editfield6
     QRadioButton *static_ = nullptr;
     QRadioButton *dynamic_ = nullptr;
+    QComboBox *portMapping_ = nullptr; // "Automatic" or "Off"
 };

@@ -21,7 +21,7 @@ TEST(PrefsFile, EncodesSevenKeyLinesExactly)
 {
     Preferences p;
     p.AddressType = "D";
-    EXPECT_EQ(EncodePrefs(p), QByteArray("FL\rFU\rFP\rPO4444\rRE2\rSE1\rSDD\r"));
+    EXPECT_EQ(EncodePrefs(p), QByteArray("FL\rFU\rFP\rPO4444\rRE2\rSE1\rSDD\rNMOff\r"));
 
     p.FtpLogin = " me ";
     p.FtpUrl = "ftp://host/dir/page.html";
@@ -30,7 +30,8 @@ TEST(PrefsFile, EncodesSevenKeyLinesExactly)
     p.ReceiveChannels = 4;
     p.SendChannels = 0;
     p.AddressType = "S";
-    EXPECT_EQ(EncodePrefs(p), QByteArray("FL me \rFUftp://host/dir/page.html\rFPpa ss\rPO65535\rRE4\rSE0\rSDS\r"));
+    p.PortMapping = true;
+    EXPECT_EQ(EncodePrefs(p), QByteArray("FL me \rFUftp://host/dir/page.html\rFPpa ss\rPO65535\rRE4\rSE0\rSDS\rNMAutomatic\r"));
 
     ScratchDir dir;
     RecordingPrompt prompt;
@@ -45,6 +46,7 @@ TEST(PrefsFile, EncodesSevenKeyLinesExactly)
     EXPECT_EQ(back.ReceiveChannels, 4);
     EXPECT_EQ(back.SendChannels, 0);
     EXPECT_EQ(back.AddressType, "S");
+    EXPECT_TRUE(back.PortMapping);
     EXPECT_EQ(prompt.beeps, 0);
 }
 
@@ -99,6 +101,29 @@ TEST(PrefsFile, ReadingCorrectsValues)
         EXPECT_EQ(p.ReceiveChannels, c.receive) << c.what;
         EXPECT_EQ(p.SendChannels, c.send) << c.what;
         EXPECT_EQ(p.AddressType, c.type) << c.what;
+    }
+}
+
+TEST(PrefsFile, PortMappingLine)
+{
+    const struct {
+        const char *file;
+        bool mapping;
+    } cases[] = {
+        {"SDD\r", true},           // no line: Automatic where the page is posted
+        {"SDS\r", false},          // and Off for a static address
+        {"FLme\r", false},
+        {"SDS\rNMAutomatic\r", true},
+        {"SDD\rNMOff\r", false},
+        {"NMOff\rSDD\r", false},  // wherever the line stands
+        {"SDS\rNMoff\r", true},   // any other value reads as Automatic
+        {"SDS\rNM\r", true},
+        {"SDS\rNMOff\rNMAutomatic\r", true},
+    };
+    for (const auto &c : cases) {
+        Preferences p;
+        ApplyPrefsText(p, c.file);
+        EXPECT_EQ(p.PortMapping, c.mapping) << c.file;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 
@@ -112,6 +113,26 @@ TEST_F(PrefWinTest, RefusesBadValuesWithAMessageAndTheFocusOnTheField)
     EXPECT_EQ(inst.engine->Prefs.SendChannels, before.SendChannels);
     EXPECT_EQ(inst.engine->Prefs.ListenPort, before.ListenPort);
     EXPECT_FALSE(QFile::exists(inst.file("Parcelwise_Prefs")));
+}
+
+TEST_F(PrefWinTest, PortMappingChoiceIsShownAndStored)
+{
+    inst.engine->Prefs.PortMapping = true;
+    Open();
+    auto *choice = win->findChild<QComboBox *>(QStringLiteral("PortMapping"));
+    ASSERT_NE(choice, nullptr);
+    EXPECT_EQ(choice->currentText(), "Automatic");
+    choice->setCurrentIndex(choice->findText(QStringLiteral("Off")));
+    ClickOn(Button("PushButton1"));
+    ASSERT_TRUE(inst.prompt.messages.isEmpty());
+    EXPECT_FALSE(inst.engine->Prefs.PortMapping);
+    Preferences stored;
+    stored.PortMapping = true;
+    LoadPrefsFile(inst.dir.path(), stored);
+    EXPECT_FALSE(stored.PortMapping);
+
+    Open();
+    EXPECT_EQ(win->findChild<QComboBox *>(QStringLiteral("PortMapping"))->currentText(), "Off");
 }
 
 TEST_F(PrefWinTest, StoresRoundedNumbersAndTheFieldsAsTyped)

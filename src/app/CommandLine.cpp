@@ -160,6 +160,14 @@ QByteArray UsageText()
            "  --help         print this text.\n"
            "  --version      print the version.\n"
            "\n"
+           "Behind a home router the listening port is mapped on the router (NAT-PMP, then UPnP;\n"
+           "preference Router Port Mapping) and the address page names the address the world\n"
+           "sees. Peers in the same house reach that address only if the router supports\n"
+           "hairpin connections. Two environment variables name the router instead of finding\n"
+           "it (nothing is then discovered; an unusable value turns mapping off):\n"
+           "  PARCELWISE_NATPMP_GATEWAY=ADDRESS   NAT-PMP to ADDRESS port 5351\n"
+           "  PARCELWISE_IGD_URL=URL              UPnP with the root description at URL\n"
+           "\n"
            "Exit status: 0 done; 1 refused or not possible now (for --status: not running);\n"
            "2 arguments that make no sense.\n";
 }

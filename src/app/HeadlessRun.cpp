@@ -50,6 +50,8 @@ int RunHeadless(const QString &programFolder)
     // there never holds up the engine.
     StdoutRelay relay;
     Engine engine(programFolder, clock, prompt, intervals);
+    // The preference "NM" decides whether the router maps the port.
+    engine.AllowPortMapping(true);
     QObject::connect(&engine.Log(), &TransferLog::LineAdded, &engine, [&relay](const QByteArray &line, bool) {
         relay.Write(line);
     });

@@ -108,6 +108,10 @@ QByteArray StatusReport(const Engine &engine, const QByteArray &runMode)
            (listening ? QByteArray(", listening") : QByteArray(", not listening")) + '\n';
     out += "Address: " + engine.OwnAddress() + " (" +
            (engine.Prefs.AddressType == "D" ? QByteArray("dynamic") : QByteArray("static")) + ")\n";
+    // "Reachable at 203.0.113.7:45000 (router, NAT-PMP)" while the router maps the port.
+    const QByteArray reachable = engine.Mapper().StatusLine();
+    if (!reachable.isEmpty())
+        out += reachable + '\n';
     int queued = 0, busy = 0, sent = 0, failed = 0, held = 0;
     const QueueModel &queue = engine.Queue();
     for (int row = 0; row < queue.rowCount(); ++row) {

@@ -78,6 +78,8 @@ int RunWindow(QApplication &app, const QString &programFolder, const QList<QByte
 
     SystemClock clock;
     Engine engine(programFolder, clock, prompt, AppTimerIntervals());
+    // The preference "NM" decides whether the router maps the port.
+    engine.AllowPortMapping(true);
     engine.InitGlobals();
     ParcelWin window(engine);
     engine.MainWindowLoad();

@@ -121,6 +121,7 @@ void PortMapper::ChangePort(int listenPort)
     const bool had = Mapped();
     Unmap();
     listenPort_ = listenPort;
+    settled_ = false; // the new port's first answer is awaited again
     if (had)
         emit MappingChanged();
     BeginMapping();

@@ -60,7 +60,8 @@ public:
     // Maps listenPort when ownAddress is private or a router is named; false (nothing done)
     // otherwise or when the named router is unusable (logged).
     bool Start(int listenPort, const QByteArray &ownAddress);
-    // A new listening port: the old mapping is removed and the new port mapped.
+    // A new listening port: the old mapping is removed and the new port mapped (Settled again
+    // once its first answer has come).
     void ChangePort(int listenPort);
     // Mapping turned off: the mapping is removed (logged once the router confirms).
     void Stop();

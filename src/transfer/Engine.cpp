@@ -57,7 +57,8 @@ void SendChannel::ResetForNextItem()
 Engine::Engine(const QString &programFolder, const Clock &clock, UserPrompt &prompt, TimerIntervals intervals,
                QObject *parent)
     : QObject(parent), paths_(MakeProgramPaths(programFolder)), clock_(clock), prompt_(prompt),
-      intervals_(intervals), log_(clock, this), lookup_(clock, log_), posting_(clock, log_, prompt)
+      intervals_(intervals), log_(clock, this), lookup_(clock, log_), posting_(clock, log_, prompt),
+      mapper_(clock, log_)
 {
     startQTimer_.setInterval(intervals_.StartQTimer);
     queueTimer_.setInterval(intervals_.QueueTimer);
@@ -74,6 +75,16 @@ Engine::Engine(const QString &programFolder, const Clock &clock, UserPrompt &pro
         connect(tx_[i].BatchTimer, &QTimer::timeout, this, [this, i] { SendBatch(i); });
     }
     connect(&lookup_, &AddressLookup::Finished, this, &Engine::OnLookupFinished);
+    pageWaitTimer_.setSingleShot(true);
+    pageWaitTimer_.setInterval(PageWaitMs);
+    connect(&pageWaitTimer_, &QTimer::timeout, this, &Engine::OnMappingSettled);
+    connect(&mapper_, &PortMapper::SettledNow, this, &Engine::OnMappingSettled);
+    connect(&mapper_, &PortMapper::MappingChanged, this, &Engine::OnMappingChanged);
+    // The process may end as soon as the mapping is removed, without the quit timer's next turn.
+    connect(&mapper_, &PortMapper::RemovalFinished, this, [this] {
+        if (ShutdownStepsDone)
+            QuitTimerTick();
+    });
 }
 
 Engine::~Engine()
@@ -147,6 +158,10 @@ void Engine::BeginShutdown()
     // side closed at once; then cut off every address lookup still under way.
     posting_.BeginShutdown(Prefs);
     lookup_.CloseLookups();
+    // The router mapping is removed (at most 2 s); a page still waiting for it is not posted.
+    pageWaits_ = false;
+    pageWaitTimer_.stop();
+    mapper_.BeginRemoval();
     Showit("Closing Outgoing Connections");
     AbortAllSends();
     Showit("Closing Incoming Connections");
@@ -168,7 +183,7 @@ void Engine::BeginShutdown()
 
 void Engine::QuitTimerTick()
 {
-    if (!(posting_.DynamicSideClosed() && ShutdownStepsDone))
+    if (!(posting_.DynamicSideClosed() && ShutdownStepsDone && mapper_.RemovalDone()))
         return;
     log_.CloseFiles();
     for (int i = 0; i < 4; ++i) {
@@ -222,11 +237,13 @@ void Engine::StartChannels()
     if (ShuttingDown)
         return;
     startQTimer_.stop();
-    if (Prefs.AddressType == "D")
-        posting_.StartAddressUpload(Prefs);
     const QByteArray local = ownAddressFixed_ ? ownAddress_ : LocalAddress();
     if (local != "127.0.0.1")
         ShowOwnAddress(local);
+    commsStarted_ = true;
+    StartPortMapping();
+    if (Prefs.AddressType == "D")
+        PostOpenPage();
     for (int i = 0; i < 4; ++i)
         if (rx_[i].Letter == ReceiveLetter::Unstarted) {
             rx_[i].Letter = ReceiveLetter::Idle;
@@ -406,7 +423,9 @@ bool Engine::SaveUsers(const UserList &users)
 bool Engine::SavePrefs(const Preferences &prefs)
 {
     Prefs = prefs;
-    return SavePrefsFile(paths_.ProgramFolder, Prefs, prompt_);
+    const bool saved = SavePrefsFile(paths_.ProgramFolder, Prefs, prompt_);
+    ApplyPortMappingPreference();
+    return saved;
 }
 
 // ---- channel status display ----

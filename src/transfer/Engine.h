@@ -11,6 +11,7 @@
 #include "core/Users.h"
 #include "dynaddr/AddressLookup.h"
 #include "dynaddr/AddressPosting.h"
+#include "dynaddr/PortMapper.h"
 #include "transfer/Queue.h"
 #include "transfer/SlotStates.h"
 
@@ -167,6 +168,15 @@ public:
     int NextDataPort() const { return posting_.NextDataPort(); }
     AddressPosting &Posting() { return posting_; }
     AddressLookup &Lookup() { return lookup_; }
+    // The listening port mapped on the home router. The engine maps only when its owner allows
+    // it (off by default; the window and headless runs allow it) and the preference "NM" is
+    // Automatic: when communications start, then for a changed port or preference.
+    void AllowPortMapping(bool allowed) { portMappingAllowed_ = allowed; }
+    bool PortMappingAllowed() const { return portMappingAllowed_; }
+    PortMapper &Mapper() { return mapper_; }
+    const PortMapper &Mapper() const { return mapper_; }
+    // How long the first posting of the page waits for the router's first answer.
+    static constexpr int PageWaitMs = 3000;
     TransferLog &Log() { return log_; }
     QueueModel &Queue() { return queue_; }
     const QueueModel &Queue() const { return queue_; }
@@ -196,6 +206,8 @@ public:
 signals:
     void StatusPanelChanged(int panel, const QByteArray &text);
     void OwnAddressChanged(const QByteArray &address);
+    // The router mapping (or its absence) changed: the own-address label shows it.
+    void RouterMappingChanged();
     void ReceiveChannelChanged(int index);
     void SendChannelChanged(int index);
     void ChannelStatusChanged();
@@ -261,6 +273,15 @@ private:
     QByteArray LocalAddress() const;
     // The own-address label: what the interfaces or a connection's local end report.
     void ShowOwnAddress(const QByteArray &address);
+    // Router port mapping and the open page it names (EngineMapping.cpp).
+    void StartPortMapping();
+    void ApplyPortMappingPreference();
+    // Posts the open page, waiting up to PageWaitMs for the router's first answer.
+    void PostOpenPage();
+    // Posts the open page at once, naming the mapping's external address and port if any.
+    void PostPageNow();
+    void OnMappingSettled();
+    void OnMappingChanged();
 
     ProgramPaths paths_;
     const Clock &clock_;
@@ -278,6 +299,13 @@ private:
     QTimer startQTimer_, queueTimer_, picTimer_, quitTimer_;
     AddressLookup lookup_;
     AddressPosting posting_;
+    PortMapper mapper_;
+    bool portMappingAllowed_ = false;
+    bool commsStarted_ = false;
+    bool pageWaits_ = false;
+    QTimer pageWaitTimer_;
+    QByteArray givenPageIp_;  // what the posting was last told to name
+    int givenPagePort_ = 0;
     std::array<QByteArray, 3> panels_;
     QByteArray ownAddress_ = "127.0.0.1";
     bool ownAddressFixed_ = false;

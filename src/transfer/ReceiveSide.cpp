@@ -108,13 +108,16 @@ void Engine::ApplyListenPort()
     }
     if (!started)
         return;
+    // The router maps the new port instead of the old one.
+    if (mapper_.Active())
+        mapper_.ChangePort(Prefs.ListenPort);
     EnsureListening();
     // The slot that already listened says where it listens now; a port that cannot be taken has
     // been logged by EnsureListening and is tried again on every tick.
     if (listening >= 0 && ListeningPort() == Prefs.ListenPort)
         Showit("Listening on slot " + Spaced(listening + 1) + " Port " + Spaced(Prefs.ListenPort));
     if (Prefs.AddressType == "D")
-        posting_.StartAddressUpload(Prefs);
+        PostOpenPage();
 }
 
 void Engine::OnNewConnection()

@@ -521,6 +521,7 @@ void ParcelWin::ConnectEngine()
 
     ShowOwnAddress();
     connect(&engine_, &Engine::OwnAddressChanged, this, &ParcelWin::ShowOwnAddress);
+    connect(&engine_, &Engine::RouterMappingChanged, this, &ParcelWin::ShowOwnAddress);
 
     for (int i = 0; i < 4; ++i) {
         ShowChannelPicture(true, i);
@@ -708,6 +709,14 @@ void ParcelWin::QuitFromWindow()
 void ParcelWin::ShowOwnAddress()
 {
     const QByteArray address = engine_.OwnAddress();
+    // While the router maps the port, the address the world sees, with the router's port.
+    const QByteArray mapped = engine_.Mapper().LabelText();
+    if (!mapped.isEmpty()) {
+        ownAddress_->setText(DisplayText(mapped));
+        ownAddress_->setToolTip(DisplayText(engine_.Mapper().ToolTip(
+            address + ':' + QByteArray::number(engine_.Prefs.ListenPort))));
+        return;
+    }
     // The port senders are to use: the one set, which the receive channels listen on.
     ownAddress_->setText(address.isEmpty() ? QString()
                                            : DisplayText(address) + QStringLiteral(":%1").arg(engine_.Prefs.ListenPort));

@@ -1,12 +1,15 @@
 // The router port mapping against a fake NAT-PMP gateway (UDP on its own loopback address, port
 // 5351) and a fake UPnP router (an HTTP server on loopback). Nothing is discovered: the router
 // is always named, so nothing but loopback is reached.
+#include "FtpFixture.h"
 #include "LocalServers.h"
 #include "TestSupport.h"
 #include "core/Clock.h"
 #include "core/TransferLog.h"
+#include "dynaddr/AddressPage.h"
 #include "dynaddr/NatPmp.h"
 #include "dynaddr/PortMapper.h"
+#include "transfer/Engine.h"
 
 #include <gtest/gtest.h>
 
@@ -455,4 +458,100 @@ TEST(PortMapper, UpnpAfterASilentNatPmpGateway)
     f.GiveUp();
     ASSERT_TRUE(f.WaitLine("Port mapped on router: 203.0.113.7:4444 (UPnP)")) << f.log.ScreenText().constData();
     EXPECT_FALSE(f.Lines().contains("Port mapping failed: no router answered"));
+}
+
+namespace {
+
+QByteArray ReadWhole(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+TEST(PortMapper, EnginePostsTheOutsideAddressAndRemovesTheMappingAtShutdown)
+{
+    FakeGateway gateway("127.0.0.16");
+    ASSERT_TRUE(gateway.Bound());
+    ScratchDir dir;
+    const QString home = MakeFolder(dir.path(), "home");
+    LocalServer server;
+    ASSERT_TRUE(StartFtpServer(server, home, "user", "secret"));
+    FakeClock clock;
+    RecordingPrompt prompt;
+    Engine e(MakeFolder(dir.path(), "program"), clock, prompt);
+    e.InitGlobals();
+    e.Prefs.AddressType = "D";
+    e.Prefs.FtpUrl = "ftp://127.0.0.1:" + QByteArray::number(server.Port()) + "/me.html";
+    e.Prefs.FtpLogin = "user";
+    e.Prefs.FtpPassword = "secret";
+    e.Prefs.ListenPort = FreeLoopbackPort();
+    e.Prefs.PortMapping = true;
+    e.AllowPortMapping(true);
+    e.Mapper().SetRouter(RouterChoice::FromValues("127.0.0.16", QByteArray()));
+    e.SetOwnAddress("127.0.0.1");
+    e.MainWindowLoad();
+    int quitReady = 0;
+    QObject::connect(&e, &Engine::QuitReady, [&] { ++quitReady; });
+    const auto page = [&](const QByteArray &ip, int port) {
+        return StoredByDebianServer(BuildAddressPage("GO", ip, ShortDate(clock.now()), ShortTime(clock.now()), port));
+    };
+
+    e.StartChannels();
+    ASSERT_TRUE(WaitFor([&] { return ReadWhole(home + "/me.html") == page("203.0.113.7", 45000); }))
+        << ReadWhole(home + "/me.html").constData() << e.Log().ScreenText().constData();
+    EXPECT_EQ(gateway.requests.value(1), NatPmpMapRequest(uint16_t(e.Prefs.ListenPort), uint16_t(e.Prefs.ListenPort), 7200));
+    // The page waited for the mapping: it was posted once, already naming the outside address.
+    EXPECT_EQ(Texts(e.Log().ScreenText()).count("Starting Upload of Dynamic IP Page"), 1);
+
+    // A changed outside address posts the page again.
+    gateway.externalAddress = "203.0.113.9";
+    clock.advanceSeconds(PortMapper::AddressCheckSeconds);
+    e.Mapper().Tick();
+    ASSERT_TRUE(WaitFor([&] { return ReadWhole(home + "/me.html") == page("203.0.113.9", 45000); }))
+        << ReadWhole(home + "/me.html").constData();
+    ASSERT_TRUE(WaitFor([&] { return !e.Posting().FtpBusy(); }));
+
+    e.BeginShutdown();
+    ASSERT_TRUE(WaitFor([&] { return e.DynamicSideClosed() && e.Mapper().RemovalDone(); }));
+    EXPECT_EQ(gateway.Removals(), 1);
+    EXPECT_TRUE(Texts(e.Log().ScreenText()).contains("Port mapping removed"));
+    e.QuitTimerTick();
+    EXPECT_EQ(quitReady, 1);
+    EXPECT_EQ(ReadWhole(home + "/me.html"), "<HTML>\r<P>Parcelwise Page\r<P>CLOSED\r</HTML>");
+}
+
+TEST(PortMapper, EngineMapsOnlyWhenAllowedAndFollowsThePreference)
+{
+    FakeGateway gateway("127.0.0.17");
+    ASSERT_TRUE(gateway.Bound());
+    ScratchDir dir;
+    FakeClock clock;
+    RecordingPrompt prompt;
+    Engine e(MakeFolder(dir.path(), "program"), clock, prompt);
+    e.InitGlobals();
+    e.Prefs.ListenPort = FreeLoopbackPort();
+    e.Prefs.PortMapping = true;
+    e.Mapper().SetRouter(RouterChoice::FromValues("127.0.0.17", QByteArray()));
+    e.SetOwnAddress("127.0.0.1");
+    e.MainWindowLoad();
+    e.StartChannels();
+    Pump(100);
+    EXPECT_TRUE(gateway.requests.isEmpty()); // the option is off by default
+    EXPECT_FALSE(e.Mapper().Active());
+
+    e.AllowPortMapping(true);
+    e.SavePrefs(e.Prefs);
+    ASSERT_TRUE(WaitFor([&] { return e.Mapper().Mapped(); }));
+    EXPECT_EQ(e.Mapper().StatusLine(), "Reachable at 203.0.113.7:45000 (router, NAT-PMP)");
+
+    Preferences off = e.Prefs;
+    off.PortMapping = false;
+    e.SavePrefs(off);
+    ASSERT_TRUE(WaitFor([&] { return Texts(e.Log().ScreenText()).contains("Port mapping removed"); }));
+    EXPECT_EQ(gateway.Removals(), 1);
+    EXPECT_FALSE(e.Mapper().Active());
+    e.BeginShutdown();
+    EXPECT_TRUE(e.Mapper().RemovalDone());
 }

@@ -16,6 +16,8 @@
 #include <QFile>
 #include <QNetworkDatagram>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QUdpSocket>
 
 namespace {
@@ -394,6 +396,34 @@ TEST(PortMapper, UpnpMapsAfterAConflictAndRemovesAtShutdown)
     ASSERT_TRUE(WaitFor([&] { return f.removalsFinished == 1; }));
     EXPECT_EQ(igd.Actions().last(), "DeletePortMapping NewExternalPort=4445 NewProtocol=TCP NewRemoteHost=");
     EXPECT_EQ(f.Lines().last(), "Port mapping removed");
+}
+
+TEST(PortMapper, UpnpRouterSilentAtShutdownIsAbandonedAfterTwoSeconds)
+{
+    FakeIgd igd;
+    ASSERT_TRUE(igd.Start(QString()));
+    const int port = igd.server.Port();
+    MapperFixture f(RouterChoice::FromValues(QByteArray(), igd.Url()));
+    ASSERT_TRUE(f.mapper.Start(4444, "127.0.0.1"));
+    ASSERT_TRUE(WaitFor([&] { return f.mapper.Mapped(); })) << f.log.ScreenText().constData();
+
+    // The router goes silent: it takes connections and never answers.
+    igd.server.Stop();
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, quint16(port)));
+    QList<QTcpSocket *> held;
+    QObject::connect(&silent, &QTcpServer::newConnection, [&] { held << silent.nextPendingConnection(); });
+
+    f.mapper.BeginRemoval();
+    ASSERT_TRUE(WaitFor([&] { return !held.isEmpty(); }));
+    Pump(20);
+    EXPECT_FALSE(f.mapper.RemovalDone());
+    f.clock.set(f.clock.now().addMSecs(PortMapper::RemovalLimitMs));
+    f.mapper.Tick();
+    EXPECT_TRUE(f.mapper.RemovalDone());
+    EXPECT_EQ(f.removalsFinished, 1);
+    EXPECT_FALSE(f.Lines().contains("Port mapping removed"));
+    // The mapper goes away with its worker still blocked: the thread is abandoned.
 }
 
 TEST(PortMapper, UpnpVersionTwoAndPermanentLeases)

@@ -75,6 +75,7 @@ bool PortMapper::Start(int listenPort, const QByteArray &ownAddress)
     active_ = true;
     settled_ = false;
     shuttingDown_ = false;
+    lastFailure_.clear();
     removalDone_ = false;
     listenPort_ = listenPort;
     BeginMapping();
@@ -363,6 +364,7 @@ void PortMapper::Mapped(Method method, const QByteArray &address, int port, int 
     }
     checkAt_ = now.addSecs(AddressCheckSeconds);
     retryAt_ = {};
+    lastFailure_.clear();
     const QByteArray where = address + ':' + QByteArray::number(port);
     if (first)
         log_.Showit("Port mapped on router: " + where + " (" + MethodName(method) + ")");
@@ -381,7 +383,10 @@ void PortMapper::Mapped(Method method, const QByteArray &address, int port, int 
 
 void PortMapper::Failed(const QByteArray &reason)
 {
-    log_.Showit("Port mapping failed: " + reason);
+    // A router that keeps failing the same way every 10 minutes is logged once.
+    if (reason != lastFailure_)
+        log_.Showit("Port mapping failed: " + reason);
+    lastFailure_ = reason;
     const bool had = Mapped();
     Unmap();
     retryAt_ = Now().addSecs(RetrySeconds);

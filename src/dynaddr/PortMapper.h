@@ -45,6 +45,7 @@ public:
     static constexpr int AddressCheckSeconds = 600;    // the external address, at least this often
     static constexpr int PermanentCheckSeconds = 1200; // a permanent UPnP mapping is renewed this often
     static constexpr int RetrySeconds = 600;           // after a failure, mapping is tried again
+                                                       // (the same failure is logged once)
     static constexpr int RemovalLimitMs = 2000;
     static constexpr int GiveUpMs = 1000;              // NAT-PMP's silence limit per exchange
 
@@ -146,6 +147,7 @@ private:
     QDateTime sentAt_;
     int sends_ = 0;
     QByteArray fault_; // a datagram that was not the answer, for the failure's reason
+    QByteArray lastFailure_; // logged already; the same failure again is not
     QByteArray pendingAddress_;
     bool epochKnown_ = false;
     uint32_t epoch_ = 0;

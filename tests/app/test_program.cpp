@@ -9,7 +9,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QNetworkDatagram>
 #include <QProcess>
+#include <QUdpSocket>
 #include <gtest/gtest.h>
 #include <csignal>
 
@@ -259,4 +261,44 @@ TEST(Program, HeadlessOutlivesItsReaderAndEndsInOrderOnHangUp)
         log += a.dir.read(QStringLiteral("Parcelwise_Logs/") + name);
     EXPECT_TRUE(log.contains("Closing Queue")) << log.constData();
     EXPECT_TRUE(log.contains("Cleaning Up")) << log.constData();
+}
+
+TEST(Program, HeadlessMapsItsPortOnTheRouterNamedByEnvironment)
+{
+    // A NAT-PMP router on its own loopback address: external address 203.0.113.7, port 45000.
+    QUdpSocket router;
+    ASSERT_TRUE(router.bind(QHostAddress(QStringLiteral("127.0.0.19")), 5351));
+    QList<QByteArray> requests;
+    QObject::connect(&router, &QUdpSocket::readyRead, [&] {
+        while (router.hasPendingDatagrams()) {
+            const QNetworkDatagram d = router.receiveDatagram();
+            const QByteArray r = d.data();
+            requests << r;
+            QByteArray answer;
+            if (r.size() == 2)
+                answer = QByteArray("\0\x80\0\0\0\0\0\1\xcb\0\x71\x07", 12);
+            else if (r.size() == 12)
+                answer = QByteArray("\0\x82\0\0\0\0\0\1", 8) + r.mid(4, 2)
+                    + (r.right(4) == QByteArray(4, '\0') ? QByteArray(6, '\0') : QByteArray("\xaf\xc8\0\0\x1c\x20", 6));
+            router.writeDatagram(answer, d.senderAddress(), d.senderPort());
+        }
+    });
+    Environment env;
+    env.env.insert(QStringLiteral("PARCELWISE_NATPMP_GATEWAY"), QStringLiteral("127.0.0.19"));
+    Installation a(FreeLoopbackPort());
+    Preferences prefs;
+    prefs.ListenPort = a.port;
+    prefs.PortMapping = true;
+    a.dir.write(QStringLiteral("Parcelwise_Prefs"), EncodePrefs(prefs));
+
+    Headless run(env, a.dir.path());
+    ASSERT_TRUE(run.Says("Port mapped on router: 203.0.113.7:45000 (NAT-PMP)")) << run.out.constData();
+    ASSERT_GE(requests.size(), 2);
+    EXPECT_EQ(requests[1].mid(1, 5), QByteArray("\x02\0\0", 3) + char(a.port >> 8) + char(a.port & 0xff));
+    const Finished status = RunProgram(env, a.dir.path(), {"--status"});
+    EXPECT_TRUE(status.out.contains("\nReachable at 203.0.113.7:45000 (router, NAT-PMP)\n")) << status.out.constData();
+
+    EXPECT_EQ(run.Stop(), 0);
+    EXPECT_TRUE(run.out.contains("Port mapping removed")) << run.out.constData();
+    EXPECT_EQ(requests.last().right(8), QByteArray(1, char(a.port >> 8)) + char(a.port & 0xff) + QByteArray(6, '\0'));
 }

@@ -260,6 +260,14 @@ TEST(PortMapper, SilentRouterAfterTheFirstMappingAndAtShutdown)
     EXPECT_FALSE(f.mapper.Mapped());
     EXPECT_EQ(f.changes, 2);
 
+    // Tried again 10 minutes later, still silent: the same failure is not logged again.
+    const qsizetype lines = f.Lines().size();
+    f.clock.advanceSeconds(PortMapper::RetrySeconds);
+    f.mapper.Tick();
+    ASSERT_TRUE(WaitFor([&] { return gateway.requests.size() == 4; }));
+    f.GiveUp();
+    EXPECT_EQ(f.Lines().size(), lines);
+
     // Tried again later: the router is back.
     gateway.mode = FakeGateway::Mode::Answer;
     f.clock.advanceSeconds(PortMapper::RetrySeconds);

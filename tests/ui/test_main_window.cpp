@@ -24,12 +24,14 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QNetworkDatagram>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QTreeView>
+#include <QUdpSocket>
 #include <QUrl>
 
 namespace {
@@ -492,6 +494,41 @@ TEST_F(MainWindowTest, LongAndNonAsciiTextsKeepTheWindowSize)
 }
 
 } // namespace
+
+TEST_F(MainWindowTest, OwnAddressNamesTheRouterWhileThePortIsMapped)
+{
+    // A NAT-PMP router on its own loopback address: external address 203.0.113.7, port 45000.
+    QUdpSocket router;
+    ASSERT_TRUE(router.bind(QHostAddress(QStringLiteral("127.0.0.20")), 5351));
+    QObject::connect(&router, &QUdpSocket::readyRead, [&] {
+        while (router.hasPendingDatagrams()) {
+            const QNetworkDatagram d = router.receiveDatagram();
+            const QByteArray r = d.data();
+            const QByteArray answer = r.size() == 2
+                ? QByteArray("\0\x80\0\0\0\0\0\1\xcb\0\x71\x07", 12)
+                : QByteArray("\0\x82\0\0\0\0\0\1", 8) + r.mid(4, 2)
+                    + (r.right(4) == QByteArray(4, '\0') ? QByteArray(6, '\0') : QByteArray("\xaf\xc8\0\0\x1c\x20", 6));
+            router.writeDatagram(answer, d.senderAddress(), d.senderPort());
+        }
+    });
+    Engine &e = *inst.engine;
+    const QString local = QStringLiteral("127.0.0.1:%1").arg(e.Prefs.ListenPort);
+    e.Mapper().SetRouter(RouterChoice::FromValues("127.0.0.20", QByteArray()));
+    e.AllowPortMapping(true);
+    Preferences prefs = e.Prefs;
+    prefs.PortMapping = true;
+    e.StartChannels();
+    e.SavePrefs(prefs);
+    ASSERT_TRUE(WaitFor([&] { return LabelText("Statictext1") == "203.0.113.7:45000 (router)"; }))
+        << LabelText("Statictext1").toStdString();
+    const QString tip = win->findChild<QLabel *>("Statictext1")->toolTip();
+    EXPECT_TRUE(tip.contains("NAT-PMP")) << tip.toStdString();
+    EXPECT_TRUE(tip.contains(local)) << tip.toStdString();
+
+    prefs.PortMapping = false;
+    e.SavePrefs(prefs);
+    ASSERT_TRUE(WaitFor([&] { return LabelText("Statictext1") == local; })) << LabelText("Statictext1").toStdString();
+}
 
 #include "test_main_window.moc"
 

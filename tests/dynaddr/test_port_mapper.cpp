@@ -560,6 +560,61 @@ TEST(PortMapper, EnginePostsTheOutsideAddressAndRemovesTheMappingAtShutdown)
     EXPECT_EQ(ReadWhole(home + "/me.html"), "<HTML>\r<P>Parcelwise Page\r<P>CLOSED\r</HTML>");
 }
 
+TEST(PortMapper, EnginePostsTheLocalPageWhenTheRouterFails)
+{
+    ScratchDir dir;
+    const QString home = MakeFolder(dir.path(), "home");
+    LocalServer server;
+    ASSERT_TRUE(StartFtpServer(server, home, "user", "secret"));
+    const struct {
+        FakeGateway::Mode mode;
+        const char *line;
+    } cases[] = {
+        {FakeGateway::Mode::Silent, "Port mapping failed: no router answered"},
+        {FakeGateway::Mode::Refuse, "Port mapping failed: the router refused with code 2 (not authorized)"},
+        {FakeGateway::Mode::Garbage, "Port mapping failed: the answer was malformed"},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        FakeGateway gateway("127.0.0.21");
+        ASSERT_TRUE(gateway.Bound());
+        gateway.mode = c.mode;
+        FakeClock clock;
+        RecordingPrompt prompt;
+        Engine e(MakeFolder(dir.path(), "program" + QString::number(++n)), clock, prompt);
+        e.InitGlobals();
+        const QByteArray file = "page" + QByteArray::number(n) + ".html";
+        e.Prefs.AddressType = "D";
+        e.Prefs.FtpUrl = "ftp://127.0.0.1:" + QByteArray::number(server.Port()) + "/" + file;
+        e.Prefs.FtpLogin = "user";
+        e.Prefs.FtpPassword = "secret";
+        e.Prefs.ListenPort = FreeLoopbackPort();
+        e.Prefs.PortMapping = true;
+        e.AllowPortMapping(true);
+        e.Mapper().SetRouter(RouterChoice::FromValues("127.0.0.21", QByteArray()));
+        e.SetOwnAddress("127.0.0.1");
+        e.MainWindowLoad();
+        e.StartChannels();
+        ASSERT_TRUE(WaitFor([&] { return !gateway.requests.isEmpty(); }));
+        Pump(20);
+        // Nothing is posted before the router's first answer or its silence limit.
+        if (c.mode != FakeGateway::Mode::Refuse) {
+            EXPECT_FALSE(e.Posting().FtpBusy() || e.Posting().AddressPosted()) << c.line;
+        }
+        clock.set(clock.now().addMSecs(PortMapper::GiveUpMs));
+        e.Mapper().Tick();
+        ASSERT_TRUE(WaitFor([&] { return e.Posting().AddressPosted(); })) << c.line;
+        const QList<QByteArray> lines = Texts(e.Log().ScreenText());
+        EXPECT_TRUE(lines.contains(c.line)) << e.Log().ScreenText().constData();
+        EXPECT_EQ(ReadWhole(home + "/" + QString::fromLatin1(file)),
+                  StoredByDebianServer(BuildAddressPage("GO", "127.0.0.1", ShortDate(clock.now()),
+                                                        ShortTime(clock.now()), e.Prefs.ListenPort)))
+            << c.line;
+        e.BeginShutdown();
+        ASSERT_TRUE(WaitFor([&] { return e.DynamicSideClosed() && e.Mapper().RemovalDone(); }));
+    }
+}
+
 TEST(PortMapper, EngineMapsOnlyWhenAllowedAndFollowsThePreference)
 {
     FakeGateway gateway("127.0.0.17");

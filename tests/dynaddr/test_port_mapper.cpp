@@ -39,7 +39,7 @@ QList<QByteArray> Texts(const QByteArray &screen)
 // A NAT-PMP gateway on address:5351 that answers as told and keeps every request.
 class FakeGateway {
 public:
-    enum class Mode { Answer, Silent, Refuse, Garbage, WrongPort, ZeroPort, ZeroLifetime };
+    enum class Mode { Answer, Silent, Refuse, Garbage, WrongPort, ZeroPort, ZeroLifetime, OtherSender };
 
     explicit FakeGateway(const char *address) : address_(address)
     {
@@ -103,12 +103,20 @@ private:
                 Put(answer, removal || mode == Mode::ZeroPort ? 0 : externalPort, 2);
                 Put(answer, removal || mode == Mode::ZeroLifetime ? 0 : lifetime, 4);
             }
-            socket_.writeDatagram(answer, d.senderAddress(), d.senderPort());
+            if (mode == Mode::OtherSender) {
+                // The right answer, from another address.
+                if (other_.state() == QAbstractSocket::UnconnectedState)
+                    other_.bind(QHostAddress(QStringLiteral("127.0.0.22")), NatPmpPort);
+                other_.writeDatagram(answer, d.senderAddress(), d.senderPort());
+            } else {
+                socket_.writeDatagram(answer, d.senderAddress(), d.senderPort());
+            }
         }
     }
 
     QHostAddress address_;
     QUdpSocket socket_;
+    QUdpSocket other_;
     bool bound_ = false;
 };
 
@@ -208,6 +216,7 @@ TEST(PortMapper, NatPmpFailuresLeaveNoMappingAndSayWhy)
         {FakeGateway::Mode::WrongPort, "Port mapping failed: the answer was malformed (wrong internal port)", 2},
         {FakeGateway::Mode::ZeroPort, "Port mapping failed: the answer was malformed (external port 0)", 0},
         {FakeGateway::Mode::ZeroLifetime, "Port mapping failed: the router granted no lease", 0},
+        {FakeGateway::Mode::OtherSender, "Port mapping failed: the answer came from another address", 1},
     };
     for (const auto &c : cases) {
         FakeGateway gateway("127.0.0.10");

@@ -18,6 +18,12 @@ int RunHeadless(const QString &programFolder);
 int RunSend(const CommandLine &line, const QString &programFolder);
 int RunList(const QString &programFolder);
 int RunStatus(const QString &programFolder);
+int RunClearSent(const QString &programFolder);
+// Who holds the folder: "process 1234, headless" or "process 1234, with its window" (the way of
+// running asked over the local link, left out when it does not answer); empty when nothing does.
+QByteArray HolderDescription(const QString &programFolder);
+// The words for a folder that holds no installation, naming the folder.
+QByteArray NoInstallationText(const QString &programFolder);
 
 // The engine's timer intervals. A build with the tests reads shorter ones for its process tests
 // from PARCELWISE_TEST_INTERVALS ("start,queue,quit" in milliseconds); the program as shipped

@@ -91,6 +91,10 @@ int RunSend(const CommandLine &line, const QString &programFolder)
         }
         // Nothing answers: check against the stored address book, then edit the queue file
         // while holding the folder, so a program starting meanwhile reads the new rows.
+        if (!HoldsInstallation(programFolder) && SingleInstance::LiveHolder(programFolder) == 0) {
+            PrintLines(true, {NoInstallationText(programFolder), "nothing was queued"});
+            return ExitFailure;
+        }
         UserList users;
         LoadUsersFile(programFolder, users);
         const QList<QByteArray> problems = CheckSendRequest(request, users);
@@ -160,6 +164,10 @@ int RunList(const QString &programFolder)
         PrintLines(true, {"the queue's listing was cut off"});
         return ExitFailure;
     }
+    if (!HoldsInstallation(programFolder) && SingleInstance::LiveHolder(programFolder) == 0) {
+        PrintLines(true, {NoInstallationText(programFolder)});
+        return ExitFailure;
+    }
     SystemClock clock;
     const QString path = MakeProgramPaths(programFolder).QueueFile;
     const std::vector<QueueItem> items = DecodeQueueFile(ReadStoredFile(path), clock.nowSerial());
@@ -181,6 +189,11 @@ int RunStatus(const QString &programFolder)
         PrintLines(false, reply->mid(1));
         return ExitOk;
     }
+    if (!HoldsInstallation(programFolder) && SingleInstance::LiveHolder(programFolder) == 0) {
+        PrintLines(false, {"Parcelwise is not running in " + FolderText(programFolder) + ": " +
+                           NoInstallationText(programFolder)});
+        return ExitFailure;
+    }
     Preferences prefs;
     LoadPrefsFile(programFolder, prefs);
     if (const qint64 pid = SingleInstance::LiveHolder(programFolder)) {
@@ -194,4 +207,72 @@ int RunStatus(const QString &programFolder)
     PrintLines(false, {"Parcelwise is not running in " + FolderText(programFolder),
                        "Port: " + QByteArray::number(prefs.ListenPort) + " (from the preferences)"});
     return ExitFailure;
+}
+
+QByteArray HolderDescription(const QString &programFolder)
+{
+    const qint64 pid = SingleInstance::LiveHolder(programFolder);
+    if (pid == 0)
+        return {};
+    QByteArray text = "process " + QByteArray::number(pid);
+    if (const std::optional<LinkMessage> reply = AskInstance(LinkPath(programFolder), {LinkVerb::Status}, 2000);
+        reply && reply->first() == LinkVerb::Ok && reply->size() > 1) {
+        if (reply->at(1).startsWith("Parcelwise is running headless"))
+            text += ", headless";
+        else if (reply->at(1).startsWith("Parcelwise is running with its window"))
+            text += ", with its window";
+    }
+    return text;
+}
+
+QByteArray NoInstallationText(const QString &programFolder)
+{
+    return "there is no Parcelwise installation in " + FolderText(programFolder) +
+           " (no users, preferences or queue file); start one there with parcelwise or parcelwise "
+           "--headless, or name its folder with --folder DIR";
+}
+
+int RunClearSent(const QString &programFolder)
+{
+    QDeadlineTimer deadline(BusyFolderWaitMs);
+    for (;;) {
+        if (const std::optional<LinkMessage> reply = AskInstance(LinkPath(programFolder), {LinkVerb::ClearSent})) {
+            if (reply->first() == LinkVerb::Ok) {
+                PrintLines(false, reply->mid(1));
+                return ExitOk;
+            }
+            if (reply->first() == LinkVerb::Refused) {
+                PrintLines(true, reply->mid(1));
+                return ExitFailure;
+            }
+        }
+        if (!HoldsInstallation(programFolder)) {
+            PrintLines(true, {NoInstallationText(programFolder)});
+            return ExitFailure;
+        }
+        SingleInstance instance(programFolder);
+        const SingleInstance::Result lock = instance.Acquire();
+        if (lock == SingleInstance::Result::Failed) {
+            PrintLines(true, {instance.FailureText()});
+            return ExitFailure;
+        }
+        if (lock == SingleInstance::Result::Acquired) {
+            const int removed = RemoveSentRowsFromQueueFile(programFolder);
+            if (removed < 0) {
+                PrintLines(true, {"cannot rewrite the queue file in " + FolderText(programFolder) +
+                                  "; it stays as it was"});
+                return ExitFailure;
+            }
+            PrintLines(false, {"Removed " + QByteArray::number(removed) + (removed == 1 ? " sent row" : " sent rows") +
+                               " from the stored queue; Parcelwise is not running in " + FolderText(programFolder) +
+                               "."});
+            return ExitOk;
+        }
+        if (deadline.hasExpired()) {
+            PrintLines(true, {"the installation in " + FolderText(programFolder) + " (" +
+                              HolderDescription(programFolder) + ") is running but does not answer"});
+            return ExitFailure;
+        }
+        QThread::msleep(200);
+    }
 }

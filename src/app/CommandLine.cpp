@@ -12,6 +12,7 @@ constexpr ModeOption ModeOptions[] = {
     {"--send", CommandLine::Mode::Send},
     {"--list", CommandLine::Mode::List},
     {"--status", CommandLine::Mode::Status},
+    {"--clear-sent", CommandLine::Mode::ClearSent},
 };
 
 CommandLine Only(CommandLine::Mode mode)
@@ -53,7 +54,7 @@ CommandLine ParseCommandLine(const QList<QByteArray> &args)
     }
 
     CommandLine line;
-    bool modeGiven = false, messageGiven = false, priorityGiven = false, optionsEnded = false;
+    bool modeGiven = false, messageGiven = false, priorityGiven = false, folderGiven = false, optionsEnded = false;
     QList<QByteArray> operands;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QByteArray &arg = args[i];
@@ -84,14 +85,21 @@ CommandLine ParseCommandLine(const QList<QByteArray> &args)
             value = arg.mid(eq + 1);
             hasValue = true;
         }
-        if (name != "--message" && name != "--priority")
+        if (name != "--message" && name != "--priority" && name != "--folder")
             return Refused("unknown option " + arg);
         if (!hasValue) {
             if (i + 1 >= args.size())
                 return Refused(name + " needs a value");
             value = args[++i];
         }
-        if (name == "--message") {
+        if (name == "--folder") {
+            if (folderGiven)
+                return Refused("--folder is given twice");
+            if (value.isEmpty())
+                return Refused("--folder needs a folder");
+            folderGiven = true;
+            line.folder = value;
+        } else if (name == "--message") {
             if (messageGiven)
                 return Refused("--message is given twice");
             messageGiven = true;
@@ -133,14 +141,15 @@ QByteArray VersionLine()
 
 QByteArray UsageText()
 {
-    return "Usage: parcelwise [FILE...]\n"
-           "       parcelwise --headless\n"
-           "       parcelwise --send USER FILE... [--message TEXT] [--priority 1|2|3]\n"
-           "       parcelwise --list | --status | --help | --version\n"
+    return "Usage: parcelwise [--folder DIR] [FILE...]\n"
+           "       parcelwise [--folder DIR] --headless\n"
+           "       parcelwise [--folder DIR] --send USER FILE... [--message TEXT] [--priority 1|2|3]\n"
+           "       parcelwise [--folder DIR] --list | --status | --clear-sent\n"
+           "       parcelwise --help | --version\n"
            "\n"
            "Send some files, Get some files. Parcelwise keeps its users, preferences, queue,\n"
            "downloads and logs in the folder it is started from; every command below works on\n"
-           "the installation in the current folder.\n"
+           "the installation in the current folder, or in the one --folder names.\n"
            "\n"
            "  (no option)    open the main window; files given are listed in the queue loader.\n"
            "                 When the installation already runs, its window is raised and the\n"
@@ -155,8 +164,13 @@ QByteArray UsageText()
            "                 installation takes them at once; otherwise they are sent at its\n"
            "                 next start. If any file is refused, nothing is queued.\n"
            "  --list         print the queue.\n"
+           "  --clear-sent   take the rows already sent out of the queue (the running\n"
+           "                 installation's, or the stored queue file's); other rows stay.\n"
            "  --status       print whether the installation runs, its port and address, and\n"
            "                 what each channel is doing.\n"
+           "  --folder DIR   work on the installation in DIR instead of the current folder\n"
+           "                 (with any of the above; files given to --send are still taken\n"
+           "                 from the current folder).\n"
            "  --help         print this text.\n"
            "  --version      print the version.\n"
            "\n"

@@ -12,6 +12,7 @@ struct CommandLine {
         Send,     // put files in the queue
         List,     // print the queue
         Status,   // print whether the installation runs and what its channels do
+        ClearSent, // take the delivered rows out of the queue
         Help,
         Version,
     };
@@ -20,6 +21,7 @@ struct CommandLine {
     QList<QByteArray> files;  // Send, and Window when started with files
     QByteArray message;       // Send
     int priority = 3;         // Send
+    QByteArray folder;        // --folder: the installation's folder instead of the current one
     QByteArray error;         // set when the arguments make no sense; nothing else is then valid
 };
 

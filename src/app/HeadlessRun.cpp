@@ -39,10 +39,14 @@ int RunHeadless(const QString &programFolder)
         return ExitFailure;
     }
     if (lock == SingleInstance::Result::HeldByOther) {
-        PrintLines(true, {QByteArray(AlreadyRunningText) + " Another Parcelwise uses " +
+        const QByteArray holder = HolderDescription(programFolder);
+        PrintLines(true, {QByteArray(AlreadyRunningText) + " Another Parcelwise" +
+                          (holder.isEmpty() ? QByteArray() : " (" + holder + ")") + " uses " +
                           QFile::encodeName(programFolder) + "; try parcelwise --status"});
         return ExitFailure;
     }
+    // Said at once: the first log lines follow only when the program folder has been read.
+    PrintLines(false, {"Starting Parcelwise in " + QFile::encodeName(programFolder) + "…"});
     HeadlessPrompt prompt;
     SystemClock clock;
     const TimerIntervals intervals = AppTimerIntervals();

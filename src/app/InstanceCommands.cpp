@@ -150,6 +150,13 @@ std::optional<LinkMessage> AnswerEngineRequest(Engine &engine, const LinkMessage
         return LinkMessage{LinkVerb::Ok, QueueTable(engine.Queue().items())};
     if (verb == LinkVerb::Status)
         return LinkMessage{LinkVerb::Ok, StatusReport(engine, runMode)};
+    if (verb == LinkVerb::ClearSent) {
+        if (engine.ShuttingDown)
+            return LinkMessage{ClosingReply};
+        const int removed = engine.RemoveSentRows();
+        return LinkMessage{LinkVerb::Ok, "Removed " + QByteArray::number(removed) +
+                                             (removed == 1 ? " sent row" : " sent rows") + " from the queue.\n"};
+    }
     if (verb != LinkVerb::Add && verb != LinkVerb::AddOnce)
         return std::nullopt;
     // ADD user message priority path..., or ADD1 id user message priority path...

@@ -28,6 +28,7 @@ inline constexpr char Add[] = "ADD";       // user, message, priority, paths...:
 inline constexpr char AddOnce[] = "ADD1";  // id, then as ADD: queue them once, however often asked
 inline constexpr char List[] = "LIST";     // the queue as a table
 inline constexpr char Status[] = "STATUS"; // running state, port, address, channels
+inline constexpr char ClearSent[] = "CLEARSENT"; // take the delivered rows out of the queue
 inline constexpr char Ok[] = "OK";         // reply: done; the rest are lines to print
 inline constexpr char Refused[] = "REFUSED"; // reply: not done; the rest are lines saying why
 inline constexpr char Part[] = "PART";     // reply in parts: one piece of the text; OK follows last

@@ -3,7 +3,10 @@
 
 #include "core/FileOps.h"
 #include "core/PathCheck.h"
+#include "core/Preferences.h"
 #include "core/ProgramPaths.h"
+#include "core/TextUtil.h"
+#include "core/Users.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,4 +46,40 @@ bool AppendToQueueFile(const QString &programFolder, const std::vector<QueueItem
     // start of the first new record.
     content.truncate(content.lastIndexOf('\x02') + 1);
     return StoreFile(path, content + EncodeQueueFile(items)) == WriteOk;
+}
+
+int RemoveSentRowsFromQueueFile(const QString &programFolder)
+{
+    const QString path = MakeProgramPaths(programFolder).QueueFile;
+    if (!FileExists(path))
+        return 0;
+    const QByteArray content = ReadStoredFile(path);
+    if (content.isEmpty())
+        return FileLength(path) > 0 ? -1 : 0;
+    // Records end with code 2, their fields with code 1; the status is the first field. Text
+    // after the last record is kept as it is (the reader ignores it).
+    QByteArray kept;
+    int removed = 0;
+    qsizetype start = 0;
+    for (qsizetype end = content.indexOf('\x02'); end >= 0; end = content.indexOf('\x02', start)) {
+        const QByteArrayView record(content.constData() + start, end + 1 - start);
+        const qsizetype sep = record.indexOf('\x01');
+        if (TrimBlanks(sep < 0 ? record : record.first(sep)) == "S")
+            ++removed;
+        else
+            kept += record;
+        start = end + 1;
+    }
+    kept += content.mid(start);
+    if (removed == 0)
+        return 0;
+    return StoreFile(path, kept) == WriteOk ? removed : -1;
+}
+
+bool HoldsInstallation(const QString &programFolder)
+{
+    const ProgramPaths paths = MakeProgramPaths(programFolder);
+    const QDir root(programFolder);
+    return FileExists(paths.QueueFile) || FileExists(root.filePath(QLatin1String(UsersFileName))) ||
+           FileExists(root.filePath(QLatin1String(PrefsFileName))) || FolderExists(paths.LogsFolder);
 }

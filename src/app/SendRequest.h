@@ -30,3 +30,11 @@ std::vector<QueueItem> MakeSendItems(const SendRequest &request, double nowSeria
 // already stored keep every byte. False when the file could not be written (it then stays as
 // it was).
 bool AppendToQueueFile(const QString &programFolder, const std::vector<QueueItem> &items);
+
+// Takes the delivered ("S") rows out of the queue file of an installation that is not running,
+// keeping every byte of the other rows; the number removed, or -1 when the file could not be
+// read or written (it then stays as it was).
+int RemoveSentRowsFromQueueFile(const QString &programFolder);
+
+// Whether the folder holds an installation: its users, preferences or queue file, or its logs.
+bool HoldsInstallation(const QString &programFolder);

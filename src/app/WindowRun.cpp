@@ -54,7 +54,9 @@ std::optional<int> SecondStart(SingleInstance &instance, const QString &programF
             break;
         QThread::msleep(100);
     }
-    prompt.Message(QString::fromLatin1(AlreadyRunningText));
+    const QByteArray holder = HolderDescription(programFolder);
+    prompt.Message(QString::fromLatin1(AlreadyRunningText) +
+                   (holder.isEmpty() ? QString() : QStringLiteral("\n\n(") + QString::fromLocal8Bit(holder) + u')'));
     return ExitFailure;
 }
 } // namespace

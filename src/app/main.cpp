@@ -9,8 +9,26 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <csignal>
 #include <sys/stat.h>
+
+namespace {
+// The installation's folder: the one --folder names (absolute, as the program works on it), or
+// the current one. Empty, with the reason printed, when the named one is no folder.
+QString ProgramFolderOf(const CommandLine &line)
+{
+    if (line.folder.isEmpty())
+        return QDir::currentPath();
+    const QString folder = QDir(QDir::currentPath()).absoluteFilePath(QFile::decodeName(line.folder));
+    if (!QFileInfo(folder).isDir()) {
+        PrintLines(true, {"--folder " + line.folder + ": no such folder"});
+        return {};
+    }
+    return QDir::cleanPath(folder);
+}
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -40,7 +58,9 @@ int main(int argc, char **argv)
     default: {
         QCoreApplication app(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("Parcelwise"));
-        const QString folder = QDir::currentPath();
+        const QString folder = ProgramFolderOf(line);
+        if (folder.isEmpty())
+            return ExitUsage;
         switch (line.mode) {
         case CommandLine::Mode::Headless:
             return RunHeadless(folder);
@@ -48,6 +68,8 @@ int main(int argc, char **argv)
             return RunSend(line, folder);
         case CommandLine::Mode::List:
             return RunList(folder);
+        case CommandLine::Mode::ClearSent:
+            return RunClearSent(folder);
         default:
             return RunStatus(folder);
         }
@@ -62,5 +84,8 @@ int main(int argc, char **argv)
     const QByteArray cwd = CurrentFolderBytes();
     for (const QByteArray &file : line.files)
         files << ResolveQueuePath(file, cwd);
-    return RunWindow(app, QDir::currentPath(), files);
+    const QString folder = ProgramFolderOf(line);
+    if (folder.isEmpty())
+        return ExitUsage;
+    return RunWindow(app, folder, files);
 }

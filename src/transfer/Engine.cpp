@@ -398,6 +398,17 @@ void Engine::DeleteSelectedItems(const QList<int> &rows)
     EditQueue([&] { queue_.DeleteSelectedItems(rows); });
 }
 
+int Engine::RemoveSentRows()
+{
+    QList<int> rows;
+    for (int r = 0; r < queue_.rowCount(); ++r)
+        if (queue_.item(r).status() == "S")
+            rows << r;
+    if (!rows.isEmpty())
+        DeleteSelectedItems(rows);
+    return static_cast<int>(rows.size());
+}
+
 void Engine::SetSelectedPriority(const QList<int> &rows, int priority)
 {
     EditQueue([&] { queue_.SetSelectedPriority(rows, priority); });

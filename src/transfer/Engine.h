@@ -133,6 +133,8 @@ public:
     void HoldSelectedItems(const QList<int> &rows);
     void DeleteSelectedItems(const QList<int> &rows);
     void SetSelectedPriority(const QList<int> &rows, int priority);
+    // Takes every delivered ("S") row out of the queue and writes the queue file; how many.
+    int RemoveSentRows();
     // Adds loaded files at the bottom of the queue and writes the queue file.
     void AddQueueItems(const std::vector<QueueItem> &items);
     bool SaveUsers(const UserList &users);

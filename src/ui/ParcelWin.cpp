@@ -395,6 +395,7 @@ void ParcelWin::BuildMenus()
     add(queue, QStringLiteral("&Hold"), "mnuHold", [this] { HoldSelected(); }, QKeySequence(Qt::CTRL | Qt::Key_H));
     queue->addSeparator();
     add(queue, QStringLiteral("&Delete"), "mnuDelete", [this] { DeleteSelected(); });
+    add(queue, QStringLiteral("&Remove Sent Rows"), "mnuRemoveSent", [this] { engine_.RemoveSentRows(); });
     queue->addSeparator();
     add(queue, QStringLiteral("Set Priority &1"), "mnuPriority1", [this] { SetSelectedPriority(1); },
         QKeySequence(Qt::CTRL | Qt::Key_1));

@@ -28,6 +28,9 @@ TEST(CommandLine, ModesOptionsAndOperands)
         {{"--headless"}, M::Headless, "", {}, "", 3},
         {{"--list"}, M::List, "", {}, "", 3},
         {{"--status"}, M::Status, "", {}, "", 3},
+        {{"--clear-sent"}, M::ClearSent, "", {}, "", 3},
+        {{"--folder", "/srv/pw", "--send", "bob", "a"}, M::Send, "bob", {"a"}, "", 3},
+        {{"--list", "--folder=other"}, M::List, "", {}, "", 3},
         {{"--send", "bob", "a", "b"}, M::Send, "bob", {"a", "b"}, "", 3},
         // options before, between and after the operands, in both spellings
         {{"--priority", "1", "--send", "bob", "a", "--message", "hi there"}, M::Send, "bob", {"a"}, "hi there", 1},
@@ -49,12 +52,17 @@ TEST(CommandLine, ModesOptionsAndOperands)
         EXPECT_EQ(line.message, c.message);
         EXPECT_EQ(line.priority, c.priority);
     }
+    EXPECT_EQ(ParseCommandLine({"--folder", "/srv/pw", "--send", "bob", "a"}).folder, "/srv/pw");
+    EXPECT_EQ(ParseCommandLine({"--list", "--folder=other"}).folder, "other");
+    EXPECT_EQ(ParseCommandLine({"--list"}).folder, "");
 }
 
 TEST(CommandLine, RefusesWhatMakesNoSense)
 {
     const RefusedCase cases[] = {
         {{"--bogus"}, "unknown option --bogus"},
+        {{"--list", "--folder"}, "--folder needs a value"},
+        {{"--folder", "a", "--folder", "b"}, "--folder is given twice"},
         {{"--send"}, "needs a user and at least one file"},
         {{"--send", "bob"}, "needs a user and at least one file"},
         {{"--send", "bob", "a", "--priority", "4"}, "1, 2 or 3"},

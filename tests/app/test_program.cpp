@@ -302,3 +302,48 @@ TEST(Program, HeadlessMapsItsPortOnTheRouterNamedByEnvironment)
     EXPECT_TRUE(run.out.contains("Port mapping removed")) << run.out.constData();
     EXPECT_EQ(requests.last().right(8), QByteArray(1, char(a.port >> 8)) + char(a.port & 0xff) + QByteArray(6, '\0'));
 }
+
+TEST(Program, FolderOptionClearSentAndAFolderWithoutAnInstallation)
+{
+    Environment env;
+    Installation a(FreeLoopbackPort());
+    QueueItem sent = QueueModel::MakeNewItem("bob", "done.bin", "/done.bin", "", 46000.0);
+    sent.field(QueueItem::Status) = "S";
+    const QueueItem waiting = QueueModel::MakeNewItem("bob", "next.bin", "/next.bin", "", 46000.0);
+    a.dir.write(QStringLiteral("Parcelwise_Queue"), EncodeQueueFile({sent, waiting}));
+    ScratchDir elsewhere;
+
+    // From another folder, --folder names the installation.
+    const Finished cleared = RunProgram(env, elsewhere.path(), {"--folder", a.dir.path(), "--clear-sent"});
+    EXPECT_EQ(cleared.code, 0) << cleared.err.constData();
+    EXPECT_TRUE(cleared.out.contains("Removed 1 sent row")) << cleared.out.constData();
+    EXPECT_EQ(a.dir.read(QStringLiteral("Parcelwise_Queue")), EncodeQueueFile({waiting}));
+
+    // The same with the installation running: its own queue loses the row.
+    a.dir.write(QStringLiteral("Parcelwise_Queue"), EncodeQueueFile({sent, waiting}));
+    {
+        Headless run(env, a.dir.path());
+        ASSERT_TRUE(run.Says("Listening on slot")) << run.out.constData();
+        EXPECT_TRUE(run.out.startsWith("Starting Parcelwise in ")) << run.out.left(200).constData();
+        const Finished live = RunProgram(env, elsewhere.path(), {"--clear-sent", "--folder=" + a.dir.path()});
+        EXPECT_EQ(live.code, 0) << live.err.constData();
+        const Finished list = RunProgram(env, elsewhere.path(), {"--folder", a.dir.path(), "--list"});
+        EXPECT_FALSE(list.out.contains("done.bin")) << list.out.constData();
+        EXPECT_TRUE(list.out.contains("next.bin")) << list.out.constData();
+        // A second start names the running one.
+        const Finished second = RunProgram(env, a.dir.path(), {"--headless"});
+        EXPECT_TRUE(second.err.contains("This program is already running! Another Parcelwise (process ")) << second.err.constData();
+        EXPECT_TRUE(second.err.contains(", headless)")) << second.err.constData();
+        EXPECT_EQ(run.Stop(), 0);
+    }
+
+    // A folder that holds no installation is said to be one.
+    for (const QStringList &args : {QStringList{"--status"}, QStringList{"--list"}, QStringList{"--clear-sent"}}) {
+        const Finished f = RunProgram(env, elsewhere.path(), args);
+        EXPECT_EQ(f.code, 1) << args.join(' ').toStdString();
+        EXPECT_TRUE((f.out + f.err).contains("there is no Parcelwise installation in")) << (f.out + f.err).constData();
+    }
+    const Finished noFolder = RunProgram(env, elsewhere.path(), {"--folder", "/no/such/place", "--list"});
+    EXPECT_EQ(noFolder.code, 2);
+    EXPECT_TRUE(noFolder.err.contains("no such folder"));
+}

@@ -232,3 +232,26 @@ TEST(EngineAnswers, AHandOverAskedAgainIsQueuedOnce)
     EXPECT_FALSE(HandoverDone(dir.path(), id));
     EXPECT_EQ(dir.read(QLatin1String(HandoverJournalName)).count('\n'), HandoverJournalKeeps);
 }
+
+TEST(SendRequestTest, RemovingSentRowsKeepsEveryOtherByte)
+{
+    ScratchDir dir;
+    std::vector<QueueItem> items;
+    for (const char *status : {"Q", "S", "W", "S", "H"}) {
+        QueueItem item = QueueModel::MakeNewItem("bob", "f", "/f", "a message", 46000.5);
+        item.field(QueueItem::Status) = status;
+        items.push_back(item);
+    }
+    // Stored bytes the reader would change on loading, and text after the last record.
+    items[0].field(QueueItem::NextTry) = "not a number";
+    const QByteArray stored = EncodeQueueFile(items) + "trailing";
+    dir.write(QStringLiteral("Parcelwise_Queue"), stored);
+    EXPECT_EQ(RemoveSentRowsFromQueueFile(dir.path()), 2);
+    EXPECT_EQ(dir.read(QStringLiteral("Parcelwise_Queue")),
+              EncodeQueueFile({items[0]}) + EncodeQueueFile({items[2]}) + EncodeQueueFile({items[4]}) + "trailing");
+    EXPECT_EQ(RemoveSentRowsFromQueueFile(dir.path()), 0);
+
+    ScratchDir empty;
+    EXPECT_FALSE(HoldsInstallation(empty.path()));
+    EXPECT_TRUE(HoldsInstallation(dir.path()));
+}

@@ -266,7 +266,7 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsInOrder)
     EXPECT_EQ(shown, QStringList({
                          "File: Exit",
                          "Edit: Copy | - | Preferences... | Users...",
-                         "Queue: Enable | Hold | - | Delete | - | Set Priority 1 | Set Priority 2 | "
+                         "Queue: Enable | Hold | - | Delete | Remove Sent Rows | - | Set Priority 1 | Set Priority 2 | "
                          "Set Priority 3 | - | Load Files...",
                          "Communications: Start Communications",
                          "View: Messages... | Logs... | - | Open Downloads Folder",

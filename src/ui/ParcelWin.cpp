@@ -12,6 +12,7 @@
 #include "ui/Viewers.h"
 #include "ui/Widgets.h"
 
+#include <QCoreApplication>
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -791,7 +792,7 @@ void ParcelWin::ShowLogViewer()
 
 void ParcelWin::ShowHelp()
 {
-    HelpWin dialog(engine_.Paths().ProgramFolder, this);
+    HelpWin dialog(engine_.Paths().ProgramFolder, this, QCoreApplication::applicationDirPath());
     dialog.exec();
 }
 

@@ -138,10 +138,8 @@ void PrefWin::Save()
         return Refuse(QStringLiteral("Please enter a value between 0 and 4"), sendChannels_);
     if (!(receive >= 1 && receive <= 4))
         return Refuse(QStringLiteral("Please enter a value between 1 and 4"), receiveChannels_);
-    if (!(port >= MinListenPort))
-        return Refuse(QStringLiteral("Please enter a value greater than 1024"), port_);
-    // A port is 16 bits wide: anything above cannot be listened on.
-    if (port > MaxListenPort)
+    // One message for both ends of the range (1024 itself is accepted); a port is 16 bits wide.
+    if (!(port >= MinListenPort && port <= MaxListenPort))
         return Refuse(QStringLiteral("Please enter a value between 1024 and 65535"), port_);
     // A line end pasted into a field would start a new line of the preferences file.
     const auto lineBytes = [](const QLineEdit *edit) { return RemoveAll(RemoveAll(FieldBytes(edit), '\r'), '\n'); };

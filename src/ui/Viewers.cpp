@@ -95,12 +95,16 @@ QPlainTextEdit *NewMessageWin::textArea() const
     return static_cast<QPlainTextEdit *>(textWidget());
 }
 
-HelpWin::HelpWin(const QString &programFolder, QWidget *parent)
+HelpWin::HelpWin(const QString &programFolder, QWidget *parent, const QString &besideProgram)
     : ViewerWin(tr("Parcelwise Help"), new QTextBrowser, QSize(10500, 9000), parent)
 {
     QTextBrowser *browser = textArea();
     browser->setOpenLinks(false);
-    const QString path = QDir(programFolder).filePath(QString::fromLatin1(HelpFileName));
+    // The program folder first (a help file placed there wins), then beside the program, where
+    // it ships.
+    QString path = QDir(programFolder).filePath(QString::fromLatin1(HelpFileName));
+    if (!FileExists(path) && !besideProgram.isEmpty())
+        path = QDir(besideProgram).filePath(QString::fromLatin1(HelpFileName));
     found_ = FileExists(path);
     if (found_)
         LoadRtf(browser->document(), ReadWholeFile(path));

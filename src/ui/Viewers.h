@@ -69,7 +69,9 @@ public:
     static constexpr const char *HelpFileName = "Parcelwise_Help.rtf";
     static constexpr const char *NotFoundText = "Help file not found.";
 
-    explicit HelpWin(const QString &programFolder, QWidget *parent = nullptr);
+    // The help file is looked for in the program folder, then in besideProgram (the folder of
+    // the executable, where it ships).
+    explicit HelpWin(const QString &programFolder, QWidget *parent = nullptr, const QString &besideProgram = {});
     QTextBrowser *textArea() const;
     bool helpFileFound() const { return found_; }
 

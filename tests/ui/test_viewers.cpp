@@ -156,6 +156,9 @@ TEST(Viewers, HelpSaysSoWhenTheFileIsMissing)
     QApplication::processEvents();
     EXPECT_EQ(win.textArea()->geometry(),
               QRect(0, 0, 640 - TwipsToPixels(435, win.logicalDpiX()), 480 - TwipsToPixels(1245, win.logicalDpiY())));
+    // Not in the program folder but beside the program: found there.
+    HelpWin beside(dir.path(), nullptr, QStringLiteral(PW_SOURCE_DIR "/resources"));
+    EXPECT_TRUE(beside.helpFileFound());
 }
 
 TEST(Viewers, ShippedHelpFileReadsWell)

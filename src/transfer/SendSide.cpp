@@ -64,6 +64,13 @@ void Engine::RouteSend(int channel)
         ConnectSend(channel);
         return;
     }
+    // A request too long for any receiver ends before anyone is asked for the address.
+    if (LongestRequestSize(sc.LoginName, sc.Password, FileNameOf(sc.FilePath),
+                           FileLength(QString::fromLocal8Bit(sc.FilePath)), sc.Message) > MaxRequestSize) {
+        sc.Result = OutcomeCode::TooLong;
+        HandleSendOutcome(channel);
+        return;
+    }
     // The peer's address comes from its address page; OnLookupFinished carries on.
     sc.Host.clear();
     sc.Port = 0;
@@ -86,6 +93,8 @@ void Engine::OnLookupFinished(int channel, quint64 ticket, const std::optional<P
     if (address) {
         sc.Host = address->Host;
         sc.Port = address->Port;
+        // Where the file goes is the page's word: it is logged.
+        Showit("Address for " + sc.UserName + " is " + sc.Host + ":" + QByteArray::number(sc.Port));
         ConnectSend(channel);
     } else {
         sc.Result = OutcomeCode::NoAddress;
@@ -386,7 +395,13 @@ void Engine::HandleSendOutcome(int channel)
     sc.BatchQueued = false;
     sc.InUse = false;
     const Outcome outcome = ClassifyOutcome(sc.Result, sc.UserName, sc.FileName, sc.FilePath);
-    Showit(outcome.logLine);
+    // A failure once a connection was tried names the address it was tried at.
+    const bool connectionTried = sc.State == SendState::Connecting || sc.State == SendState::Requested ||
+                                 sc.State == SendState::Sending || sc.State == SendState::AllSent;
+    if (outcome.outcomeClass != 'A' && connectionTried && !sc.Host.isEmpty())
+        Showit(outcome.logLine + " (" + sc.Host + ":" + QByteArray::number(sc.Port) + ")");
+    else
+        Showit(outcome.logLine);
     CloseSendFile(channel);
     if (sc.Socket) {
         QTcpSocket *socket = sc.Socket;

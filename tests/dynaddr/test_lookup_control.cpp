@@ -63,6 +63,7 @@ TEST(LookupControl, PageLeadsToTheSendAndNoAddressToTheRetryWait)
     EXPECT_EQ(p.Row(0).status(), "S");
     ASSERT_TRUE(WaitFor([&] { return p.rx.LogHas("alice successfully sent one.bin"); }));
     EXPECT_EQ(ReadWholeFile(p.rx.Downloads("one.bin")), data);
+    EXPECT_TRUE(p.tx.LogHas("Address for bob is 127.0.0.1:" + QByteArray::number(p.rx.port)));
 
     p.web.write("www/alice.html", BuildAddressPage("CLOSE", "", "", "", 0));
     p.Queue("two.bin", PatternBytes(100, 4));
@@ -93,4 +94,33 @@ TEST(LookupControl, ShutdownDuringALookupCutsItOff)
     EXPECT_FALSE(p.tx.engine->Lookup().Client(0).Busy());
     EXPECT_EQ(p.Row(0).statusText(), "Retry Wait Abort");
     EXPECT_FALSE(p.tx.LogHas("Cannot retrieve IP for bob"));
+}
+
+TEST(LookupControl, ThePageNamesWhereFailuresWereTriedAndTooLongRequestsAskNoPage)
+{
+    DynamicPair p;
+    ASSERT_TRUE(p.StartWeb()) << p.nginx.Output().constData();
+    // The page names a port where nobody listens: the failure says which address was tried.
+    const int closed = FreeLoopbackPort();
+    p.web.write("www/alice.html", BuildAddressPage("GO", "127.0.0.1", "10/12/2026", "09:30", closed));
+    p.tx.AddUser({"bob", "x", "alice", "pw1", "D", p.PageUrl(), ""});
+    p.Queue("one.bin", PatternBytes(100, 5));
+    p.tx.engine->QueueTick();
+    ASSERT_TRUE(WaitFor([&] { return p.Row(0).status() != "B"; }));
+    EXPECT_EQ(p.Row(0).statusText(), "Retry Wait 10061");
+    const QByteArray suffix = " (127.0.0.1:" + QByteArray::number(closed) + ")";
+    bool named = false;
+    for (const QByteArray &line : p.tx.engine->Log().ScreenText().split('\n'))
+        named = named || (line.contains("bob") && line.trimmed().endsWith(suffix));
+    EXPECT_TRUE(named) << p.tx.engine->Log().ScreenText().constData();
+
+    // A message that makes the request too long for any receiver ends before the page is asked.
+    p.tx.dir.write("two.bin", PatternBytes(100, 6));
+    p.tx.engine->AddQueueItems({QueueModel::MakeNewItem("bob", "two.bin", p.tx.dir.file("two.bin").toLocal8Bit(),
+                                                        QByteArray(70000, 'm'), p.tx.clock.nowSerial())});
+    const int startsBefore = static_cast<int>(p.tx.engine->Log().ScreenText().count("Starting IP Check For bob"));
+    p.tx.engine->QueueTick();
+    ASSERT_TRUE(WaitFor([&] { return p.Row(1).status() != "Q" && p.Row(1).status() != "B"; }));
+    EXPECT_EQ(p.Row(1).statusText(), "Error: Request Too Long");
+    EXPECT_EQ(p.tx.engine->Log().ScreenText().count("Starting IP Check For bob"), startsBefore);
 }

@@ -9,8 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QNetworkInterface>
-#include <QTcpServer>
-#include <QTcpSocket>
 
 void ReceiveChannel::ResetForNextCaller()
 {

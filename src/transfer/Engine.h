@@ -12,6 +12,7 @@
 #include "dynaddr/AddressLookup.h"
 #include "dynaddr/AddressPosting.h"
 #include "dynaddr/PortMapper.h"
+#include "transfer/Connection.h"
 #include "transfer/Queue.h"
 #include "transfer/SlotStates.h"
 
@@ -25,8 +26,6 @@
 #include <functional>
 #include <memory>
 
-class QTcpServer;
-class QTcpSocket;
 struct ChannelSnapshot;
 class UserPrompt;
 
@@ -56,7 +55,7 @@ struct ReceiveChannel {
     QDateTime StartTime, LastWriteTime;
     QDateTime GreetedAt;        // when the WELCOME went out; the request must follow in time
     ChannelPicture Picture = ChannelPicture::Idle;
-    QPointer<QTcpSocket> Socket;
+    QPointer<Connection> Conn;  // the caller's connection while one is served
 
     // Everything of one caller's conversation back to its empty start (the letter, the
     // picture, the socket and the file are the channel's to change).
@@ -86,7 +85,7 @@ struct SendChannel {
     int PercentDone = 0;
     QDateTime SendStarted, LastPieceAt;
     ChannelPicture Picture = ChannelPicture::Idle;
-    QPointer<QTcpSocket> Socket;
+    QPointer<Connection> Conn;  // the connection to the peer while connecting or sending
     quint64 LookupTicket = 0;   // the address lookup this slot waits for; 0 when none
     QTimer *BatchTimer = nullptr; // the yield before each batch of pieces
     bool BatchQueued = false;
@@ -225,8 +224,8 @@ signals:
 private:
     // Receive side.
     void OnNewConnection();
-    void AcceptConnection(int i, QTcpSocket *socket);
-    void TurnAwayBusy(QTcpSocket *socket);
+    void AcceptConnection(int i, Connection *connection);
+    void TurnAwayBusy(Connection *connection);
     void AnnounceProgress(char direction, int index);
     ChannelSnapshot ShownChannelSnapshot() const;
     void ReadIntoBuffer(ReceiveChannel &rc);
@@ -271,7 +270,6 @@ private:
     // out while the rows change and the queue file is written.
     void EditQueue(const std::function<void()> &edit);
     void SetStatusPanel(int panel, const QByteArray &text);
-    void RetireSocket(QTcpSocket *socket);
     QByteArray LocalAddress() const;
     // The own-address label: what the interfaces or a connection's local end report.
     void ShowOwnAddress(const QByteArray &address);
@@ -293,7 +291,7 @@ private:
     QueueModel queue_;
     std::array<ReceiveChannel, 4> rx_;
     std::array<SendChannel, 4> tx_;
-    QTcpServer *server_ = nullptr;
+    ConnectionServer *server_ = nullptr;
     int receiveWriteDelayUs_ = 0;
     bool picFlag_ = false;      // one-shot activity picture, set from the about box
     bool listeningGuard_ = false;

@@ -10,8 +10,6 @@
 #include "transfer/Outcomes.h"
 #include "transfer/Protocol.h"
 
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QThread>
 
 using namespace Protocol;
@@ -19,7 +17,6 @@ using namespace Protocol;
 namespace {
 // Received data is gathered in memory and written once more than this has arrived.
 constexpr qsizetype WriteThreshold = 20000;
-constexpr qint64 ReceiveReadBufferSize = 256 * 1024;
 
 QByteArray Spaced(int64_t n)
 {
@@ -60,7 +57,7 @@ void Engine::EnsureListening()
     // The port keeps listening while every channel serves, so a caller beyond them hears BUSY
     // instead of a refused connection.
     if (!server_) {
-        server_ = new QTcpServer(this);
+        server_ = new ConnectionServer(this);
         connect(server_, &QTcpServer::newConnection, this, &Engine::OnNewConnection);
     }
     if (!server_->isListening() || server_->serverPort() != Prefs.ListenPort) {
@@ -123,67 +120,57 @@ void Engine::ApplyListenPort()
 void Engine::OnNewConnection()
 {
     while (server_ && server_->hasPendingConnections()) {
-        QTcpSocket *socket = server_->nextPendingConnection();
+        QSslSocket *socket = server_->NextPendingSocket();
+        if (!socket)
+            break;
         int listening = -1;
         for (int k = 0; k < 4 && listening < 0; ++k)
             if (rx_[k].Letter == ReceiveLetter::Listening)
                 listening = k;
+        auto *connection = new Connection(ConnectionKind::Receive, socket, this);
         if (ShuttingDown) {
-            socket->abort();
-            socket->deleteLater();
+            connection->Abort();
             continue;
         }
         if (listening < 0) {
-            TurnAwayBusy(socket);
+            TurnAwayBusy(connection);
             continue;
         }
-        AcceptConnection(listening, socket);
+        AcceptConnection(listening, connection);
     }
 }
 
-void Engine::TurnAwayBusy(QTcpSocket *socket)
+void Engine::TurnAwayBusy(Connection *connection)
 {
     // Every channel serves a caller: this one hears BUSY and is closed, so its sender tries
     // again later. No channel is taken for it.
-    const QByteArray peer = AddressText(socket->peerAddress());
+    const QByteArray peer = AddressText(connection->PeerAddress());
     Showit("Connect accepted from " + peer);
     Showit("Connection refused to " + peer);
-    socket->setParent(this);
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    connect(socket, &QTcpSocket::errorOccurred, socket, &QObject::deleteLater);
-    socket->write(BusyGreeting);
-    socket->disconnectFromHost();
+    connection->Write(BusyGreeting);
+    connection->Close();
 }
 
-void Engine::AcceptConnection(int i, QTcpSocket *socket)
+void Engine::AcceptConnection(int i, Connection *connection)
 {
     ReceiveChannel &rc = rx_[i];
     if (ShuttingDown) {
-        socket->abort();
-        socket->deleteLater();
+        connection->Abort();
         return;
     }
     rc.ResetForNextCaller();
-    if (rc.Socket)
-        RetireSocket(rc.Socket);
-    rc.Socket = socket;
-    socket->setParent(this);
-    // The socket holds at most this much unread: a disk slower than the network slows the
-    // sender down instead of growing memory.
-    socket->setReadBufferSize(ReceiveReadBufferSize);
+    if (rc.Conn)
+        rc.Conn->Close();
+    rc.Conn = connection;
     rc.LastActivity = clock_.now();
-    connect(socket, &QTcpSocket::readyRead, this, [this, i] { OnReceiveData(i); });
-    connect(socket, &QTcpSocket::disconnected, this, [this, i] { OnReceiveClosed(i); });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this, i](QAbstractSocket::SocketError e) {
-        // A peer's close arrives as its own event.
-        if (e != QAbstractSocket::RemoteHostClosedError)
-            OnReceiveError(i, ClassicErrorNumber(e));
-    });
-    connect(socket, &QTcpSocket::bytesWritten, this, [this, i] { OnReceiveBytesWritten(i); });
-    const QHostAddress local = socket->localAddress();
+    connect(connection, &Connection::ReadyRead, this, [this, i] { OnReceiveData(i); });
+    connect(connection, &Connection::Closed, this, [this, i] { OnReceiveClosed(i); });
+    connect(connection, &Connection::Failed, this, [this, i](int errorNumber) { OnReceiveError(i, errorNumber); });
+    connect(connection, &Connection::BytesWritten, this, [this, i] { OnReceiveBytesWritten(i); });
+    const QHostAddress local = connection->LocalAddress();
     if (!local.isLoopback())
         ShowOwnAddress(AddressText(local));
-    rc.PeerAddress = AddressText(socket->peerAddress());
+    rc.PeerAddress = AddressText(connection->PeerAddress());
     Showit("Connect accepted from " + rc.PeerAddress);
     rc.Letter = ReceiveLetter::Connected;
     SetReceivePicture(i, ChannelPicture::Active);
@@ -206,7 +193,7 @@ void Engine::SendWelcome(int i)
     rc.Buffer.clear();
     rc.State = ReceiveState::Greeted;
     rc.GreetedAt = clock_.now();
-    rc.Socket->write(WelcomeGreeting);
+    rc.Conn->Write(WelcomeGreeting);
 }
 
 void Engine::SendBusy(int i)
@@ -216,7 +203,7 @@ void Engine::SendBusy(int i)
     ReceiveChannel &rc = rx_[i];
     rc.PendingReply = OutcomeCode::Busy;
     rc.State = ReceiveState::Closing;
-    rc.Socket->write(BusyGreeting);
+    rc.Conn->Write(BusyGreeting);
 }
 
 void Engine::ReadIntoBuffer(ReceiveChannel &rc)
@@ -224,12 +211,12 @@ void Engine::ReadIntoBuffer(ReceiveChannel &rc)
     // What the socket holds (at most its capped read buffer) is appended to the slot's own
     // buffer, which keeps its room between writes: one copy out of the socket, no allocation per
     // read once the buffer has grown to its working size.
-    const qint64 available = rc.Socket->bytesAvailable();
+    const qint64 available = rc.Conn->BytesAvailable();
     if (available <= 0)
         return;
     const qsizetype before = rc.Buffer.size();
     rc.Buffer.resize(before + available);
-    const qint64 got = rc.Socket->read(rc.Buffer.data() + before, available);
+    const qint64 got = rc.Conn->Read(rc.Buffer.data() + before, available);
     rc.Buffer.resize(before + std::max<qint64>(got, 0));
 }
 
@@ -237,7 +224,7 @@ void Engine::OnReceiveData(int i)
 {
     ReceiveChannel &rc = rx_[i];
     rc.LastActivity = clock_.now();
-    if (ShuttingDown || rc.Finishing || !rc.Socket)
+    if (ShuttingDown || rc.Finishing || !rc.Conn)
         return;
     ReadIntoBuffer(rc);
     if (rc.State == ReceiveState::Greeted) {
@@ -282,7 +269,7 @@ void Engine::OnReceiveClosed(int i)
     if (ShuttingDown || rc.Finishing)
         return;
     // Data that came with the close is still the peer's.
-    if (rc.Socket && rc.Socket->bytesAvailable() > 0)
+    if (rc.Conn && rc.Conn->BytesAvailable() > 0)
         OnReceiveData(i);
     if (rc.Finishing || rc.State == ReceiveState::Idle || rc.Letter != ReceiveLetter::Connected)
         return;
@@ -305,9 +292,9 @@ void Engine::OnReceiveBytesWritten(int i)
 {
     ReceiveChannel &rc = rx_[i];
     rc.LastActivity = clock_.now();
-    if (!rc.Socket || rc.Socket->bytesToWrite() > 0)
+    if (!rc.Conn || rc.Conn->BytesToWrite() > 0)
         return;
-    if (!rc.PendingReply.isEmpty() && rc.Socket->state() != QAbstractSocket::UnconnectedState) {
+    if (!rc.PendingReply.isEmpty() && !rc.Conn->IsUnconnected()) {
         rc.Result = rc.PendingReply;
         FinishReceive(i);
     }
@@ -357,7 +344,7 @@ void Engine::ParseRequest(int i)
     if (code.isEmpty()) {
         rc.LastActivity = rc.StartTime = rc.LastWriteTime = clock_.now();
         rc.Timed = true;
-        rc.Socket->write(AcceptReply(rc.ExistingSize));
+        rc.Conn->Write(AcceptReply(rc.ExistingSize));
         RefreshChannelStatus();
         return;
     }
@@ -372,7 +359,7 @@ void Engine::SendRefusal(int i, const QByteArray &code)
     rc.ParseError = code;
     rc.PendingReply = code;
     rc.State = ReceiveState::Closing;
-    rc.Socket->write(RefusalReply(code));
+    rc.Conn->Write(RefusalReply(code));
 }
 
 bool Engine::OpenReceiveFile(int i)
@@ -464,9 +451,9 @@ void Engine::FinishReceive(int i)
         emit FileReceived(rc.Login, rc.FileName);
     // Back to idle.
     CloseReceiveFile(i);
-    if (rc.Socket) {
-        RetireSocket(rc.Socket);
-        rc.Socket = nullptr;
+    if (rc.Conn) {
+        rc.Conn->Close();
+        rc.Conn = nullptr;
     }
     rc.ResetForNextCaller();
     rc.Letter = ReceiveLetter::Idle;
@@ -485,9 +472,9 @@ void Engine::StopReceiveChannels()
         rc.Letter = ReceiveLetter::Disabled;
         rc.Timed = false;
         if (active) {
-            if (rc.Socket) {
-                RetireSocket(rc.Socket);
-                rc.Socket = nullptr;
+            if (rc.Conn) {
+                rc.Conn->Close();
+                rc.Conn = nullptr;
             }
             rc.ResetForNextCaller();
             SetReceivePicture(i, ChannelPicture::Stopped);
@@ -497,19 +484,4 @@ void Engine::StopReceiveChannels()
     }
     for (int i = 0; i < 4; ++i)
         CloseReceiveFile(i);
-}
-
-void Engine::RetireSocket(QTcpSocket *socket)
-{
-    // The engine is done with this connection: no more of its events reach the channel.
-    disconnect(socket, nullptr, this, nullptr);
-    if (socket->state() == QAbstractSocket::UnconnectedState) {
-        socket->deleteLater();
-        return;
-    }
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    // Replies still in the buffer go out before the close; a peer that never reads them
-    // must not keep the socket for ever.
-    QTimer::singleShot(30000, socket, [socket] { socket->abort(); socket->deleteLater(); });
-    socket->disconnectFromHost();
 }

@@ -8,8 +8,6 @@
 #include "transfer/Protocol.h"
 #include "core/SocketErrors.h"
 
-#include <QTcpSocket>
-#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace Protocol;
@@ -134,21 +132,17 @@ void Engine::ConnectSend(int channel)
     sc.InUse = true;
     sc.LastActivity = clock_.now();
     emit SendChannelChanged(channel);
-    if (sc.Socket)
-        RetireSocket(sc.Socket);
-    auto *socket = new QTcpSocket(this);
-    sc.Socket = socket;
-    connect(socket, &QTcpSocket::connected, this, [this, channel] { OnSendConnected(channel); });
-    connect(socket, &QTcpSocket::readyRead, this, [this, channel] { OnSendData(channel); });
-    connect(socket, &QTcpSocket::bytesWritten, this, [this, channel] { OnSendBytesWritten(channel); });
-    connect(socket, &QTcpSocket::disconnected, this, [this, channel] { OnSendClosed(channel); });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this, channel](QAbstractSocket::SocketError e) {
-        // A peer's close arrives as its own event.
-        if (e != QAbstractSocket::RemoteHostClosedError)
-            OnSendError(channel, ClassicErrorNumber(e));
-    });
+    if (sc.Conn)
+        sc.Conn->Close();
+    auto *connection = new Connection(ConnectionKind::Send, this);
+    sc.Conn = connection;
+    connect(connection, &Connection::Connected, this, [this, channel] { OnSendConnected(channel); });
+    connect(connection, &Connection::ReadyRead, this, [this, channel] { OnSendData(channel); });
+    connect(connection, &Connection::BytesWritten, this, [this, channel] { OnSendBytesWritten(channel); });
+    connect(connection, &Connection::Closed, this, [this, channel] { OnSendClosed(channel); });
+    connect(connection, &Connection::Failed, this, [this, channel](int errorNumber) { OnSendError(channel, errorNumber); });
     SetStatusPanel(1, "Connecting to " + sc.Host);
-    socket->connectToHost(QString::fromLocal8Bit(TrimBlanks(sc.Host)), static_cast<quint16>(sc.Port));
+    connection->ConnectTo(QString::fromLocal8Bit(TrimBlanks(sc.Host)), static_cast<quint16>(sc.Port));
 }
 
 bool Engine::OpenSendFile(int channel)
@@ -187,11 +181,11 @@ void Engine::OnSendConnected(int channel)
 {
     SendChannel &sc = tx_[channel];
     sc.LastActivity = clock_.now();
-    if (ShuttingDown || !sc.Socket)
+    if (ShuttingDown || !sc.Conn)
         return;
-    sc.Host = AddressText(sc.Socket->peerAddress());
+    sc.Host = AddressText(sc.Conn->PeerAddress());
     sc.BytesSent = 0;
-    const QHostAddress local = sc.Socket->localAddress();
+    const QHostAddress local = sc.Conn->LocalAddress();
     if (!local.isLoopback())
         ShowOwnAddress(AddressText(local));
     RefreshChannelStatus();
@@ -200,9 +194,9 @@ void Engine::OnSendConnected(int channel)
 void Engine::OnSendData(int channel)
 {
     SendChannel &sc = tx_[channel];
-    if (ShuttingDown || !sc.Socket)
+    if (ShuttingDown || !sc.Conn)
         return;
-    sc.Buffer += sc.Socket->readAll();
+    sc.Buffer += sc.Conn->ReadAll();
     sc.LastActivity = clock_.now();
     if (sc.State == SendState::Connecting && HasTerminator(sc.Buffer))
         OnGreeting(channel);
@@ -223,7 +217,7 @@ void Engine::OnGreeting(int channel)
         return;
     }
     sc.State = SendState::Requested;
-    sc.Socket->write(BuildRequest(RandomDigits(), sc.LoginName, sc.Password, sc.FileName, sc.FileSize, sc.Message));
+    sc.Conn->Write(BuildRequest(RandomDigits(), sc.LoginName, sc.Password, sc.FileName, sc.FileSize, sc.Message));
 }
 
 void Engine::OnReply(int channel)
@@ -317,32 +311,19 @@ void Engine::SendBatch(int channel)
 {
     SendChannel &sc = tx_[channel];
     sc.BatchQueued = false;
-    if (!sc.Socket || sc.State != SendState::Sending)
+    if (!sc.Conn || sc.State != SendState::Sending)
         return;
     if (!ReadBatch(channel))
         return;
-    const char *data = sc.Piece.constData();
-    qint64 length = sc.BatchLength;
-    if (sc.Socket->bytesToWrite() == 0) {
-        // Nothing waits in the socket's own buffer: offer the batch to the operating system
-        // directly. Taken whole, it is sent; otherwise the socket carries the rest (and reports
-        // any error) as usual.
-        const ssize_t n = ::send(static_cast<int>(sc.Socket->socketDescriptor()), data,
-                                 static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n == length) {
-            OnSendBytesWritten(channel);
-            return;
-        }
-        if (n > 0) {
-            data += n;
-            length -= n;
-        }
+    if (sc.Conn->WriteBatch(sc.Piece.constData(), sc.BatchLength)) {
+        // The kernel took the whole batch: no bytesWritten event follows.
+        OnSendBytesWritten(channel);
+        return;
     }
-    sc.Socket->write(data, length);
     // The flush normally reports the send complete itself through bytesWritten, which has then
     // queued the next batch or moved on to "095"; only when it did not is it handled here.
-    sc.Socket->flush();
-    if (sc.Socket && sc.Socket->bytesToWrite() == 0 && !sc.BatchQueued && sc.State == SendState::Sending)
+    sc.Conn->Flush();
+    if (sc.Conn && sc.Conn->BytesToWrite() == 0 && !sc.BatchQueued && sc.State == SendState::Sending)
         OnSendBytesWritten(channel);
 }
 
@@ -350,7 +331,7 @@ void Engine::OnSendBytesWritten(int channel)
 {
     SendChannel &sc = tx_[channel];
     sc.LastActivity = clock_.now();
-    if (ShuttingDown || !sc.Socket || sc.State != SendState::Sending || sc.Socket->bytesToWrite() > 0 || sc.BatchQueued)
+    if (ShuttingDown || !sc.Conn || sc.State != SendState::Sending || sc.Conn->BytesToWrite() > 0 || sc.BatchQueued)
         return;
     if (sc.BytesLeft >= 1) {
         SendNextBatch(channel);
@@ -403,12 +384,10 @@ void Engine::HandleSendOutcome(int channel)
     else
         Showit(outcome.logLine);
     CloseSendFile(channel);
-    if (sc.Socket) {
-        QTcpSocket *socket = sc.Socket;
-        sc.Socket = nullptr;
-        disconnect(socket, nullptr, this, nullptr);
-        socket->abort();
-        socket->deleteLater();
+    if (sc.Conn) {
+        Connection *connection = sc.Conn;
+        sc.Conn = nullptr;
+        connection->Abort();
     }
     queue_.SetOutcomeStatus(channel, outcome.outcomeClass, sc.Result, clock_.nowSerial());
     queue_.ClearChannelMark(channel);

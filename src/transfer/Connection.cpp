@@ -1,0 +1,204 @@
+#include "transfer/Connection.h"
+
+#include "core/SocketErrors.h"
+
+#include <QSslConfiguration>
+#include <QTimer>
+#include <sys/socket.h>
+#include <unistd.h>
+
+qint64 ReadBufferCap(ConnectionKind kind)
+{
+    switch (kind) {
+    case ConnectionKind::Receive:
+        // A disk slower than the network slows the sender down instead of growing memory.
+        return 256 * 1024;
+    case ConnectionKind::Send:
+        return 0;
+    }
+    return 0;
+}
+
+Connection::Connection(ConnectionKind kind, QObject *parent)
+    : Connection(kind, new QSslSocket(), parent)
+{
+}
+
+Connection::Connection(ConnectionKind kind, QSslSocket *accepted, QObject *parent)
+    : QObject(parent), kind_(kind), socket_(accepted)
+{
+    socket_->setParent(this);
+    socket_->setReadBufferSize(ReadBufferCap(kind_));
+    Wire();
+}
+
+Connection::~Connection() = default;
+
+void Connection::Wire()
+{
+    connect(socket_, &QAbstractSocket::connected, this, &Connection::Connected);
+    connect(socket_, &QIODevice::readyRead, this, &Connection::ReadyRead);
+    connect(socket_, &QIODevice::bytesWritten, this, [this] { emit BytesWritten(); });
+    connect(socket_, &QAbstractSocket::disconnected, this, &Connection::Closed);
+    connect(socket_, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+        // A peer's close arrives as Closed; a failed handshake as HandshakeFailed.
+        if (e == QAbstractSocket::RemoteHostClosedError)
+            return;
+        if (encrypting_ && e == QAbstractSocket::SslHandshakeFailedError) {
+            emit HandshakeFailed(socket_->errorString().toUtf8());
+            return;
+        }
+        emit Failed(ClassicErrorNumber(e));
+    });
+    connect(socket_, &QSslSocket::encrypted, this, &Connection::Encrypted);
+}
+
+void Connection::ConnectTo(const QString &host, quint16 port)
+{
+    socket_->connectToHost(host, port);
+}
+
+qint64 Connection::Write(const QByteArray &data)
+{
+    return socket_->write(data);
+}
+
+qint64 Connection::Write(const char *data, qint64 length)
+{
+    return socket_->write(data, length);
+}
+
+bool Connection::WriteBatch(const char *data, qint64 length)
+{
+    if (ZeroCopyAllowed() && socket_->bytesToWrite() == 0) {
+        // Nothing waits in the socket's own buffer: offer the batch to the operating system
+        // directly. Taken whole, it is sent; otherwise the socket carries the rest (and reports
+        // any error) as usual.
+        const ssize_t n = ::send(static_cast<int>(socket_->socketDescriptor()), data, static_cast<size_t>(length),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n == length)
+            return true;
+        if (n > 0) {
+            data += n;
+            length -= n;
+        }
+    }
+    socket_->write(data, length);
+    return false;
+}
+
+bool Connection::Flush()
+{
+    return socket_->flush();
+}
+
+qint64 Connection::BytesToWrite() const
+{
+    return socket_->bytesToWrite();
+}
+
+qint64 Connection::BytesAvailable() const
+{
+    return socket_->bytesAvailable();
+}
+
+qint64 Connection::Read(char *data, qint64 maxLength)
+{
+    return socket_->read(data, maxLength);
+}
+
+QByteArray Connection::ReadAll()
+{
+    return socket_->readAll();
+}
+
+void Connection::Close()
+{
+    if (retired_)
+        return;
+    retired_ = true;
+    // The owner is done with this connection: none of its events reach it any more.
+    disconnect(this, nullptr, nullptr, nullptr);
+    if (socket_->state() == QAbstractSocket::UnconnectedState) {
+        deleteLater();
+        return;
+    }
+    connect(socket_, &QAbstractSocket::disconnected, this, &QObject::deleteLater);
+    // Replies still in the buffer go out before the close; a peer that never reads them must
+    // not keep the connection for ever.
+    QTimer::singleShot(RetireLimitMs, this, [this] {
+        socket_->abort();
+        deleteLater();
+    });
+    socket_->disconnectFromHost();
+}
+
+void Connection::Abort()
+{
+    retired_ = true;
+    disconnect(this, nullptr, nullptr, nullptr);
+    socket_->abort();
+    deleteLater();
+}
+
+bool Connection::IsConnected() const
+{
+    return socket_->state() == QAbstractSocket::ConnectedState;
+}
+
+bool Connection::IsUnconnected() const
+{
+    return socket_->state() == QAbstractSocket::UnconnectedState;
+}
+
+QHostAddress Connection::PeerAddress() const
+{
+    return socket_->peerAddress();
+}
+
+QHostAddress Connection::LocalAddress() const
+{
+    return socket_->localAddress();
+}
+
+void Connection::StartClientEncryption(const QSslConfiguration &configuration, const QString &peerName)
+{
+    encrypting_ = true;
+    socket_->setSslConfiguration(configuration);
+    if (!peerName.isEmpty())
+        socket_->setPeerVerifyName(peerName);
+    socket_->startClientEncryption();
+}
+
+void Connection::StartServerEncryption(const QSslConfiguration &configuration)
+{
+    encrypting_ = true;
+    socket_->setSslConfiguration(configuration);
+    socket_->startServerEncryption();
+}
+
+bool Connection::IsEncrypted() const
+{
+    return socket_->isEncrypted();
+}
+
+QSslCertificate Connection::PeerCertificate() const
+{
+    return socket_->peerCertificate();
+}
+
+QSslSocket *ConnectionServer::NextPendingSocket()
+{
+    return static_cast<QSslSocket *>(nextPendingConnection());
+}
+
+void ConnectionServer::incomingConnection(qintptr descriptor)
+{
+    auto *socket = new QSslSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        delete socket;
+        ::close(static_cast<int>(descriptor));
+        return;
+    }
+    addPendingConnection(socket);
+}

@@ -10,9 +10,18 @@
 #include <QFile>
 #include <QNetworkInterface>
 
+void CloseSlotFile(std::unique_ptr<QFile> &file, bool &fileOpen)
+{
+    if (fileOpen) {
+        file->close();
+        file.reset();
+        fileOpen = false;
+    }
+}
+
 void ReceiveChannel::ResetForNextCaller()
 {
-    State = ReceiveState::Idle;
+    State = NextReceiveState(State, ReceiveEvent::End);
     Result = OutcomeCode::None;
     PendingReply.clear();
     ParseError.clear();
@@ -30,7 +39,7 @@ void ReceiveChannel::ResetForNextCaller()
 
 void SendChannel::ResetForNextItem()
 {
-    State = SendState::Finished;
+    State = NextSendState(State, SendEvent::End);
     Result = OutcomeCode::None;
     InUse = Handled = false;
     UserName.clear();
@@ -66,7 +75,7 @@ Engine::Engine(const QString &programFolder, const Clock &clock, UserPrompt &pro
     connect(&queueTimer_, &QTimer::timeout, this, &Engine::QueueTick);
     connect(&picTimer_, &QTimer::timeout, this, &Engine::PicTick);
     connect(&quitTimer_, &QTimer::timeout, this, &Engine::QuitTimerTick);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < ChannelCount; ++i) {
         tx_[i].BatchTimer = new QTimer(this);
         tx_[i].BatchTimer->setSingleShot(true);
         tx_[i].BatchTimer->setInterval(0);
@@ -79,17 +88,15 @@ Engine::Engine(const QString &programFolder, const Clock &clock, UserPrompt &pro
     connect(&mapper_, &PortMapper::SettledNow, this, &Engine::OnMappingSettled);
     connect(&mapper_, &PortMapper::MappingChanged, this, &Engine::OnMappingChanged);
     // The process may end as soon as the mapping is removed, without the quit timer's next turn.
-    connect(&mapper_, &PortMapper::RemovalFinished, this, [this] {
-        if (ShutdownStepsDone)
-            QuitTimerTick();
-    });
+    connect(&mapper_, &PortMapper::RemovalFinished, this, &Engine::FinishShutdownSoon);
+    connect(&posting_, &AddressPosting::SideClosed, this, &Engine::FinishShutdownSoon);
 }
 
 Engine::~Engine()
 {
-    for (int i = 0; i < 4; ++i) {
-        CloseReceiveFile(i);
-        CloseSendFile(i);
+    for (int i = 0; i < ChannelCount; ++i) {
+        rx_[i].CloseFile();
+        tx_[i].CloseFile();
     }
     log_.CloseFiles();
 }
@@ -113,7 +120,7 @@ void Engine::MainWindowLoad()
     LoadQueueFile();
     if (Prefs.ReceiveChannels < 1)
         Prefs.ReceiveChannels = 1;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < ChannelCount; ++i) {
         const bool sends = i < Prefs.SendChannels;
         const bool receives = i < Prefs.ReceiveChannels;
         tx_[i].ResetForNextItem();
@@ -176,17 +183,33 @@ void Engine::BeginShutdown()
     log_.WriteReceivedMessages();
     Showit("Cleaning Up");
     ShutdownStepsDone = true;
+    // The quit timer is only the safety net: the end comes on the event loop's next turn once the
+    // dynamic-address side has closed (at once for a static address, else on SideClosed) and the
+    // router mapping is removed (RemovalFinished).
     quitTimer_.start();
+    FinishShutdownSoon();
+}
+
+void Engine::FinishShutdownSoon()
+{
+    if (!ShuttingDown || !ShutdownStepsDone || !posting_.DynamicSideClosed() || !mapper_.RemovalDone() || MayUnload ||
+        finishQueued_)
+        return;
+    finishQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        finishQueued_ = false;
+        QuitTimerTick();
+    });
 }
 
 void Engine::QuitTimerTick()
 {
-    if (!(posting_.DynamicSideClosed() && ShutdownStepsDone && mapper_.RemovalDone()))
+    if (MayUnload || !(posting_.DynamicSideClosed() && ShutdownStepsDone && mapper_.RemovalDone()))
         return;
     log_.CloseFiles();
-    for (int i = 0; i < 4; ++i) {
-        CloseReceiveFile(i);
-        CloseSendFile(i);
+    for (int i = 0; i < ChannelCount; ++i) {
+        rx_[i].CloseFile();
+        tx_[i].CloseFile();
     }
     queueTimer_.stop();
     startQTimer_.stop();
@@ -242,7 +265,7 @@ void Engine::StartChannels()
     StartPortMapping();
     if (Prefs.AddressType == "D")
         PostOpenPage();
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < ChannelCount; ++i)
         if (rx_[i].Letter == ReceiveLetter::Unstarted) {
             rx_[i].Letter = ReceiveLetter::Idle;
             emit ReceiveChannelChanged(i);
@@ -293,15 +316,15 @@ void Engine::QueueTick()
         return;
     RefreshChannelStatus();
     EnsureListening();
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < ChannelCount; ++i) {
         ReceiveChannel &rc = rx_[i];
-        if (rc.Timed && AbsSecondsBetween(rc.LastActivity, now) > SilenceLimitSeconds) {
+        if (rc.Timed && AbsSecondsBetween(rc.LastActivity, now) > TransferSilenceLimitSeconds) {
             rc.Result = OutcomeCode::TimedOut;
             FinishReceive(i);
         }
         // A request that never comes after the greeting holds a channel just as long.
         if (rc.Letter == ReceiveLetter::Connected && rc.State == ReceiveState::Greeted && !rc.Finishing &&
-            AbsSecondsBetween(rc.GreetedAt, now) > SilenceLimitSeconds) {
+            AbsSecondsBetween(rc.GreetedAt, now) > TransferSilenceLimitSeconds) {
             rc.Result = OutcomeCode::TimedOut;
             FinishReceive(i);
         }
@@ -310,7 +333,7 @@ void Engine::QueueTick()
         const bool watched = sc.State == SendState::Connecting || sc.State == SendState::Requested ||
                              sc.State == SendState::Sending || sc.State == SendState::AllSent;
         if (sc.InUse && watched &&
-            AbsSecondsBetween(sc.LastActivity, now) > SilenceLimitSeconds) {
+            AbsSecondsBetween(sc.LastActivity, now) > TransferSilenceLimitSeconds) {
             sc.Result = OutcomeCode::TimedOut;
             HandleSendOutcome(i);
         }
@@ -323,7 +346,7 @@ void Engine::StartNextDueItem(const QDateTime &now)
     if (ShuttingDown || BusyUpdatingQ)
         return;
     int channel = -1;
-    for (int i = 0; i < 4 && channel < 0; ++i)
+    for (int i = 0; i < ChannelCount && channel < 0; ++i)
         if (tx_[i].Letter == SendLetter::Idle)
             channel = i;
     if (channel < 0)
@@ -450,7 +473,7 @@ void Engine::AnnounceProgress(char direction, int index)
 {
     // The channel shown in the status frame gets its progress line with the new percent at once;
     // the status line keeps to the refresh of the tick.
-    if (direction == shownDir_ && index == std::clamp(shownNumber_, 1, 4) - 1) {
+    if (direction == shownDir_ && index == std::clamp(shownNumber_, 1, ChannelCount) - 1) {
         const ChannelStatusText text = DescribeChannelStatus(ShownChannelSnapshot());
         if (text.changeProgress && progressLine_ != text.progressLine) {
             progressLine_ = text.progressLine;
@@ -465,7 +488,7 @@ ChannelSnapshot Engine::ShownChannelSnapshot() const
     ChannelSnapshot snap;
     snap.direction = shownDir_;
     snap.number = shownNumber_;
-    const int i = std::clamp(shownNumber_, 1, 4) - 1;
+    const int i = std::clamp(shownNumber_, 1, ChannelCount) - 1;
     if (shownDir_ == 'I') {
         const ReceiveChannel &rc = rx_[i];
         snap.letter = LetterCode(rc.Letter);

@@ -29,6 +29,9 @@
 struct ChannelSnapshot;
 class UserPrompt;
 
+// Closes a slot's file if it is open: the one way a receive or send slot lets go of its file.
+void CloseSlotFile(std::unique_ptr<QFile> &file, bool &fileOpen);
+
 // One receive slot.
 struct ReceiveChannel {
     ReceiveLetter Letter = ReceiveLetter::Unstarted;
@@ -60,6 +63,7 @@ struct ReceiveChannel {
     // Everything of one caller's conversation back to its empty start (the letter, the
     // picture, the socket and the file are the channel's to change).
     void ResetForNextCaller();
+    void CloseFile() { CloseSlotFile(FileHandle, FileOpen); }
 };
 
 // One send slot.
@@ -93,6 +97,7 @@ struct SendChannel {
     // Everything of one queue item's attempt back to its empty start (the letter, the picture,
     // the socket, the file and the piece timer are the channel's to change).
     void ResetForNextItem();
+    void CloseFile() { CloseSlotFile(FileHandle, FileOpen); }
 };
 
 class Engine : public QObject {
@@ -102,11 +107,16 @@ public:
            TimerIntervals intervals = {}, QObject *parent = nullptr);
     ~Engine() override;
 
-    // Start-up: folders, defaults, preferences, users. Then the main window's load step:
-    // queue, channel slots, log and message files, start timer.
+    // Start-up, for the windowed and the headless run alike (the names are the historic ones).
+    // InitGlobals: program folders, the posting's flags, default then stored preferences, users.
+    // MainWindowLoad: everything the engine needs before communications start, window or not:
+    // queue file, channel slots, log and message files, stored files tightened, start timer.
     void InitGlobals();
     void MainWindowLoad();
+    // The shutdown steps, in order; the process may end (QuitReady) on the event loop's turn after
+    // both they and the dynamic-address side are done.
     void BeginShutdown();
+    // The end of the shutdown once both are done; the quit timer calls it as a safety net.
     void QuitTimerTick();
 
     // Communications.
@@ -183,8 +193,8 @@ public:
     const QueueModel &Queue() const { return queue_; }
     const Clock &ClockRef() const { return clock_; }
     UserPrompt &Prompt() { return prompt_; }
-    const std::array<ReceiveChannel, 4> &Receivers() const { return rx_; }
-    const std::array<SendChannel, 4> &Senders() const { return tx_; }
+    const std::array<ReceiveChannel, ChannelCount> &Receivers() const { return rx_; }
+    const std::array<SendChannel, ChannelCount> &Senders() const { return tx_; }
     QByteArray StatusPanel(int panel) const { return panels_[panel - 1]; }
     QByteArray OwnAddress() const { return ownAddress_; }
     QByteArray StatusLine() const { return statusLine_; }
@@ -230,7 +240,6 @@ private:
     ChannelSnapshot ShownChannelSnapshot() const;
     void ReadIntoBuffer(ReceiveChannel &rc);
     void SendWelcome(int i);
-    void SendBusy(int i);
     void OnReceiveData(int i);
     void OnReceiveClosed(int i);
     void OnReceiveError(int i, int errorNumber);
@@ -242,7 +251,6 @@ private:
     bool WriteBuffered(int i, const QDateTime &now);
     void SendRefusal(int i, const QByteArray &code);
     void FinishReceive(int i);
-    void CloseReceiveFile(int i);
     void SetReceivePicture(int i, ChannelPicture picture);
 
     // Send side.
@@ -250,6 +258,7 @@ private:
     void RouteSend(int channel);
     void OnLookupFinished(int channel, quint64 ticket, const std::optional<PeerAddress> &address);
     void ConnectSend(int channel);
+    void FinishShutdownSoon();
     // Every ending of a send: the log line, the queue row's status and an idle slot.
     void HandleSendOutcome(int channel);
     bool OpenSendFile(int channel);
@@ -264,7 +273,6 @@ private:
     void OnGreeting(int channel);
     void OnReply(int channel);
     void SetSendPicture(int channel, ChannelPicture picture);
-    void CloseSendFile(int channel);
 
     // The shape every edit of selected rows shares: nothing on an empty queue, the scheduler kept
     // out while the rows change and the queue file is written.
@@ -289,12 +297,13 @@ private:
     TimerIntervals intervals_;
     TransferLog log_;
     QueueModel queue_;
-    std::array<ReceiveChannel, 4> rx_;
-    std::array<SendChannel, 4> tx_;
+    std::array<ReceiveChannel, ChannelCount> rx_;
+    std::array<SendChannel, ChannelCount> tx_;
     ConnectionServer *server_ = nullptr;
     int receiveWriteDelayUs_ = 0;
     bool picFlag_ = false;      // one-shot activity picture, set from the about box
     bool listeningGuard_ = false;
+    bool finishQueued_ = false;  // the end of the shutdown waits for the event loop's next turn
     bool listenFailureLogged_ = false;
     QTimer startQTimer_, queueTimer_, picTimer_, quitTimer_;
     AddressLookup lookup_;

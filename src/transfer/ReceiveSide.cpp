@@ -43,7 +43,7 @@ void Engine::EnsureListening()
     bool anyEnabled = false;
     bool anyListening = false;
     int i = -1;
-    for (int k = 0; k < 4; ++k) {
+    for (int k = 0; k < ChannelCount; ++k) {
         const ReceiveLetter letter = rx_[k].Letter;
         anyEnabled = anyEnabled || (letter != ReceiveLetter::Disabled && letter != ReceiveLetter::Unstarted);
         anyListening = anyListening || letter == ReceiveLetter::Listening;
@@ -98,7 +98,7 @@ void Engine::ApplyListenPort()
     // Before communications start nothing listens; the start takes the new port.
     int listening = -1;
     bool started = false;
-    for (int k = 0; k < 4; ++k) {
+    for (int k = 0; k < ChannelCount; ++k) {
         started = started || rx_[k].Letter != ReceiveLetter::Unstarted;
         if (listening < 0 && rx_[k].Letter == ReceiveLetter::Listening)
             listening = k;
@@ -124,7 +124,7 @@ void Engine::OnNewConnection()
         if (!socket)
             break;
         int listening = -1;
-        for (int k = 0; k < 4 && listening < 0; ++k)
+        for (int k = 0; k < ChannelCount && listening < 0; ++k)
             if (rx_[k].Letter == ReceiveLetter::Listening)
                 listening = k;
         auto *connection = new Connection(ConnectionKind::Receive, socket, this);
@@ -176,10 +176,7 @@ void Engine::AcceptConnection(int i, Connection *connection)
     SetReceivePicture(i, ChannelPicture::Active);
     // Every channel serves its caller, the last idle one too; callers beyond them are turned
     // away by OnNewConnection.
-    if (!rc.Finishing)
-        SendWelcome(i);
-    else
-        SendBusy(i);
+    SendWelcome(i);
     EnsureListening();
     RefreshChannelStatus();
 }
@@ -191,19 +188,9 @@ void Engine::SendWelcome(int i)
     EnsureListening();
     ReceiveChannel &rc = rx_[i];
     rc.Buffer.clear();
-    rc.State = ReceiveState::Greeted;
+    rc.State = NextReceiveState(rc.State, ReceiveEvent::Welcome);
     rc.GreetedAt = clock_.now();
     rc.Conn->Write(WelcomeGreeting);
-}
-
-void Engine::SendBusy(int i)
-{
-    if (ShuttingDown)
-        return;
-    ReceiveChannel &rc = rx_[i];
-    rc.PendingReply = OutcomeCode::Busy;
-    rc.State = ReceiveState::Closing;
-    rc.Conn->Write(BusyGreeting);
 }
 
 void Engine::ReadIntoBuffer(ReceiveChannel &rc)
@@ -322,13 +309,13 @@ void Engine::ParseRequest(int i)
             log_.AddReceivedMessage(start, rc.Login, check.message, rc.FileName);
             emit MessageReceived(rc.Login);
         }
-        rc.State = ReceiveState::Receiving;
+        rc.State = NextReceiveState(rc.State, ReceiveEvent::Request);
         // The name reads by the same rule on disk as on the screen.
         const DownloadTarget target = DownloadTargetFor(paths_.DownloadsFolder, TextFromBytes(rc.FileName));
         rc.Path = target.path;
         rc.UnsafeName = !target.contained;
         bool beingWritten = false;
-        for (int k = 0; k < 4; ++k)
+        for (int k = 0; k < ChannelCount; ++k)
             beingWritten = beingWritten || (k != i && rx_[k].FileOpen && rx_[k].Path == rc.Path);
         if (target.contained && FileExists(rc.Path))
             rc.ExistingSize = std::max<int64_t>(0, FileLength(rc.Path));
@@ -358,7 +345,7 @@ void Engine::SendRefusal(int i, const QByteArray &code)
     ReceiveChannel &rc = rx_[i];
     rc.ParseError = code;
     rc.PendingReply = code;
-    rc.State = ReceiveState::Closing;
+    rc.State = NextReceiveState(rc.State, ReceiveEvent::Refuse);
     rc.Conn->Write(RefusalReply(code));
 }
 
@@ -407,16 +394,6 @@ bool Engine::WriteReceived(int i, const QByteArray &data)
     return true;
 }
 
-void Engine::CloseReceiveFile(int i)
-{
-    ReceiveChannel &rc = rx_[i];
-    if (rc.FileOpen) {
-        rc.FileHandle->close();
-        rc.FileHandle.reset();
-        rc.FileOpen = false;
-    }
-}
-
 void Engine::FinishReceive(int i)
 {
     ReceiveChannel &rc = rx_[i];
@@ -450,7 +427,7 @@ void Engine::FinishReceive(int i)
     if (outcome.fileDelivered)
         emit FileReceived(rc.Login, rc.FileName);
     // Back to idle.
-    CloseReceiveFile(i);
+    rx_[i].CloseFile();
     if (rc.Conn) {
         rc.Conn->Close();
         rc.Conn = nullptr;
@@ -466,7 +443,7 @@ void Engine::StopReceiveChannels()
 {
     if (server_)
         server_->close();
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < ChannelCount; ++i) {
         ReceiveChannel &rc = rx_[i];
         const bool active = rc.Letter == ReceiveLetter::Listening || rc.Letter == ReceiveLetter::Connected;
         rc.Letter = ReceiveLetter::Disabled;
@@ -482,6 +459,6 @@ void Engine::StopReceiveChannels()
             emit ReceiveChannelChanged(i);
         }
     }
-    for (int i = 0; i < 4; ++i)
-        CloseReceiveFile(i);
+    for (int i = 0; i < ChannelCount; ++i)
+        rx_[i].CloseFile();
 }

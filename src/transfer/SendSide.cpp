@@ -28,7 +28,7 @@ void Engine::StartSend(const QByteArray &userName, const QByteArray &filePath, c
     SendChannel &sc = tx_[channel];
     sc.ResetForNextItem();
     sc.Letter = SendLetter::Waiting;
-    sc.State = SendState::Taken;
+    sc.State = NextSendState(sc.State, SendEvent::Take);
     sc.UserName = userName;
     sc.FileName = FileNameOf(filePath);
     sc.FilePath = filePath;
@@ -81,7 +81,7 @@ void Engine::RouteSend(int channel)
 
 void Engine::OnLookupFinished(int channel, quint64 ticket, const std::optional<PeerAddress> &address)
 {
-    if (ShuttingDown || channel < 0 || channel > 3)
+    if (ShuttingDown || channel < 0 || channel >= ChannelCount)
         return;
     SendChannel &sc = tx_[channel];
     // A result of an earlier lookup of this slot, or one for a slot that has moved on, is stale.
@@ -128,7 +128,7 @@ void Engine::ConnectSend(int channel)
         return;
     }
     sc.Letter = SendLetter::Busy;
-    sc.State = SendState::Connecting;
+    sc.State = NextSendState(sc.State, SendEvent::Connect);
     sc.InUse = true;
     sc.LastActivity = clock_.now();
     emit SendChannelChanged(channel);
@@ -165,16 +165,6 @@ bool Engine::OpenSendFile(int channel)
     sc.FileHandle = std::move(file);
     sc.FileOpen = true;
     return true;
-}
-
-void Engine::CloseSendFile(int channel)
-{
-    SendChannel &sc = tx_[channel];
-    if (sc.FileOpen) {
-        sc.FileHandle->close();
-        sc.FileHandle.reset();
-        sc.FileOpen = false;
-    }
 }
 
 void Engine::OnSendConnected(int channel)
@@ -216,7 +206,7 @@ void Engine::OnGreeting(int channel)
         HandleSendOutcome(channel);
         return;
     }
-    sc.State = SendState::Requested;
+    sc.State = NextSendState(sc.State, SendEvent::Welcome);
     sc.Conn->Write(BuildRequest(RandomDigits(), sc.LoginName, sc.Password, sc.FileName, sc.FileSize, sc.Message));
 }
 
@@ -250,7 +240,7 @@ void Engine::OnReply(int channel)
         HandleSendOutcome(channel);
         return;
     }
-    sc.State = SendState::Sending;
+    sc.State = NextSendState(sc.State, SendEvent::Accept);
     sc.SendStarted = sc.LastPieceAt = clock_.now();
     SendNextBatch(channel);
 }
@@ -336,7 +326,7 @@ void Engine::OnSendBytesWritten(int channel)
     if (sc.BytesLeft >= 1) {
         SendNextBatch(channel);
     } else {
-        sc.State = SendState::AllSent;
+        sc.State = NextSendState(sc.State, SendEvent::AllSent);
         sc.Result = OutcomeCode::Sent;
     }
 }
@@ -355,10 +345,6 @@ void Engine::OnSendError(int channel, int errorNumber)
 {
     SendChannel &sc = tx_[channel];
     sc.LastActivity = clock_.now();
-    if (sc.Result == OutcomeCode::Sent && errorNumber == 102) {
-        HandleSendOutcome(channel);
-        return;
-    }
     if (sc.Handled || !sc.InUse)
         return;
     sc.Result = QByteArray::number(errorNumber);
@@ -383,7 +369,7 @@ void Engine::HandleSendOutcome(int channel)
         Showit(outcome.logLine + " (" + sc.Host + ":" + QByteArray::number(sc.Port) + ")");
     else
         Showit(outcome.logLine);
-    CloseSendFile(channel);
+    tx_[channel].CloseFile();
     if (sc.Conn) {
         Connection *connection = sc.Conn;
         sc.Conn = nullptr;
@@ -406,7 +392,7 @@ void Engine::HandleSendOutcome(int channel)
 
 void Engine::AbortAllSends()
 {
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < ChannelCount; ++i)
         if (tx_[i].Letter != SendLetter::Idle && tx_[i].Letter != SendLetter::Disabled) {
             tx_[i].Result = OutcomeCode::Aborted;
             HandleSendOutcome(i);

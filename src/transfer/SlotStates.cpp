@@ -24,3 +24,37 @@ QByteArray LetterCode(SendLetter letter)
     return "";
 }
 
+
+ReceiveState NextReceiveState(ReceiveState state, ReceiveEvent event)
+{
+    switch (event) {
+    case ReceiveEvent::Welcome:
+        return state == ReceiveState::Idle ? ReceiveState::Greeted : state;
+    case ReceiveEvent::Request:
+        return state == ReceiveState::Greeted ? ReceiveState::Receiving : state;
+    case ReceiveEvent::Refuse:
+        return state == ReceiveState::Greeted || state == ReceiveState::Receiving ? ReceiveState::Closing : state;
+    case ReceiveEvent::End:
+        return ReceiveState::Idle;
+    }
+    return state;
+}
+
+SendState NextSendState(SendState state, SendEvent event)
+{
+    switch (event) {
+    case SendEvent::Take:
+        return state == SendState::Finished ? SendState::Taken : state;
+    case SendEvent::Connect:
+        return state == SendState::Taken ? SendState::Connecting : state;
+    case SendEvent::Welcome:
+        return state == SendState::Connecting ? SendState::Requested : state;
+    case SendEvent::Accept:
+        return state == SendState::Requested ? SendState::Sending : state;
+    case SendEvent::AllSent:
+        return state == SendState::Sending ? SendState::AllSent : state;
+    case SendEvent::End:
+        return SendState::Finished;
+    }
+    return state;
+}

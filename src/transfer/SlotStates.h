@@ -5,6 +5,9 @@
 
 #include <QByteArray>
 
+// How many receive slots and how many send slots an installation has, at most.
+inline constexpr int ChannelCount = 4;
+
 // What the channel display says about a receive slot.
 enum class ReceiveLetter {
     Unstarted, // ""  communications not started yet
@@ -48,6 +51,29 @@ enum class ChannelPicture {
     Stopped = 5,  // a receive slot closed at shutdown
     Listening = 7,
 };
+
+// What moves a receive slot's conversation on.
+enum class ReceiveEvent {
+    Welcome,  // a caller was accepted and greeted
+    Request,  // a whole request arrived and reads as one
+    Refuse,   // a refusal is written (bad, unknown, unsafe, busy file, ...)
+    End,      // the conversation ended, however: back to no caller
+};
+
+// What moves a send slot's attempt on.
+enum class SendEvent {
+    Take,     // the scheduler gave the slot a queue row
+    Connect,  // the peer's address is known and the file open: connecting
+    Welcome,  // the peer greeted with WELCOME: the request is written
+    Accept,   // the peer accepted the request: pieces go out
+    AllSent,  // the last piece was handed to the network
+    End,      // the attempt ended, however: its outcome was handled
+};
+
+// The transitions of each slot kind, all in one place. An event that does not apply in a state
+// leaves the state as it is.
+ReceiveState NextReceiveState(ReceiveState state, ReceiveEvent event);
+SendState NextSendState(SendState state, SendEvent event);
 
 // The letters as the channel status display reads them.
 QByteArray LetterCode(ReceiveLetter letter);

@@ -205,6 +205,28 @@ TEST(Shutdown, RepeatedQuitKeepsTheQuitTimersPhase)
     EXPECT_EQ(q.engine->Log().ScreenText().size(), steps);
 }
 
+TEST(Shutdown, EndsOnTheTurnAfterTheStepsAndTheAddressSideNotOnTheQuitTimer)
+{
+    // A quit timer of a minute never fires within these waits: the end comes from the steps and
+    // the dynamic-address side being done.
+    QuittingEngine q(60000);
+    q.engine->BeginShutdown();
+    EXPECT_FALSE(q.ready); // not before the event loop's next turn
+    EXPECT_TRUE(WaitFor([&] { return q.ready; }, 1000));
+    EXPECT_TRUE(q.engine->MayUnload);
+
+    // While the side is still closing (the posting put back as before any shutdown) nothing ends;
+    // its SideClosed ends the shutdown on the next turn.
+    QuittingEngine d(60000);
+    d.engine->BeginShutdown();
+    d.engine->Posting().Reset();
+    Pump(100);
+    EXPECT_FALSE(d.ready);
+    EXPECT_FALSE(d.engine->MayUnload);
+    d.engine->Posting().BeginShutdown(d.engine->Prefs);
+    EXPECT_TRUE(WaitFor([&] { return d.ready; }, 1000));
+}
+
 TEST(Shutdown, QuitTimerRunsAfterBeginShutdown)
 {
     QuittingEngine q(10);

@@ -3,6 +3,7 @@
 
 #include "ui/DisplayText.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
 #include <QHBoxLayout>
@@ -167,6 +168,14 @@ QRect FitWithin(const QRect &wanted, const QSize &minimum, const QRect &availabl
     return fitted;
 }
 
+QRect CentreOver(const QSize &size, const QRect &parent, const QSize &minimum, const QRect &available,
+                 const QMargins &frame)
+{
+    QRect wanted(QPoint(0, 0), size);
+    wanted.moveCenter(parent.center());
+    return FitWithin(wanted, minimum, available, frame);
+}
+
 namespace {
 // The frame the window manager puts around a window: known once a window has been shown; before
 // that, the frame of the window it belongs to (its parent) is the best guess.
@@ -202,8 +211,19 @@ bool DialogFitter::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::Show) {
         auto *dialog = qobject_cast<QDialog *>(watched);
-        if (dialog && dialog->isWindow())
+        if (dialog && dialog->isWindow()) {
+            // A dialog nobody placed opens centred over the window it belongs to (or the active
+            // one); placing it here, before it is fitted, keeps it from the screen's corner.
+            const QWidget *over = dialog->parentWidget() ? dialog->parentWidget()->window() : QApplication::activeWindow();
+            if (!dialog->testAttribute(Qt::WA_Moved) && over && over != dialog && over->isVisible() && dialog->screen()) {
+                const QRect placed = CentreOver(dialog->size(), over->frameGeometry(),
+                                                dialog->minimumSizeHint().expandedTo(dialog->minimumSize()),
+                                                dialog->screen()->availableGeometry(), FrameOf(dialog));
+                dialog->setGeometry(placed);
+                return QObject::eventFilter(watched, event);
+            }
             FitOnScreen(dialog);
+        }
     }
     return QObject::eventFilter(watched, event);
 }

@@ -72,6 +72,10 @@ QScrollArea *ScrollingPanel(QWidget *content);
 // Where a window of geometry `wanted` goes within `available`: no larger than the area (but not
 // smaller than `minimum`), moved inside it. `frame` is the room the window manager's frame takes.
 QRect FitWithin(const QRect &wanted, const QSize &minimum, const QRect &available, const QMargins &frame = {});
+// Where a window of size `size` goes when it opens over `parent` (its frame on screen): centred
+// over it, then moved only as far as needed to stay within `available`.
+QRect CentreOver(const QSize &size, const QRect &parent, const QSize &minimum, const QRect &available,
+                 const QMargins &frame = {});
 // Makes a top-level window fit within `available`, or within its screen's available area.
 void FitOnScreen(QWidget *window, const QRect &available = {});
 

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QTest>
@@ -323,6 +324,41 @@ TEST(DialogFit, KeepsWindowsWithinTheAvailableArea)
     };
     for (const Case &c : cases)
         EXPECT_EQ(FitWithin(c.wanted, c.minimum, area, c.frame), c.expected) << c.wanted.x() << "," << c.wanted.y();
+}
+
+TEST(DialogFit, CentresOverTheParentAndStaysOnScreen)
+{
+    const QRect area(0, 0, 1600, 1000);
+    struct Case {
+        QSize size;
+        QRect parent;
+        QRect expected;
+    };
+    const Case cases[] = {
+        {{200, 100}, {400, 300, 600, 400}, {600, 450, 200, 100}},  // centred over the parent
+        {{400, 300}, {1300, 800, 300, 200}, {1200, 700, 400, 300}}, // would leave the screen: moved in
+        {{400, 300}, {-200, -100, 300, 200}, {0, 0, 400, 300}},     // parent partly off screen
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(CentreOver(c.size, c.parent, {}, area), c.expected) << c.parent.x() << "," << c.parent.y();
+}
+
+TEST(DialogFit, ShownDialogOpensOverItsParent)
+{
+    DialogFitter fitter;
+    qApp->installEventFilter(&fitter);
+    QWidget parent;
+    parent.setGeometry(300, 200, 600, 400);
+    parent.show();
+    QDialog dialog(&parent);
+    dialog.resize(240, 120);
+    dialog.show();
+    QApplication::processEvents();
+    const QRect within = parent.frameGeometry();
+    EXPECT_TRUE(within.contains(dialog.frameGeometry())) << dialog.x() << "," << dialog.y();
+    EXPECT_LE((dialog.frameGeometry().center() - within.center()).manhattanLength(), 2);
+    dialog.hide();
+    qApp->removeEventFilter(&fitter);
 }
 
 TEST_F(UserWinTest, FailedSaveSaysSoAndKeepsTheNewList)

@@ -2,7 +2,8 @@
 # The whole benchmark in one command, on loopback, each installation in its own process
 # (bench/bench_peer, bench/bench_queue), ending with one table:
 #
-#  1. 1 GiB from one installation to another, against socat writing to a file and against an
+#  1. 1 GiB from one installation to another, against socat writing to a file (default, 64 KiB
+#     and 1 MiB blocks), the sendfile()+splice() copier of bench_copier (the ceiling), and an
 #     rsync daemon (whole-file) on a loopback port: the median of RUNS runs of each, with the
 #     ratios of the medians, and how late a 1 ms timer fired in the sending process (p99, max).
 #  2. The receiver's peak memory for 10 MB and 1 GiB, and the same with a slow disk (a pause of
@@ -50,7 +51,7 @@ mkdir -p "$scratch"
 pids=()
 cleanup() {
     for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    rm -rf "$scratch"/rx "$scratch"/tx "$scratch"/socat.out "$scratch"/rsync-dest "$scratch"/queue
+    rm -rf "$scratch"/rx "$scratch"/tx "$scratch"/socat.out "$scratch"/copier.out "$scratch"/rsync-dest "$scratch"/queue
 }
 trap cleanup EXIT
 
@@ -143,10 +144,29 @@ small_label=$(numfmt --to=si --suffix=B "$small")
 note "Parcelwise benchmark, $cores cores, $(date -u '+%Y-%m-%d %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
 load_start=$(cut -d' ' -f1 /proc/loadavg)
 
+# The copy ceiling: bench_copier, sendfile() on one side and splice() on the other.
+copier=$build/bench/bench_copier
+run_copier() {
+    local file=$1 port out=$scratch/copier.out t0
+    port=$(free_port)
+    rm -f "$out"
+    "$copier" recv "$port" "$out" >/dev/null &
+    local lpid=$!
+    pids+=("$lpid")
+    wait_listening "$port" || { note "bench_copier did not listen"; exit 1; }
+    sync
+    t0=$(now_ns)
+    "$copier" send "$file" "$port" >/dev/null
+    wait "$lpid"
+    copier_seconds=$(seconds_since "$t0")
+    cmp -s "$file" "$out" || { note "bench_copier copy differs"; exit 1; }
+    rm -f "$out"
+}
+
 # ---- 1. throughput, 1 GiB ----
 bigfile=$(source_file "$big")
 start_rsync_daemon
-pw=(); so=(); sb=(); rs=(); late99=(); latemax=(); rxrss_big=""
+pw=(); so=(); sb=(); sm=(); cp=(); rs=(); late99=(); latemax=(); rxrss_big=""
 for run in $(seq "$runs"); do
     run_parcelwise -- "$bigfile"
     cmp -s "$bigfile" "$(received big.bin)" || { note "received file differs"; exit 1; }
@@ -158,11 +178,15 @@ for run in $(seq "$runs"); do
     so+=("$(mbps "$big" "$socat_seconds")")
     run_socat "$bigfile" -b 65536
     sb+=("$(mbps "$big" "$socat_seconds")")
+    run_socat "$bigfile" -b 1048576
+    sm+=("$(mbps "$big" "$socat_seconds")")
+    if [[ -x $copier ]]; then run_copier "$bigfile"; cp+=("$(mbps "$big" "$copier_seconds")"); fi
     run_rsync "$bigfile"
     rs+=("$(mbps "$big" "$rsync_seconds")")
     note "run $run: parcelwise ${pw[-1]} MB/s (timer late p99 ${late99[-1]} ms, max ${latemax[-1]} ms), socat ${so[-1]} MB/s (64 KiB blocks ${sb[-1]}), rsync ${rs[-1]} MB/s"
 done
-pw_med=$(median "${pw[@]}"); so_med=$(median "${so[@]}"); sb_med=$(median "${sb[@]}"); rs_med=$(median "${rs[@]}")
+pw_med=$(median "${pw[@]}"); so_med=$(median "${so[@]}"); sb_med=$(median "${sb[@]}"); sm_med=$(median "${sm[@]}")
+cp_med=$( [[ ${#cp[@]} -gt 0 ]] && median "${cp[@]}" || echo 0 ); rs_med=$(median "${rs[@]}")
 late99_med=$(median "${late99[@]}")
 latemax_all=$(printf '%s\n' "${latemax[@]}" | sort -g | tail -n1)
 
@@ -228,6 +252,9 @@ row "---" "---"
 row "$big_label parcelwise (median)" "$pw_med MB/s (runs: ${pw[*]})"
 row "$big_label socat to a file (median)" "$so_med MB/s (runs: ${so[*]})"
 row "$big_label socat -b 65536 to a file (median)" "$sb_med MB/s (runs: ${sb[*]})"
+row "$big_label socat -b 1048576 to a file (median)" "$sm_med MB/s (runs: ${sm[*]})"
+row "$big_label sendfile()+splice() copier, the ceiling (median)" "$cp_med MB/s (runs: ${cp[*]:-not built})"
+row "parcelwise / socat -b 1048576, / the copier" "$(ratio "$pw_med" "$sm_med")x, $( [[ $cp_med != 0 ]] && ratio "$pw_med" "$cp_med" || echo -)"
 row "$big_label rsync daemon, whole file (median)" "$rs_med MB/s (runs: ${rs[*]})"
 row "parcelwise / socat, / socat -b 65536, / rsync" "$(ratio "$pw_med" "$so_med")x, $(ratio "$pw_med" "$sb_med")x, $(ratio "$pw_med" "$rs_med")x"
 row "sender's 1 ms timer late during $big_label: p99 (median), max" "$late99_med ms, $latemax_all ms"

@@ -100,6 +100,12 @@ Outcome ClassifyOutcome(const QByteArray &code, const QByteArray &user, const QB
         if (SameCode(row.code, code)) {
             outcome.outcomeClass = row.outcomeClass;
             outcome.logLine = Expand(row.logPattern, user, file, path);
+            // The receiver refuses an unsafe name (control characters, a path) with the same code
+            // as a blank one; a name that was not blank is told as what it was.
+            if (code == "403" && !IsBlank(file)) {
+                outcome.logLine = "Unsafe File Name Sent to - " + user;
+                outcome.shortText = "Unsafe Filename";
+            }
             return outcome;
         }
     }

@@ -714,9 +714,10 @@ void QueueModel::MarkBusy(int row, int channel)
     RowChanged(row);
 }
 
-void QueueModel::SetOutcomeStatus(int channel, char outcomeClass, const QByteArray &code, double nowSerial)
+void QueueModel::SetOutcomeStatus(int channel, char outcomeClass, const QByteArray &code, double nowSerial,
+                                  const QByteArray &givenShortText)
 {
-    const QByteArray shortText = ShortStatusText(code);
+    const QByteArray shortText = givenShortText.isEmpty() ? ShortStatusText(code) : givenShortText;
     const QByteArray retryAt = FormatDateSerial(nowSerial + RetryDelayDays);
     const QByteArray mark = QByteArray::number(channel);
     const std::vector<int> marked = marked_;

@@ -144,7 +144,9 @@ public:
     void MarkBusy(int row, int channel);
     // The final or waiting state of the rows sent on the channel, by outcome class 'A', 'B' or
     // 'C'; every class counts one more try and frees the row from the channel.
-    void SetOutcomeStatus(int channel, char outcomeClass, const QByteArray &code, double nowSerial);
+    // shortText, when given, is the outcome's own short text (else the code's).
+    void SetOutcomeStatus(int channel, char outcomeClass, const QByteArray &code, double nowSerial,
+                          const QByteArray &shortText = {});
 
     // A retried row waits this long (a day is 1).
     static constexpr double RetryDelayDays = 1.0 / 48.0;

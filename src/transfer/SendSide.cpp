@@ -375,7 +375,7 @@ void Engine::HandleSendOutcome(int channel)
         sc.Conn = nullptr;
         connection->Abort();
     }
-    queue_.SetOutcomeStatus(channel, outcome.outcomeClass, sc.Result, clock_.nowSerial());
+    queue_.SetOutcomeStatus(channel, outcome.outcomeClass, sc.Result, clock_.nowSerial(), outcome.shortText);
     queue_.ClearChannelMark(channel);
     if (outcome.outcomeClass == 'C')
         emit SendFailed(sc.UserName, sc.FileName, "Error: " + outcome.shortText);

@@ -1,5 +1,6 @@
 // The send and receive outcome tables, the send close mapping and the resume-offset check.
 #include "transfer/Outcomes.h"
+#include "transfer/Queue.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +36,6 @@ const OutcomeCase Cases[] = {
     {"11001", 'C', "Domain not found - ann", "11001"},
     {"11002", 'C', "Domain not found - ann", "11002"},
     {"401", 'C', "Badly formed File Request to ann sending a.txt", "Bad Login"},
-    {"403", 'C', "Blank File Name Sent to - ann", "Blank Filename"},
     {"404", 'C', "Zero Byte File Sent to ann sending a.txt", "Empty File"},
     {"441", 'C', "Cannot Open File - /d/a.txt", "File Error"},
     {"442", 'C', "File not found - /d/a.txt", "File Missing"},
@@ -59,6 +59,26 @@ TEST(Outcomes, EveryCodeHasItsClassLogLineAndShortText)
         EXPECT_EQ(o.shortText, QByteArray(c.shortText));
         EXPECT_EQ(ShortStatusText(c.code), QByteArray(c.shortText));
     }
+}
+
+TEST(Outcomes, A403ForANameThatWasNotBlankSaysUnsafe)
+{
+    // The receiver refuses blank and unsafe names alike with 403; the name sent tells which.
+    const Outcome blank = ClassifyOutcome("403", "ann", "  ", "/d/  ");
+    EXPECT_EQ(blank.outcomeClass, 'C');
+    EXPECT_EQ(blank.logLine, QByteArray("Blank File Name Sent to - ann"));
+    EXPECT_EQ(blank.shortText, QByteArray("Blank Filename"));
+    const Outcome unsafe = ClassifyOutcome("403", "ann", "a\x1b.txt", "/d/a\x1b.txt");
+    EXPECT_EQ(unsafe.outcomeClass, 'C');
+    EXPECT_EQ(unsafe.logLine, QByteArray("Unsafe File Name Sent to - ann"));
+    EXPECT_EQ(unsafe.shortText, QByteArray("Unsafe Filename"));
+
+    QueueModel model;
+    QueueItem row = QueueModel::MakeNewItem("ann", "a\x1b.txt", "/d/a\x1b.txt", "", 46000.0);
+    row.field(QueueItem::Channel) = "2";
+    model.AddItem(row);
+    model.SetOutcomeStatus(2, unsafe.outcomeClass, "403", 46000.0, unsafe.shortText);
+    EXPECT_EQ(model.item(0).statusText(), "Error: Unsafe Filename");
 }
 
 TEST(Outcomes, NamesAreInsertedAsTheyAre)

@@ -31,6 +31,27 @@ QByteArray FolderText(const QString &folder)
 {
     return QFile::encodeName(QDir::toNativeSeparators(folder));
 }
+
+// The running installation's final word, printed; the exit status, or nullopt when it gave none
+// (it did not answer, or it is closing).
+std::optional<int> FinalAnswer(const std::optional<LinkMessage> &reply)
+{
+    if (reply && reply->first() == LinkVerb::Ok) {
+        PrintLines(false, reply->mid(1));
+        return ExitOk;
+    }
+    if (reply && reply->first() == LinkVerb::Refused) {
+        PrintLines(true, reply->mid(1));
+        return ExitFailure;
+    }
+    return std::nullopt;
+}
+
+// Nothing in the folder is an installation: no stored file, no logs, no live holder of its lock.
+bool NoInstallation(const QString &programFolder)
+{
+    return !HoldsInstallation(programFolder) && SingleInstance::LiveHolder(programFolder) == 0;
+}
 } // namespace
 
 void PrintLines(bool toError, const QList<QByteArray> &lines)
@@ -77,21 +98,13 @@ int RunSend(const CommandLine &line, const QString &programFolder)
                             request.paths;
     QDeadlineTimer deadline(BusyFolderWaitMs);
     for (;;) {
-        if (const std::optional<LinkMessage> reply = AskInstance(link, ask)) {
-            if (reply->first() == LinkVerb::Ok) {
-                PrintLines(false, reply->mid(1));
-                return ExitOk;
-            }
-            if (reply->first() == LinkVerb::Refused) {
-                PrintLines(true, reply->mid(1));
-                return ExitFailure;
-            }
-            // Closing: the running program has written its queue file for the last time; the
-            // rows go into the file once it has ended.
-        }
+        // Closing: the running program has written its queue file for the last time; the rows go
+        // into the file once it has ended.
+        if (const std::optional<int> status = FinalAnswer(AskInstance(link, ask)))
+            return *status;
         // Nothing answers: check against the stored address book, then edit the queue file
         // while holding the folder, so a program starting meanwhile reads the new rows.
-        if (!HoldsInstallation(programFolder) && SingleInstance::LiveHolder(programFolder) == 0) {
+        if (NoInstallation(programFolder)) {
             PrintLines(true, {NoInstallationText(programFolder), "nothing was queued"});
             return ExitFailure;
         }
@@ -112,26 +125,21 @@ int RunSend(const CommandLine &line, const QString &programFolder)
             PrintLines(true, {instance.FailureText() + "; nothing was queued"});
             return ExitFailure;
         }
-        const qsizetype n = request.paths.size();
-        if (lock == SingleInstance::Result::Acquired && HandoverDone(programFolder, id)) {
-            // The installation queued them and ended before its answer came.
-            PrintLines(false, {"Queued " + QByteArray::number(n) + (n == 1 ? " file" : " files") + " for " +
-                               request.user + " at priority " + QByteArray::number(request.priority) +
-                               "; Parcelwise has ended in " + FolderText(programFolder) + " and sends " +
-                               (n == 1 ? "it" : "them") + " when it next starts."});
-            return ExitOk;
-        }
         if (lock == SingleInstance::Result::Acquired) {
+            // The installation may have queued them and ended before its answer came.
+            const bool doneByIt = HandoverDone(programFolder, id);
             SystemClock clock;
-            if (!AppendToQueueFile(programFolder, MakeSendItems(request, clock.nowSerial()))) {
+            if (!doneByIt && !AppendToQueueFile(programFolder, MakeSendItems(request, clock.nowSerial()))) {
                 PrintLines(true, {"cannot write the queue file in " + FolderText(programFolder) +
                                   "; nothing was queued"});
                 return ExitFailure;
             }
+            const qsizetype n = request.paths.size();
             PrintLines(false, {"Queued " + QByteArray::number(n) + (n == 1 ? " file" : " files") + " for " +
                                request.user + " at priority " + QByteArray::number(request.priority) +
-                               "; Parcelwise is not running in " + FolderText(programFolder) + " and sends " +
-                               (n == 1 ? "it" : "them") + " when it next starts."});
+                               "; Parcelwise " + (doneByIt ? "has ended" : "is not running") + " in " +
+                               FolderText(programFolder) + " and sends " + (n == 1 ? "it" : "them") +
+                               " when it next starts."});
             return ExitOk;
         }
         if (deadline.hasExpired()) {
@@ -164,7 +172,7 @@ int RunList(const QString &programFolder)
         PrintLines(true, {"the queue's listing was cut off"});
         return ExitFailure;
     }
-    if (!HoldsInstallation(programFolder) && SingleInstance::LiveHolder(programFolder) == 0) {
+    if (NoInstallation(programFolder)) {
         PrintLines(true, {NoInstallationText(programFolder)});
         return ExitFailure;
     }
@@ -189,7 +197,7 @@ int RunStatus(const QString &programFolder)
         PrintLines(false, reply->mid(1));
         return ExitOk;
     }
-    if (!HoldsInstallation(programFolder) && SingleInstance::LiveHolder(programFolder) == 0) {
+    if (NoInstallation(programFolder)) {
         PrintLines(false, {"Parcelwise is not running in " + FolderText(programFolder) + ": " +
                            NoInstallationText(programFolder)});
         return ExitFailure;
@@ -236,17 +244,9 @@ int RunClearSent(const QString &programFolder)
 {
     QDeadlineTimer deadline(BusyFolderWaitMs);
     for (;;) {
-        if (const std::optional<LinkMessage> reply = AskInstance(LinkPath(programFolder), {LinkVerb::ClearSent})) {
-            if (reply->first() == LinkVerb::Ok) {
-                PrintLines(false, reply->mid(1));
-                return ExitOk;
-            }
-            if (reply->first() == LinkVerb::Refused) {
-                PrintLines(true, reply->mid(1));
-                return ExitFailure;
-            }
-        }
-        if (!HoldsInstallation(programFolder)) {
+        if (const std::optional<int> status = FinalAnswer(AskInstance(LinkPath(programFolder), {LinkVerb::ClearSent})))
+            return *status;
+        if (NoInstallation(programFolder)) {
             PrintLines(true, {NoInstallationText(programFolder)});
             return ExitFailure;
         }

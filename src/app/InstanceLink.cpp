@@ -58,7 +58,10 @@ QByteArray EncodeLinkMessage(const LinkMessage &message)
     return out + body;
 }
 
-std::optional<LinkMessage> DecodeLinkMessage(const QByteArray &buffer, bool *bad)
+namespace {
+// The length of the first message in the buffer, its length field included, once all of it is
+// there; nullopt while more is needed, or (with *bad) when it can never be whole.
+std::optional<qsizetype> WholeMessageLength(const QByteArray &buffer, bool *bad)
 {
     *bad = false;
     if (buffer.size() < 4)
@@ -70,13 +73,14 @@ std::optional<LinkMessage> DecodeLinkMessage(const QByteArray &buffer, bool *bad
     }
     if (buffer.size() < 4 + static_cast<qsizetype>(total))
         return std::nullopt;
-    if (buffer.size() > 4 + static_cast<qsizetype>(total)) {
-        *bad = true; // one request per connection
-        return std::nullopt;
-    }
+    return 4 + static_cast<qsizetype>(total);
+}
+
+// The items of the whole message that takes the buffer's first `end` bytes.
+std::optional<LinkMessage> ParseMessage(const QByteArray &buffer, qsizetype end, bool *bad)
+{
     LinkMessage message;
     qsizetype pos = 4;
-    const qsizetype end = 4 + total;
     while (pos < end) {
         if (end - pos < 4) {
             *bad = true;
@@ -93,23 +97,28 @@ std::optional<LinkMessage> DecodeLinkMessage(const QByteArray &buffer, bool *bad
     }
     return message;
 }
+} // namespace
+
+std::optional<LinkMessage> DecodeLinkMessage(const QByteArray &buffer, bool *bad)
+{
+    const std::optional<qsizetype> length = WholeMessageLength(buffer, bad);
+    if (!length)
+        return std::nullopt;
+    if (buffer.size() > *length) {
+        *bad = true; // one request per connection
+        return std::nullopt;
+    }
+    return ParseMessage(buffer, *length, bad);
+}
 
 std::optional<LinkMessage> TakeLinkMessage(QByteArray &buffer, bool *bad)
 {
-    *bad = false;
-    if (buffer.size() < 4)
+    const std::optional<qsizetype> length = WholeMessageLength(buffer, bad);
+    if (!length)
         return std::nullopt;
-    const quint32 total = GetLength(buffer.constData());
-    if (total > static_cast<quint32>(MaxLinkMessage)) {
-        *bad = true;
-        return std::nullopt;
-    }
-    if (buffer.size() < 4 + static_cast<qsizetype>(total))
-        return std::nullopt;
-    const QByteArray one = buffer.left(4 + total);
-    std::optional<LinkMessage> message = DecodeLinkMessage(one, bad);
+    std::optional<LinkMessage> message = ParseMessage(buffer, *length, bad);
     if (message)
-        buffer.remove(0, 4 + total);
+        buffer.remove(0, *length);
     return message;
 }
 
@@ -316,6 +325,7 @@ std::optional<LinkMessage> AskInstance(const QString &path, const LinkMessage &r
     QByteArray buffer;
     QByteArray joined; // the parts, when no one takes them one by one
     bool inParts = false;
+    bool closed = false;
     for (;;) {
         bool bad = false;
         while (std::optional<LinkMessage> message = TakeLinkMessage(buffer, &bad)) {
@@ -332,18 +342,11 @@ std::optional<LinkMessage> AskInstance(const QString &path, const LinkMessage &r
                 return LinkMessage{LinkVerb::Ok, joined};
             return message;
         }
-        if (bad || deadline.hasExpired())
+        // A close brings its last bytes with it: they were taken above, and nothing more comes.
+        if (bad || closed || deadline.hasExpired())
             return std::nullopt;
         const bool more = socket.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
         buffer += socket.readAll();
-        if (!more && socket.state() != QLocalSocket::ConnectedState && buffer.isEmpty())
-            return std::nullopt;
-        if (!more && socket.state() != QLocalSocket::ConnectedState) {
-            bool lastBad = false;
-            std::optional<LinkMessage> last = TakeLinkMessage(buffer, &lastBad);
-            if (!last)
-                return std::nullopt;
-            buffer.prepend(EncodeLinkMessage(*last)); // handled by the loop above
-        }
+        closed = !more && socket.state() != QLocalSocket::ConnectedState;
     }
 }

@@ -12,6 +12,12 @@
 #include <unistd.h>
 
 namespace {
+// A process with this id runs (one of another user's included).
+bool ProcessLives(qint64 pid)
+{
+    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
+
 // Why a lock file cannot be made in the folder, in the system's words where it has them.
 QByteArray FolderProblem(const QString &folder)
 {
@@ -62,8 +68,7 @@ SingleInstance::Result SingleInstance::Acquire()
         const QFileInfo lock(lockPath);
         if (lock.exists() && !lock.isFile())
             reason = QFile::encodeName(lock.fileName()) + " in it is not a file";
-        else if (!lock_->getLockInfo(&pid, nullptr, nullptr) || pid <= 0 ||
-                 ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)
+        else if (!lock_->getLockInfo(&pid, nullptr, nullptr) || pid <= 0 || ProcessLives(pid))
             return Result::HeldByOther;
     }
     if (reason.isEmpty())
@@ -79,7 +84,5 @@ qint64 SingleInstance::LiveHolder(const QString &programFolder)
         return 0;
     QLockFile lock(lockPath);
     qint64 pid = 0;
-    if (!lock.getLockInfo(&pid, nullptr, nullptr) || pid <= 0)
-        return 0;
-    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM ? pid : 0;
+    return lock.getLockInfo(&pid, nullptr, nullptr) && ProcessLives(pid) ? pid : 0;
 }

@@ -421,10 +421,7 @@ void Engine::DeleteSelectedItems(const QList<int> &rows)
 
 int Engine::RemoveSentRows()
 {
-    QList<int> rows;
-    for (int r = 0; r < queue_.rowCount(); ++r)
-        if (queue_.item(r).status() == "S")
-            rows << r;
+    const QList<int> rows = queue_.RowsWithStatus("S");
     if (!rows.isEmpty())
         DeleteSelectedItems(rows);
     return static_cast<int>(rows.size());

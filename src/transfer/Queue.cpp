@@ -605,6 +605,15 @@ QByteArray QueueMessageProblem(const QByteArray &message)
            QByteArray::number(Protocol::MaxMessageSize) + " travel with a file";
 }
 
+QList<int> QueueModel::RowsWithStatus(QByteArrayView letter) const
+{
+    QList<int> rows;
+    for (int row = 0; row < rowCount(); ++row)
+        if (TrimBlanks(FieldView(row, QueueItem::Status)) == letter)
+            rows << row;
+    return rows;
+}
+
 void QueueModel::AddItem(const QueueItem &item)
 {
     const int row = rowCount();

@@ -126,6 +126,8 @@ public:
                                  const QByteArray &filePath, const QByteArray &message, double nowSerial);
     // Adds a row at the bottom.
     void AddItem(const QueueItem &item);
+    // The rows whose status letter (blanks trimmed) is the given one, in queue order.
+    QList<int> RowsWithStatus(QByteArrayView letter) const;
 
     // Rows are indexes into the queue; duplicates and indexes out of range are ignored.
     void EnableSelectedItems(const QList<int> &rows, double nowSerial);

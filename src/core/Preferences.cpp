@@ -24,7 +24,30 @@ QByteArray EncodePrefs(const Preferences &prefs)
     line("SE", ToDecimal(prefs.SendChannels));
     line("SD", prefs.AddressType);
     line("NM", prefs.PortMapping ? QByteArray("Automatic") : QByteArray("Off"));
+    line("EN", EncryptionSettingText(prefs.Encryption));
     return text;
+}
+
+QByteArray EncryptionSettingText(EncryptionSetting setting)
+{
+    switch (setting) {
+    case EncryptionSetting::Off:
+        return "Off";
+    case EncryptionSetting::Prefer:
+        return "Prefer";
+    case EncryptionSetting::Require:
+        return "Require";
+    }
+    return "Prefer";
+}
+
+EncryptionSetting EncryptionSettingFrom(const QByteArray &text)
+{
+    if (text == "Off")
+        return EncryptionSetting::Off;
+    if (text == "Require")
+        return EncryptionSetting::Require;
+    return EncryptionSetting::Prefer;
 }
 
 int CheckedListenPort(int64_t port)
@@ -42,6 +65,7 @@ void ApplyPrefsText(Preferences &prefs, const QByteArray &content)
     int64_t receive = prefs.ReceiveChannels;
     int64_t send = prefs.SendChannels;
     std::optional<bool> mapping;
+    EncryptionSetting encryption = EncryptionSetting::Prefer;
     for (const QByteArray &line : TerminatedPieces(content, CR)) {
         const QByteArray key = line.left(2);
         const QByteArray value = line.mid(2);
@@ -61,6 +85,8 @@ void ApplyPrefsText(Preferences &prefs, const QByteArray &content)
             prefs.AddressType = value;
         else if (key == "NM")
             mapping = value != "Off"; // anything but Off reads as Automatic
+        else if (key == "EN")
+            encryption = EncryptionSettingFrom(value);
     }
     prefs.ListenPort = CheckedListenPort(port);
     prefs.ReceiveChannels = (receive < 1 || receive > 4) ? 1 : static_cast<int>(receive);
@@ -69,6 +95,7 @@ void ApplyPrefsText(Preferences &prefs, const QByteArray &content)
         prefs.AddressType = "D";
     // A file written before the line existed: map where the address page is posted.
     prefs.PortMapping = mapping.value_or(prefs.AddressType == "D");
+    prefs.Encryption = encryption;
 }
 
 bool SavePrefsFile(const QString &programFolder, const Preferences &prefs, UserPrompt &prompt)

@@ -11,6 +11,10 @@ inline constexpr int MinListenPort = 1024;
 inline constexpr int MaxListenPort = 65535;
 inline constexpr int DefaultListenPort = 4444;
 
+// "EN": whether transfers are encrypted. Off: never offered, never asked for. Prefer: offered
+// and taken whenever the peer can, plain otherwise. Require: nothing goes in the clear.
+enum class EncryptionSetting { Off, Prefer, Require };
+
 struct Preferences {
     QByteArray FtpLogin;
     QByteArray FtpUrl;
@@ -22,11 +26,17 @@ struct Preferences {
     // "NM": the listening port mapped on the home router ("Automatic") or not ("Off"). Written
     // after the seven lines above; a file without the line maps for address type "D" only.
     bool PortMapping = false;
+    // "EN", written after "NM"; a file without the line, or with any other value, reads Prefer.
+    EncryptionSetting Encryption = EncryptionSetting::Prefer;
 };
+
+// The "EN" value as written, and read back (anything unknown reads Prefer).
+QByteArray EncryptionSettingText(EncryptionSetting setting);
+EncryptionSetting EncryptionSettingFrom(const QByteArray &text);
 
 inline constexpr char PrefsFileName[] = "Parcelwise_Prefs";
 
-// The file content: the seven lines, then the later additions ("NM"), each key + value + CR.
+// The file content: the seven lines, then the later additions ("NM", "EN"), each key + value + CR.
 QByteArray EncodePrefs(const Preferences &prefs);
 // Overlays the values of a file content on prefs and applies the range checks. A blank
 // content changes nothing (no range checks either).

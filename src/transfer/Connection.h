@@ -25,6 +25,14 @@ enum class ConnectionKind {
 
 // The most unread data the socket of a connection kind holds (0: no cap).
 qint64 ReadBufferCap(ConnectionKind kind);
+// The cap of every encrypting socket, whatever its kind: a larger read buffer on an encrypting
+// socket makes the decryption far slower.
+inline constexpr qint64 EncryptingReadBufferCap = 16 * 1024;
+
+// The TLS settings of both ends of an encrypted transfer: TLS 1.3 only, the installation's own
+// certificate shown, and the peer's asked for but not verified against any authority (trust
+// comes from the pinned key alone, checked by the caller once the handshake is done).
+QSslConfiguration TransferTlsConfiguration(const QSslKey &key, const QSslCertificate &certificate);
 
 class Connection : public QObject {
     Q_OBJECT
@@ -66,7 +74,11 @@ public:
     QHostAddress LocalAddress() const;
 
     // Encryption. Starting it turns the fast path off before the first encrypted byte; the
-    // configuration (identity, what the peer must show) is the caller's.
+    // configuration (identity, what the peer must show) is the caller's. A self-signed
+    // certificate (and a name that is not the peer's address) is no error here: those complaints
+    // of the handshake are ignored, every other one fails it. Once encrypting, BytesToWrite()
+    // also counts the encrypted bytes the network has not taken yet, and BytesWritten follows
+    // them, so a sender does not run ahead of the network.
     void StartClientEncryption(const QSslConfiguration &configuration, const QString &peerName = {});
     void StartServerEncryption(const QSslConfiguration &configuration);
     bool IsEncrypting() const { return encrypting_; }

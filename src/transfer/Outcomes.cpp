@@ -43,6 +43,8 @@ constexpr OutcomeRow OutcomeTable[] = {
     {"442", 'C', "File not found - {path}"},
     {"443", 'C', "User not found - {user}"},
     {"446", 'C', "File Request Too Long to {user} sending {file}"},
+    {"447", 'C', "Peer Key Changed for {user}"},
+    {"448", 'C', "Peer Not Encrypted - {user}"},
 };
 
 struct ShortTextRow {
@@ -56,6 +58,7 @@ constexpr ShortTextRow ShortTexts[] = {
     {"444", "Abort"},        {"445", "Bad Offset"},     {"813", "Timeout"},    {"103", "Domain Missing"},
     {"401", "Bad Login"},    {"403", "Blank Filename"}, {"404", "Empty File"}, {"441", "File Error"},
     {"442", "File Missing"}, {"443", "User Deleted"},   {"446", "Request Too Long"},
+    {"447", "Peer Key Changed"}, {"448", "Peer Not Encrypted"},
 };
 
 bool SameCode(std::string_view tableCode, const QByteArray &code)

@@ -66,5 +66,7 @@ inline constexpr char UnknownUser[] = "443"; // the addressee is not in the addr
 inline constexpr char Aborted[] = "444";     // shutdown
 inline constexpr char BadOffset[] = "445";   // a resume offset outside the file
 inline constexpr char TooLong[] = "446";     // the request would exceed what a receiver takes
+inline constexpr char KeyChanged[] = "447";  // the peer's key is not the pinned one (or the pins cannot be read)
+inline constexpr char NotEncrypted[] = "448"; // the peer does not encrypt where it must
 inline constexpr char TimedOut[] = "813";    // 180 seconds of silence
 } // namespace OutcomeCode

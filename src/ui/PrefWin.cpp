@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
+#include <algorithm>
 
 PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(engine)
 {
@@ -46,6 +47,13 @@ PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
                                             "(NAT-PMP or UPnP) and the address page names the address the "
                                             "world sees"));
     generalForm->addRow(QStringLiteral("Router Port Mapping:"), portMapping_);
+    encryption_ = new QComboBox;
+    encryption_->setObjectName(QStringLiteral("Encryption"));
+    encryption_->addItems({QStringLiteral("Off"), QStringLiteral("Prefer"), QStringLiteral("Require")});
+    encryption_->setToolTip(QStringLiteral("Prefer: transfers are encrypted whenever the other side can, and "
+                                           "plain with older installations. Require: nothing is sent or "
+                                           "taken in the clear. Off: never encrypted."));
+    generalForm->addRow(QStringLiteral("Encryption:"), encryption_);
     auto *when = new QLabel(QStringLiteral("Channel counts apply at the next start. A new port is listened on "
                                            "as soon as you save."));
     when->setObjectName(QStringLiteral("TakesEffectNote"));
@@ -96,6 +104,7 @@ PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     static_->setChecked(isStatic);
     dynamic_->setChecked(!isStatic);
     portMapping_->setCurrentIndex(prefs.PortMapping ? 0 : 1);
+    encryption_->setCurrentIndex(static_cast<int>(prefs.Encryption));
     EnableFtpFields();
     sendChannels_->setText(QString::number(prefs.SendChannels));
     receiveChannels_->setText(QString::number(prefs.ReceiveChannels));
@@ -162,6 +171,7 @@ void PrefWin::Save()
     prefs.ListenPort = static_cast<int>(RoundHalfEven(port));
     prefs.AddressType = static_->isChecked() ? "S" : "D";
     prefs.PortMapping = portMapping_->currentIndex() == 0;
+    prefs.Encryption = static_cast<EncryptionSetting>(std::clamp(encryption_->currentIndex(), 0, 2));
     prefs.FtpUrl = url;
     prefs.FtpLogin = login;
     prefs.FtpPassword = password;

@@ -32,4 +32,5 @@ private:
     QRadioButton *static_ = nullptr;
     QRadioButton *dynamic_ = nullptr;
     QComboBox *portMapping_ = nullptr; // "Automatic" or "Off"
+    QComboBox *encryption_ = nullptr;  // "Off", "Prefer" or "Require", in the setting's order
 };

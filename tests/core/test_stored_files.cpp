@@ -21,7 +21,7 @@ TEST(PrefsFile, EncodesSevenKeyLinesExactly)
 {
     Preferences p;
     p.AddressType = "D";
-    EXPECT_EQ(EncodePrefs(p), QByteArray("FL\rFU\rFP\rPO4444\rRE2\rSE1\rSDD\rNMOff\r"));
+    EXPECT_EQ(EncodePrefs(p), QByteArray("FL\rFU\rFP\rPO4444\rRE2\rSE1\rSDD\rNMOff\rENPrefer\r"));
 
     p.FtpLogin = " me ";
     p.FtpUrl = "ftp://host/dir/page.html";
@@ -31,7 +31,9 @@ TEST(PrefsFile, EncodesSevenKeyLinesExactly)
     p.SendChannels = 0;
     p.AddressType = "S";
     p.PortMapping = true;
-    EXPECT_EQ(EncodePrefs(p), QByteArray("FL me \rFUftp://host/dir/page.html\rFPpa ss\rPO65535\rRE4\rSE0\rSDS\rNMAutomatic\r"));
+    p.Encryption = EncryptionSetting::Require;
+    EXPECT_EQ(EncodePrefs(p),
+              QByteArray("FL me \rFUftp://host/dir/page.html\rFPpa ss\rPO65535\rRE4\rSE0\rSDS\rNMAutomatic\rENRequire\r"));
 
     ScratchDir dir;
     RecordingPrompt prompt;
@@ -47,6 +49,7 @@ TEST(PrefsFile, EncodesSevenKeyLinesExactly)
     EXPECT_EQ(back.SendChannels, 0);
     EXPECT_EQ(back.AddressType, "S");
     EXPECT_TRUE(back.PortMapping);
+    EXPECT_EQ(back.Encryption, EncryptionSetting::Require);
     EXPECT_EQ(prompt.beeps, 0);
 }
 
@@ -124,6 +127,37 @@ TEST(PrefsFile, PortMappingLine)
         Preferences p;
         ApplyPrefsText(p, c.file);
         EXPECT_EQ(p.PortMapping, c.mapping) << c.file;
+    }
+}
+
+TEST(PrefsFile, EncryptionLine)
+{
+    const struct {
+        const char *file;
+        EncryptionSetting setting;
+    } cases[] = {
+        {"SDS\r", EncryptionSetting::Prefer}, // a file of an earlier version
+        {"SDS\rENOff\r", EncryptionSetting::Off},
+        {"ENRequire\rSDS\r", EncryptionSetting::Require},
+        {"SDS\rENPrefer\r", EncryptionSetting::Prefer},
+        {"SDS\rENoff\r", EncryptionSetting::Prefer}, // any other value reads Prefer
+        {"SDS\rEN\r", EncryptionSetting::Prefer},
+        {"SDS\rENRequire \r", EncryptionSetting::Prefer},
+        {"SDS\rENOff\rENRequire\r", EncryptionSetting::Require},
+    };
+    for (const auto &c : cases) {
+        Preferences p;
+        p.Encryption = EncryptionSetting::Off;
+        ApplyPrefsText(p, c.file);
+        EXPECT_EQ(p.Encryption, c.setting) << c.file;
+    }
+    // Each value written reads back as itself.
+    for (EncryptionSetting s : {EncryptionSetting::Off, EncryptionSetting::Prefer, EncryptionSetting::Require}) {
+        Preferences p;
+        p.Encryption = s;
+        Preferences back;
+        ApplyPrefsText(back, EncodePrefs(p));
+        EXPECT_EQ(back.Encryption, s);
     }
 }
 

@@ -2,6 +2,7 @@
 // fast path hands whole batches to the kernel only while nothing transforms the bytes, and a
 // retired connection tells its owner nothing more.
 #include "../TestSupport.h"
+#include "core/Identity.h"
 #include "transfer/Connection.h"
 
 #include <QPointer>
@@ -89,6 +90,84 @@ TEST(Connection, ARetiredConnectionReportsNothingAndGoesAway)
     EXPECT_EQ(ReadUntil(*p.accepted, 6), "BUSY\r\n");
     EXPECT_TRUE(WaitFor([&] { return retired.isNull(); }));
     EXPECT_EQ(events, 0);
+}
+
+Identity NewIdentity()
+{
+    return ReadIdentityPem(MakeIdentityPem());
+}
+
+struct Handshake {
+    int encrypted = 0, failed = 0;
+    QByteArray reason;
+    void Watch(Connection *c)
+    {
+        QObject::connect(c, &Connection::Encrypted, [this] { ++encrypted; });
+        QObject::connect(c, &Connection::HandshakeFailed, [this](const QByteArray &r) {
+            ++failed;
+            reason = r;
+        });
+        QObject::connect(c, &Connection::Failed, [this](int) { ++failed; });
+        QObject::connect(c, &Connection::Closed, [this] { ++failed; });
+    }
+};
+
+TEST(Connection, EncryptsWithSelfSignedCertificatesBothWaysAndShowsEachOthersKey)
+{
+    LoopbackPair p;
+    const Identity server = NewIdentity(), client = NewIdentity();
+    Handshake hs, hc;
+    hs.Watch(p.accepted);
+    hc.Watch(p.client.get());
+    p.accepted->StartServerEncryption(TransferTlsConfiguration(server.key, server.certificate));
+    p.client->StartClientEncryption(TransferTlsConfiguration(client.key, client.certificate));
+    ASSERT_TRUE(WaitFor([&] { return (hs.encrypted && hc.encrypted) || hs.failed || hc.failed; }));
+    ASSERT_EQ(hs.failed + hc.failed, 0) << hs.reason.constData() << hc.reason.constData();
+    EXPECT_TRUE(p.client->IsEncrypted());
+    EXPECT_EQ(KeyFingerprint(p.client->PeerCertificate()), server.fingerprint);
+    EXPECT_EQ(KeyFingerprint(p.accepted->PeerCertificate()), client.fingerprint);
+
+    // A megabyte through the encryption arrives whole; until the network has taken the
+    // encrypted bytes they count as still to be written.
+    const QByteArray data = PatternBytes(1024 * 1024, 9);
+    p.client->Write(data);
+    EXPECT_GT(p.client->BytesToWrite(), 0);
+    EXPECT_EQ(ReadUntil(*p.accepted, data.size()), data);
+    EXPECT_TRUE(WaitFor([&] { return p.client->BytesToWrite() == 0; }));
+    p.accepted->Write("101\r\r");
+    EXPECT_EQ(ReadUntil(*p.client, 5), "101\r\r");
+}
+
+TEST(Connection, HandshakeFailsForAnOlderProtocolOrAKeyThatIsNotTheCertificates)
+{
+    const Identity a = NewIdentity(), b = NewIdentity();
+    {
+        // A client that offers TLS 1.2 at most.
+        LoopbackPair p;
+        Handshake hs;
+        hs.Watch(p.accepted);
+        QSslConfiguration old = TransferTlsConfiguration(b.key, b.certificate);
+        old.setProtocol(QSsl::TlsV1_2);
+        p.accepted->StartServerEncryption(TransferTlsConfiguration(a.key, a.certificate));
+        p.client->StartClientEncryption(old);
+        EXPECT_TRUE(WaitFor([&] { return hs.failed > 0 || hs.encrypted > 0; }));
+        EXPECT_EQ(hs.encrypted, 0);
+        EXPECT_FALSE(p.accepted->IsEncrypted());
+    }
+    {
+        // A certificate that is another key's cannot serve: the handshake fails at once, and the
+        // client (whose wait the channel's watchdog bounds) is never encrypted.
+        LoopbackPair p;
+        Handshake hs, hc;
+        hs.Watch(p.accepted);
+        hc.Watch(p.client.get());
+        p.accepted->StartServerEncryption(TransferTlsConfiguration(a.key, b.certificate));
+        p.client->StartClientEncryption(TransferTlsConfiguration(b.key, b.certificate));
+        EXPECT_TRUE(WaitFor([&] { return hs.failed > 0 || hs.encrypted > 0; }));
+        Pump(200);
+        EXPECT_EQ(hs.encrypted + hc.encrypted, 0);
+        EXPECT_FALSE(p.client->IsEncrypted());
+    }
 }
 
 } // namespace

@@ -41,6 +41,8 @@ const OutcomeCase Cases[] = {
     {"442", 'C', "File not found - /d/a.txt", "File Missing"},
     {"443", 'C', "User not found - ann", "User Deleted"},
     {"446", 'C', "File Request Too Long to ann sending a.txt", "Request Too Long"},
+    {"447", 'C', "Peer Key Changed for ann", "Peer Key Changed"},
+    {"448", 'C', "Peer Not Encrypted - ann", "Peer Not Encrypted"},
     // Not in the table: given up, logged and shown as the code itself; codes are whole texts.
     {"10060", 'C', "Send Error 10060", "10060"},
     {"100", 'C', "Send Error 100", "OT Missing"},

@@ -135,6 +135,26 @@ TEST_F(PrefWinTest, PortMappingChoiceIsShownAndStored)
     EXPECT_EQ(win->findChild<QComboBox *>(QStringLiteral("PortMapping"))->currentText(), "Off");
 }
 
+TEST_F(PrefWinTest, EncryptionChoiceIsShownAndStored)
+{
+    inst.engine->Prefs.Encryption = EncryptionSetting::Prefer;
+    Open();
+    auto *choice = win->findChild<QComboBox *>(QStringLiteral("Encryption"));
+    ASSERT_NE(choice, nullptr);
+    EXPECT_EQ(choice->currentText(), "Prefer");
+    choice->setCurrentIndex(choice->findText(QStringLiteral("Require")));
+    ClickOn(Button("PushButton1"));
+    ASSERT_TRUE(inst.prompt.messages.isEmpty());
+    EXPECT_EQ(inst.engine->Prefs.Encryption, EncryptionSetting::Require);
+    Preferences stored;
+    LoadPrefsFile(inst.dir.path(), stored);
+    EXPECT_EQ(stored.Encryption, EncryptionSetting::Require);
+
+    inst.engine->Prefs.Encryption = EncryptionSetting::Off;
+    Open();
+    EXPECT_EQ(win->findChild<QComboBox *>(QStringLiteral("Encryption"))->currentText(), "Off");
+}
+
 TEST_F(PrefWinTest, StoresRoundedNumbersAndTheFieldsAsTyped)
 {
     struct Case {

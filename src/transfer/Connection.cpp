@@ -2,8 +2,13 @@
 
 #include "core/SocketErrors.h"
 
+#include <QSocketNotifier>
 #include <QSslConfiguration>
 #include <QTimer>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -43,11 +48,40 @@ Connection::Connection(ConnectionKind kind, QSslSocket *accepted, QObject *paren
     Wire();
 }
 
-Connection::~Connection() = default;
+Connection::~Connection()
+{
+    ReleaseWatch();
+}
+
+void Connection::ReleaseWatch()
+{
+    if (watchFd_ >= 0)
+        ::close(watchFd_);
+    watchFd_ = -1;
+}
 
 void Connection::Wire()
 {
-    connect(socket_, &QAbstractSocket::connected, this, &Connection::Connected);
+    // The descriptor is closed with the socket: no notifier of ours may watch it after that.
+    connect(socket_, &QAbstractSocket::stateChanged, this, [this](QAbstractSocket::SocketState state) {
+        if (state != QAbstractSocket::ConnectedState)
+            DropWritable();
+        // The socket reads a reset like a close, and has let go of its descriptor by the time
+        // it says so. Through a duplicate the kernel still tells them apart: after the peer's
+        // close the connection waits for ours, after a reset nothing is left.
+        if (state != QAbstractSocket::ConnectedState && watchFd_ >= 0) {
+            tcp_info info{};
+            socklen_t size = sizeof info;
+            if (!retired_ && getsockopt(watchFd_, IPPROTO_TCP, TCP_INFO, &info, &size) == 0)
+                peerReset_ = info.tcpi_state == TCP_CLOSE;
+            ReleaseWatch();
+        }
+    });
+    connect(socket_, &QAbstractSocket::connected, this, [this] {
+        if (kind_ == ConnectionKind::Send && watchFd_ < 0 && socket_->socketDescriptor() >= 0)
+            watchFd_ = fcntl(static_cast<int>(socket_->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+        emit Connected();
+    });
     connect(socket_, &QIODevice::readyRead, this, &Connection::ReadyRead);
     connect(socket_, &QIODevice::bytesWritten, this, [this] { emit BytesWritten(); });
     connect(socket_, &QAbstractSocket::disconnected, this, &Connection::Closed);
@@ -109,6 +143,94 @@ bool Connection::WriteBatch(const char *data, qint64 length)
     return false;
 }
 
+ZeroCopy::Moved Connection::SendFile(int fileFd, int64_t offset, int64_t maxBytes)
+{
+    if (!ZeroCopyAllowed() || socket_->bytesToWrite() > 0 || !IsConnected()) {
+        ZeroCopy::Moved refused;
+        refused.refused = true;
+        return refused;
+    }
+    return ZeroCopy::SendFromFile(fileFd, offset, static_cast<int>(socket_->socketDescriptor()), maxBytes);
+}
+
+void Connection::WaitWritable()
+{
+    if (!IsConnected())
+        return;
+    if (!writable_) {
+        writable_ = new QSocketNotifier(socket_->socketDescriptor(), QSocketNotifier::Write, this);
+        connect(writable_, &QSocketNotifier::activated, this, [this] {
+            writable_->setEnabled(false);
+            emit BytesWritten();
+        });
+    }
+    writable_->setEnabled(true);
+}
+
+void Connection::DropWritable()
+{
+    if (!writable_)
+        return;
+    // A disabled notifier is no longer watched; it goes away once its own event has returned.
+    writable_->setEnabled(false);
+    writable_->deleteLater();
+    writable_ = nullptr;
+}
+
+bool Connection::BeginFileReceive()
+{
+    if (!ZeroCopyAllowed() || !IsConnected())
+        return false;
+    if (!taker_)
+        taker_ = std::make_unique<ZeroCopy::SocketToFile>();
+    if (!taker_->usable()) {
+        taker_.reset();
+        return false;
+    }
+    socket_->setReadBufferSize(1);
+    return true;
+}
+
+ZeroCopy::Moved Connection::ReceiveFile(int fileFd, int64_t fileOffset, int64_t maxBytes)
+{
+    ZeroCopy::Moved m;
+    if (!taker_ || !ZeroCopyAllowed()) {
+        m.refused = true;
+        return m;
+    }
+    // What the socket has already read comes before anything still in the kernel.
+    char buf[16384];
+    while (m.bytes < maxBytes && socket_->bytesAvailable() > 0) {
+        const qint64 n = socket_->read(buf, std::min<qint64>(sizeof buf, maxBytes - m.bytes));
+        if (n <= 0)
+            break;
+        for (qint64 done = 0; done < n;) {
+            const ssize_t w = pwrite(fileFd, buf + done, static_cast<size_t>(n - done), fileOffset + m.bytes);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                m.error = w < 0 ? errno : EIO;
+                m.fileFailed = true;
+                return m;
+            }
+            done += w;
+            m.bytes += w;
+        }
+    }
+    if (m.bytes >= maxBytes || !IsConnected())
+        return m;
+    ZeroCopy::Moved k = taker_->Take(static_cast<int>(socket_->socketDescriptor()), fileFd, fileOffset + m.bytes,
+                                     maxBytes - m.bytes);
+    k.bytes += m.bytes;
+    return k;
+}
+
+void Connection::EndFileReceive()
+{
+    taker_.reset();
+    socket_->setReadBufferSize(ReadBufferCap(kind_));
+}
+
 bool Connection::Flush()
 {
     return socket_->flush();
@@ -141,6 +263,8 @@ void Connection::Close()
     retired_ = true;
     // The owner is done with this connection: none of its events reach it any more.
     disconnect(this, nullptr, nullptr, nullptr);
+    DropWritable();
+    ReleaseWatch();
     if (socket_->state() == QAbstractSocket::UnconnectedState) {
         deleteLater();
         return;
@@ -159,8 +283,19 @@ void Connection::Abort()
 {
     retired_ = true;
     disconnect(this, nullptr, nullptr, nullptr);
+    DropWritable();
+    ReleaseWatch();
     socket_->abort();
     deleteLater();
+}
+
+void Connection::Reset()
+{
+    if (IsConnected()) {
+        const linger reset{1, 0};
+        setsockopt(static_cast<int>(socket_->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
+    Abort();
 }
 
 bool Connection::IsConnected() const

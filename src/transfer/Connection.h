@@ -4,10 +4,11 @@
 // socket itself: they open, accept, write, read and close through a Connection and hear its
 // events as its signals.
 //
-// Batches of file data may go to the kernel directly instead of through the socket's own buffer
-// (WriteBatch). That fast path is allowed only while nothing transforms the bytes on their way
-// out: ZeroCopyAllowed() says so, and starting encryption turns it off for good. Another way of
-// handing file data to the kernel (from the file itself) belongs in WriteBatch's place too.
+// File data may go to the kernel directly instead of through the socket's own buffer: a batch
+// from memory (WriteBatch), or straight from the file to the socket (SendFile) and from the
+// socket to the file (ReceiveFile), without passing through this process. These fast paths are
+// allowed only while nothing transforms the bytes on their way: ZeroCopyAllowed() says so, and
+// starting encryption turns it off for good.
 #pragma once
 
 #include <QByteArray>
@@ -16,6 +17,11 @@
 #include <QSslCertificate>
 #include <QSslSocket>
 #include <QTcpServer>
+#include <memory>
+
+#include "transfer/ZeroCopy.h"
+
+class QSocketNotifier;
 
 // What a connection is for; each kind has its own cap on unread data held by the socket.
 enum class ConnectionKind {
@@ -56,6 +62,24 @@ public:
     bool Flush();
     qint64 BytesToWrite() const;
 
+    // File data from a file to the socket inside the kernel: up to maxBytes of fileFd from offset,
+    // counted as the kernel took them. Refused while the bytes must pass through the socket
+    // (ZeroCopyAllowed() false) or its own buffer still holds some; the caller then writes.
+    ZeroCopy::Moved SendFile(int fileFd, int64_t offset, int64_t maxBytes);
+    // After SendFile found the socket full: one BytesWritten follows once it can take more.
+    void WaitWritable();
+
+    // File data from the socket into a file inside the kernel. BeginFileReceive shrinks the
+    // socket's own buffer to one byte, so that arrivals, the peer's close and errors are still
+    // reported while the data itself goes from the socket to the file; false when that is not
+    // possible here (encryption, no pipe). ReceiveFile then moves up to maxBytes (what the
+    // socket's buffer holds first) to fileFd at fileOffset; a refusal means: EndFileReceive and
+    // read as usual. EndFileReceive gives the socket its buffer back.
+    bool BeginFileReceive();
+    bool ReceivingFile() const { return taker_ != nullptr; }
+    ZeroCopy::Moved ReceiveFile(int fileFd, int64_t fileOffset, int64_t maxBytes);
+    void EndFileReceive();
+
     // Reading.
     qint64 BytesAvailable() const;
     qint64 Read(char *data, qint64 maxLength);
@@ -66,10 +90,15 @@ public:
     // owner any more and the connection deletes itself once its socket is closed.
     void Close();
     void Abort();
+    // Abort with a reset: the peer hears that its bytes were not all taken.
+    void Reset();
     static constexpr int RetireLimitMs = 30000;
 
     bool IsConnected() const;
     bool IsUnconnected() const;
+    // The peer ended the connection with a reset rather than a close: it dropped bytes it had
+    // not read (a receiver whose disk is full closes with the rest of the file unread).
+    bool PeerReset() const { return peerReset_; }
     QHostAddress PeerAddress() const;
     QHostAddress LocalAddress() const;
 
@@ -99,11 +128,17 @@ signals:
 
 private:
     void Wire();
+    void DropWritable();
+    void ReleaseWatch();
 
     ConnectionKind kind_;
     QSslSocket *socket_;
     bool encrypting_ = false;
     bool retired_ = false;
+    bool peerReset_ = false;
+    int watchFd_ = -1; // a call's socket held open a moment longer, to tell a reset from a close
+    QSocketNotifier *writable_ = nullptr;           // while waiting for room after SendFile
+    std::unique_ptr<ZeroCopy::SocketToFile> taker_; // while file data is received into a file
 };
 
 // The listening side: every accepted connection is made a QSslSocket here, from its descriptor.

@@ -25,7 +25,7 @@ void ReceiveChannel::ResetForNextCaller()
     Result = OutcomeCode::None;
     PendingReply.clear();
     ParseError.clear();
-    Finishing = UnsafeName = WriteFailed = Timed = false;
+    Finishing = UnsafeName = WriteFailed = Timed = KernelPath = false;
     Buffer.clear();
     PeerAddress.clear();
     Login.clear();
@@ -58,7 +58,7 @@ void SendChannel::ResetForNextItem()
     PercentDone = 0;
     SendStarted = LastPieceAt = QDateTime();
     LookupTicket = 0;
-    BatchQueued = false;
+    BatchQueued = CopyOnly = false;
 }
 
 Engine::Engine(const QString &programFolder, const Clock &clock, UserPrompt &prompt, TimerIntervals intervals,

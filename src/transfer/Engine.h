@@ -43,6 +43,7 @@ struct ReceiveChannel {
     bool UnsafeName = false;
     bool WriteFailed = false;
     bool Timed = false;         // a file is being received: the silence watchdog applies ("2")
+    bool KernelPath = false;    // the file data goes from the socket to the file inside the kernel
     QByteArray Buffer;
     QByteArray PeerAddress;
     QDateTime LastActivity;
@@ -93,6 +94,7 @@ struct SendChannel {
     quint64 LookupTicket = 0;   // the address lookup this slot waits for; 0 when none
     QTimer *BatchTimer = nullptr; // the yield before each batch of pieces
     bool BatchQueued = false;
+    bool CopyOnly = false;      // the kernel refused to send from the file: read and write instead
 
     // Everything of one queue item's attempt back to its empty start (the letter, the picture,
     // the socket, the file and the piece timer are the channel's to change).
@@ -273,6 +275,14 @@ private:
     void OnGreeting(int channel);
     void OnReply(int channel);
     void SetSendPicture(int channel, ChannelPicture picture);
+    // Counts bytes handed over: BytesSent, BytesLeft and the percent, announced when it moves.
+    void CountSent(int channel, int64_t bytes);
+
+    // File data inside the kernel (KernelCopy.cpp). Each answers false when the data is to be
+    // read and written through this process instead.
+    bool SendBatchFromFile(int channel);
+    void StartKernelReceive(int i);
+    bool ReceiveFromKernel(int i);
 
     // The shape every edit of selected rows shares: nothing on an empty queue, the scheduler kept
     // out while the rows change and the queue file is written.

@@ -213,6 +213,8 @@ void Engine::OnReceiveData(int i)
     rc.LastActivity = clock_.now();
     if (ShuttingDown || rc.Finishing || !rc.Conn)
         return;
+    if (rc.KernelPath && ReceiveFromKernel(i))
+        return;
     ReadIntoBuffer(rc);
     if (rc.State == ReceiveState::Greeted) {
         const RequestFraming framing = FrameRequest(rc.Buffer);
@@ -332,6 +334,7 @@ void Engine::ParseRequest(int i)
         rc.LastActivity = rc.StartTime = rc.LastWriteTime = clock_.now();
         rc.Timed = true;
         rc.Conn->Write(AcceptReply(rc.ExistingSize));
+        StartKernelReceive(i);
         RefreshChannelStatus();
         return;
     }
@@ -429,7 +432,12 @@ void Engine::FinishReceive(int i)
     // Back to idle.
     rx_[i].CloseFile();
     if (rc.Conn) {
-        rc.Conn->Close();
+        // A file that could not be written whole must not read as delivered to its sender, who
+        // may have handed over every byte already: the connection is reset, not closed.
+        if (rc.WriteFailed)
+            rc.Conn->Reset();
+        else
+            rc.Conn->Close();
         rc.Conn = nullptr;
     }
     rc.ResetForNextCaller();

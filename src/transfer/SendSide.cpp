@@ -269,8 +269,15 @@ bool Engine::ReadBatch(int channel)
         return false;
     }
     sc.BatchLength = want;
-    sc.BytesSent += want;
-    sc.BytesLeft -= want;
+    CountSent(channel, want);
+    return true;
+}
+
+void Engine::CountSent(int channel, int64_t bytes)
+{
+    SendChannel &sc = tx_[channel];
+    sc.BytesSent += bytes;
+    sc.BytesLeft -= bytes;
     const int before = sc.PercentDone;
     if (sc.BytesLeft < 1) {
         sc.PercentDone = 100;
@@ -281,7 +288,6 @@ bool Engine::ReadBatch(int channel)
     }
     if (sc.PercentDone != before)
         AnnounceProgress('O', channel);
-    return true;
 }
 
 void Engine::SendNextBatch(int channel)
@@ -302,6 +308,8 @@ void Engine::SendBatch(int channel)
     SendChannel &sc = tx_[channel];
     sc.BatchQueued = false;
     if (!sc.Conn || sc.State != SendState::Sending)
+        return;
+    if (SendBatchFromFile(channel))
         return;
     if (!ReadBatch(channel))
         return;
@@ -338,6 +346,10 @@ void Engine::OnSendClosed(int channel)
     if (sc.Handled || !sc.InUse)
         return;
     sc.Result = SendCloseOutcome(sc.State, sc.BytesLeft);
+    // Every byte handed over is not every byte taken: a receiver that reset the connection
+    // dropped what it had not read.
+    if (sc.Result == OutcomeCode::Sent && sc.Conn && sc.Conn->PeerReset())
+        sc.Result = QByteArray::number(ErrReset);
     HandleSendOutcome(channel);
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 
 namespace ZeroCopy {
@@ -12,19 +13,30 @@ namespace ZeroCopy {
 namespace {
 constexpr int64_t kPipeSize = 1 << 20;
 
+std::atomic<int64_t> sentTotal{0}, splicedTotal{0};
+std::atomic<int64_t> sentLimit{-1}, splicedLimit{-1};
+
 bool IsRefusal(int e) { return e == EINVAL || e == ESPIPE || e == ENOSYS || e == EOPNOTSUPP || e == EBADF; }
 
-// Writes what sits in the pipe to the file at offset, by splice or, once refused, by read + pwrite.
-bool Drain(int pipeIn, int fileFd, int64_t offset, int64_t count, bool &refused)
+// How much a call may move under the tests' limit; 0 means the call is refused.
+int64_t Allowed(const std::atomic<int64_t> &total, const std::atomic<int64_t> &limit, int64_t wanted)
+{
+    const int64_t l = limit.load();
+    return l < 0 ? wanted : std::clamp<int64_t>(l - total.load(), 0, wanted);
+}
+
+// Writes count bytes waiting in the pipe to the file at offset, by splice or, once refused, by
+// read + pwrite. Returns what reached the file; less than count only on a failure (errno set).
+int64_t Drain(int pipeIn, int fileFd, int64_t offset, int64_t count, bool &refused)
 {
     char buf[65536];
-    while (count > 0) {
+    int64_t done = 0;
+    while (done < count) {
         if (!refused) {
-            loff_t off = offset;
-            const ssize_t n = splice(pipeIn, nullptr, fileFd, &off, static_cast<size_t>(count), SPLICE_F_MOVE);
+            loff_t off = offset + done;
+            const ssize_t n = splice(pipeIn, nullptr, fileFd, &off, static_cast<size_t>(count - done), SPLICE_F_MOVE);
             if (n > 0) {
-                offset += n;
-                count -= n;
+                done += n;
                 continue;
             }
             if (n < 0 && errno == EINTR)
@@ -33,36 +45,49 @@ bool Drain(int pipeIn, int fileFd, int64_t offset, int64_t count, bool &refused)
                 refused = true;
                 continue;
             }
-            return false;
+            if (n == 0)
+                errno = EIO;
+            return done;
         }
-        const ssize_t r = read(pipeIn, buf, static_cast<size_t>(std::min<int64_t>(count, sizeof buf)));
+        const ssize_t r = read(pipeIn, buf, static_cast<size_t>(std::min<int64_t>(count - done, sizeof buf)));
         if (r < 0 && errno == EINTR)
             continue;
-        if (r <= 0)
-            return false;
-        for (ssize_t done = 0; done < r;) {
-            const ssize_t w = pwrite(fileFd, buf + done, static_cast<size_t>(r - done), offset);
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0)
-                return false;
-            done += w;
-            offset += w;
+        if (r <= 0) {
+            if (r == 0)
+                errno = EIO;
+            return done;
         }
-        count -= r;
+        for (ssize_t w = 0; w < r;) {
+            const ssize_t n = pwrite(fileFd, buf + w, static_cast<size_t>(r - w), offset + done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                if (n == 0)
+                    errno = EIO;
+                return done;
+            }
+            w += n;
+            done += n;
+        }
     }
-    return true;
+    return done;
 }
 } // namespace
 
 Moved SendFromFile(int fileFd, int64_t offset, int socketFd, int64_t maxBytes)
 {
     Moved m;
+    const int64_t allowed = Allowed(sentTotal, sentLimit, std::max<int64_t>(maxBytes, 0));
+    if (allowed == 0 && maxBytes > 0) {
+        m.refused = true;
+        return m;
+    }
     off_t off = offset;
     for (;;) {
-        const ssize_t n = sendfile(socketFd, fileFd, &off, static_cast<size_t>(std::max<int64_t>(maxBytes, 0)));
+        const ssize_t n = sendfile(socketFd, fileFd, &off, static_cast<size_t>(allowed));
         if (n >= 0) {
             m.bytes = n;
+            sentTotal += n;
         } else if (errno == EINTR) {
             continue;
         } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -76,7 +101,11 @@ Moved SendFromFile(int fileFd, int64_t offset, int socketFd, int64_t maxBytes)
     }
 }
 
-SocketToFile::SocketToFile()
+SocketToFile::SocketToFile() { OpenPipe(); }
+
+SocketToFile::~SocketToFile() { ClosePipe(); }
+
+void SocketToFile::OpenPipe()
 {
     if (pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
         pipe_[0] = pipe_[1] = -1;
@@ -85,11 +114,13 @@ SocketToFile::SocketToFile()
     fcntl(pipe_[1], F_SETPIPE_SZ, static_cast<int>(kPipeSize));
 }
 
-SocketToFile::~SocketToFile()
+void SocketToFile::ClosePipe()
 {
-    for (int fd : pipe_)
+    for (int &fd : pipe_) {
         if (fd >= 0)
             close(fd);
+        fd = -1;
+    }
 }
 
 Moved SocketToFile::Take(int socketFd, int fileFd, int64_t fileOffset, int64_t maxBytes)
@@ -99,9 +130,14 @@ Moved SocketToFile::Take(int socketFd, int fileFd, int64_t fileOffset, int64_t m
         m.refused = true;
         return m;
     }
+    const int64_t allowed = Allowed(splicedTotal, splicedLimit, std::max<int64_t>(maxBytes, 0));
+    if (allowed == 0 && maxBytes > 0) {
+        m.refused = true;
+        return m;
+    }
     bool fileRefused = false;
-    while (m.bytes < maxBytes) {
-        const int64_t want = std::min(maxBytes - m.bytes, kPipeSize);
+    while (m.bytes < allowed) {
+        const int64_t want = std::min(allowed - m.bytes, kPipeSize);
         const ssize_t in = splice(socketFd, nullptr, pipe_[1], nullptr, static_cast<size_t>(want),
                                   SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
         if (in < 0 && errno == EINTR)
@@ -119,13 +155,39 @@ Moved SocketToFile::Take(int socketFd, int fileFd, int64_t fileOffset, int64_t m
             m.atEnd = true;
             break;
         }
-        if (!Drain(pipe_[0], fileFd, fileOffset + m.bytes, in, fileRefused)) {
+        const int64_t written = Drain(pipe_[0], fileFd, fileOffset + m.bytes, in, fileRefused);
+        m.bytes += written;
+        splicedTotal += written;
+        if (written < in) {
             m.error = errno ? errno : EIO;
+            m.fileFailed = true;
+            // What the file did not take must not reach the next file: a fresh pipe.
+            ClosePipe();
+            OpenPipe();
             break;
         }
-        m.bytes += in;
     }
     return m;
+}
+
+bool SetAppending(int fileFd, bool appending)
+{
+    const int flags = fcntl(fileFd, F_GETFL);
+    if (flags < 0)
+        return false;
+    const int wanted = appending ? (flags | O_APPEND) : (flags & ~O_APPEND);
+    return wanted == flags || fcntl(fileFd, F_SETFL, wanted) == 0;
+}
+
+Tally Totals()
+{
+    return Tally{sentTotal.load(), splicedTotal.load()};
+}
+
+void RefuseBeyond(int64_t sent, int64_t spliced)
+{
+    sentLimit = sent;
+    splicedLimit = spliced;
 }
 
 } // namespace ZeroCopy

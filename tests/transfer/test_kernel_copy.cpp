@@ -1,0 +1,145 @@
+// File data between two engines inside the kernel (sendfile() at the sender, splice() at the
+// receiver) and through the copying path the engines fall back to when the kernel refuses, from
+// the start or in the middle of a file: the bytes, the resume offsets and the counts must agree.
+#include "../core/FileSizeLimit.h"
+#include "EngineHarness.h"
+#include "core/FileOps.h"
+#include "transfer/ZeroCopy.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+// A receiving and a sending engine on loopback.
+struct KernelPair {
+    EngineHarness rx{1, 0};
+    EngineHarness tx{1, 1};
+    KernelPair()
+    {
+        rx.AddUser({"alice", "pw1", "", "", "S", "", "4444"});
+        tx.AddUser({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(rx.port)});
+        rx.Start();
+        tx.Start();
+    }
+    void Queue(const QByteArray &name, const QByteArray &content)
+    {
+        tx.dir.write(QString::fromLatin1(name), content);
+        tx.engine->AddQueueItems({QueueModel::MakeNewItem(
+            "bob", name, tx.dir.file(QString::fromLatin1(name)).toLocal8Bit(), "", tx.clock.nowSerial())});
+    }
+    QueueItem Row() const { return tx.engine->Queue().item(0); }
+};
+
+// The kernel refuses nothing, or everything, or everything past a point in the file.
+enum class Path { Kernel, RefusedFromTheStart, RefusedMidFile };
+
+struct Refusals {
+    explicit Refusals(Path path, int64_t sentAfter, int64_t splicedAfter)
+    {
+        const ZeroCopy::Tally now = ZeroCopy::Totals();
+        if (path == Path::RefusedFromTheStart)
+            ZeroCopy::RefuseBeyond(now.sent, now.spliced);
+        else if (path == Path::RefusedMidFile)
+            ZeroCopy::RefuseBeyond(now.sent + sentAfter, now.spliced + splicedAfter);
+    }
+    ~Refusals() { ZeroCopy::RefuseBeyond(-1, -1); }
+};
+
+const char *Label(Path path)
+{
+    return path == Path::Kernel ? "kernel" : path == Path::RefusedFromTheStart ? "refused from the start"
+                                                                                 : "refused mid-file";
+}
+
+} // namespace
+
+TEST(KernelCopy, OddSizesResumedFromOddOffsetsArriveWholeOnEveryPath)
+{
+    struct Case {
+        int64_t size, offset;
+    };
+    // No size or remainder is a multiple of a batch (64 KiB), the pipe (1 MiB) or a turn (4 MiB).
+    const Case cases[] = {{1, 0}, {3 * 1048576 + 4097, 65537}, {9 * 1048576 + 12345, 1}};
+    const int64_t sentAfter = 1048576 + 3, splicedAfter = 2 * 1048576 + 5;
+    for (Path path : {Path::Kernel, Path::RefusedFromTheStart, Path::RefusedMidFile}) {
+        for (const Case &c : cases) {
+            SCOPED_TRACE(std::string(Label(path)) + ", " + std::to_string(c.size) + " bytes from " +
+                         std::to_string(c.offset));
+            KernelPair p;
+            const QByteArray data = PatternBytes(c.size, static_cast<int>(c.size % 97));
+            if (c.offset > 0)
+                p.rx.dir.write("Parcelwise_Downloads/odd.bin", data.left(c.offset));
+            p.Queue("odd.bin", data);
+            const ZeroCopy::Tally before = ZeroCopy::Totals();
+            {
+                Refusals refusals(path, sentAfter, splicedAfter);
+                p.tx.engine->QueueTick();
+                ASSERT_TRUE(WaitFor([&] { return p.Row().status() != "B"; }, 30000));
+                ASSERT_TRUE(WaitFor([&] { return p.rx.LogHas("alice successfully sent odd.bin"); }));
+            }
+            EXPECT_EQ(p.Row().status(), "S");
+            EXPECT_TRUE(p.tx.LogHas(" starting at " + QByteArray::number(static_cast<qlonglong>(c.offset)) +
+                                    " bytes to bob"));
+            if (c.offset > 0) {
+                EXPECT_TRUE(p.rx.LogHas("alice is resuming odd.bin at " +
+                                        QByteArray::number(static_cast<qlonglong>(c.offset)) + " bytes"));
+            }
+            EXPECT_TRUE(ReadWholeFile(p.rx.Downloads("odd.bin")) == data);
+
+            // What each side counts as moved by the kernel is what the kernel moved: the
+            // sender's whole remainder (or exactly up to the refusal), the receiver's all but
+            // what the socket had read before it could be spliced.
+            const int64_t rest = c.size - c.offset;
+            const int64_t sent = ZeroCopy::Totals().sent - before.sent;
+            const int64_t spliced = ZeroCopy::Totals().spliced - before.spliced;
+            switch (path) {
+            case Path::Kernel:
+                EXPECT_EQ(sent, rest);
+                EXPECT_LE(spliced, rest);
+                if (rest > 1024 * 1024) {
+                    EXPECT_GT(spliced, rest / 2);
+                }
+                break;
+            case Path::RefusedFromTheStart:
+                EXPECT_EQ(sent, 0);
+                EXPECT_EQ(spliced, 0);
+                break;
+            case Path::RefusedMidFile:
+                EXPECT_EQ(sent, std::min(rest, sentAfter));
+                EXPECT_LE(spliced, std::min(rest, splicedAfter));
+                break;
+            }
+        }
+    }
+}
+
+// A receiver whose disk fills up after the sender has handed over every byte must not leave the
+// file counted as delivered: the sender retries and the next attempt resumes where the disk
+// stopped, on either path.
+TEST(KernelCopy, AFullDiskAfterEverythingWasHandedOverIsNoDelivery)
+{
+    for (Path path : {Path::Kernel, Path::RefusedFromTheStart}) {
+        SCOPED_TRACE(Label(path));
+        Refusals refusals(path, 0, 0);
+        KernelPair p;
+        const QByteArray data = PatternBytes(300001, 4);
+        p.Queue("full.bin", data);
+        {
+            FileSizeLimit full(100000);
+            ASSERT_TRUE(full.active());
+            p.tx.engine->QueueTick();
+            ASSERT_TRUE(WaitFor([&] { return p.Row().status() != "B"; }));
+            ASSERT_TRUE(WaitFor([&] { return p.rx.LogHas("Cannot Create File full.bin"); }));
+        }
+        EXPECT_EQ(p.Row().status(), "W");
+        const int64_t kept = FileLength(p.rx.Downloads("full.bin"));
+        EXPECT_EQ(ReadWholeFile(p.rx.Downloads("full.bin")), data.left(kept));
+        p.tx.engine->EnableSelectedItems({0});
+        p.tx.engine->QueueTick();
+        ASSERT_TRUE(WaitFor([&] { return p.Row().status() == "S"; }));
+        ASSERT_TRUE(WaitFor([&] { return p.rx.LogHas("alice successfully sent full.bin"); }));
+        EXPECT_TRUE(p.tx.LogHas(" starting at " + QByteArray::number(static_cast<qlonglong>(kept)) + " bytes to bob"));
+        EXPECT_TRUE(ReadWholeFile(p.rx.Downloads("full.bin")) == data);
+    }
+}

@@ -115,12 +115,12 @@ QByteArray StatusReport(const Engine &engine, const QByteArray &runMode)
     int queued = 0, busy = 0, sent = 0, failed = 0, held = 0;
     const QueueModel &queue = engine.Queue();
     for (int row = 0; row < queue.rowCount(); ++row) {
-        const QByteArray s = queue.field(row, QueueItem::Status);
-        queued += s == "Q" || s == "W";
-        busy += s == "B";
-        sent += s == "S";
-        failed += s == "E";
-        held += s == "H";
+        const std::optional<RowStatus> s = ReadRowStatus(queue.field(row, QueueItem::Status));
+        queued += s == RowStatus::Queued || s == RowStatus::Waiting;
+        busy += s == RowStatus::Busy;
+        sent += s == RowStatus::Sent;
+        failed += s == RowStatus::Error;
+        held += s == RowStatus::Held;
     }
     out += "Queue: " + QByteArray::number(queue.rowCount()) + " rows (" +
            QByteArray::number(queued) + " waiting, " + QByteArray::number(busy) + " being sent, " +

@@ -7,6 +7,7 @@
 #include "core/ProgramPaths.h"
 #include "core/TextUtil.h"
 #include "core/Users.h"
+#include "transfer/Queue.h"
 
 #include <QDir>
 #include <QFile>
@@ -64,7 +65,7 @@ int RemoveSentRowsFromQueueFile(const QString &programFolder)
     for (qsizetype end = content.indexOf('\x02'); end >= 0; end = content.indexOf('\x02', start)) {
         const QByteArrayView record(content.constData() + start, end + 1 - start);
         const qsizetype sep = record.indexOf('\x01');
-        if (TrimBlanks(sep < 0 ? record : record.first(sep)) == "S")
+        if (ReadRowStatus(TrimBlanks(sep < 0 ? record : record.first(sep))) == RowStatus::Sent)
             ++removed;
         else
             kept += record;

@@ -42,6 +42,7 @@ void SendChannel::ResetForNextItem()
     State = NextSendState(State, SendEvent::End);
     Result = OutcomeCode::None;
     InUse = Handled = false;
+    QueueRow = 0;
     UserName.clear();
     LoginName.clear();
     Password.clear();
@@ -355,10 +356,17 @@ void Engine::StartNextDueItem(const QDateTime &now)
     if (row < 0)
         return;
     tx_[channel].Letter = SendLetter::Waiting;
-    queue_.MarkBusy(row, channel);
+    const QueueRowId id = queue_.MarkBusy(row, channel);
     const QueueItem item = queue_.item(row);
-    StartSend(item.userName(), item.filePath(),
-              item.message(), channel);
+    StartSend(id, item.userName(), item.filePath(), item.message(), channel);
+}
+
+int Engine::SenderOfRow(QueueRowId row) const
+{
+    for (int i = 0; row != 0 && i < ChannelCount; ++i)
+        if (tx_[i].QueueRow == row)
+            return i;
+    return -1;
 }
 
 // ---- queue file and commands ----
@@ -421,7 +429,7 @@ void Engine::DeleteSelectedItems(const QList<int> &rows)
 
 int Engine::RemoveSentRows()
 {
-    const QList<int> rows = queue_.RowsWithStatus("S");
+    const QList<int> rows = queue_.RowsWithStatus(RowStatus::Sent);
     if (!rows.isEmpty())
         DeleteSelectedItems(rows);
     return static_cast<int>(rows.size());

@@ -75,6 +75,7 @@ struct SendChannel {
     bool InUse = false;         // connected or connecting: the silence watchdog applies ("2")
     QDateTime LastActivity;
     bool Handled = false;
+    QueueRowId QueueRow = 0;    // the queue row being sent; 0 when none
     QByteArray UserName, LoginName, Password, AddressType, Host;
     int Port = 0;
     QByteArray PageURL;
@@ -197,6 +198,8 @@ public:
     UserPrompt &Prompt() { return prompt_; }
     const std::array<ReceiveChannel, ChannelCount> &Receivers() const { return rx_; }
     const std::array<SendChannel, ChannelCount> &Senders() const { return tx_; }
+    // The send channel holding the queue row; -1 when none does.
+    int SenderOfRow(QueueRowId row) const;
     QByteArray StatusPanel(int panel) const { return panels_[panel - 1]; }
     QByteArray OwnAddress() const { return ownAddress_; }
     QByteArray StatusLine() const { return statusLine_; }
@@ -256,7 +259,8 @@ private:
     void SetReceivePicture(int i, ChannelPicture picture);
 
     // Send side.
-    void StartSend(const QByteArray &userName, const QByteArray &filePath, const QByteArray &message, int channel);
+    void StartSend(QueueRowId row, const QByteArray &userName, const QByteArray &filePath, const QByteArray &message,
+                   int channel);
     void RouteSend(int channel);
     void OnLookupFinished(int channel, quint64 ticket, const std::optional<PeerAddress> &address);
     void ConnectSend(int channel);

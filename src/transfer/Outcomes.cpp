@@ -10,41 +10,43 @@ namespace {
 
 struct OutcomeRow {
     std::string_view code;
-    char outcomeClass;
+    OutcomeClass outcomeClass;
     // {user}, {file} and {path} are filled in one pass, so a name holding such a token stays as it is.
     std::string_view logPattern;
 };
 
+using enum OutcomeClass;
+
 constexpr OutcomeRow OutcomeTable[] = {
-    {"260", 'A', "Successfully sent {file} to {user}"},
-    {"406", 'A', "Remote File Already Exists - {file} sent to {user}"},
-    {"440", 'A', "Remote File Already Exists - {file} sent to {user}"},
-    {"101", 'B', "Connection refused to {user} sending {file}"},
-    {"10061", 'B', "Connection refused to {user} sending {file}"},
-    {"102", 'B', "Connection dropped by {user} sending {file}"},
-    {"104", 'B', "Connection prematurely dropped by {user} sending {file}"},
-    {"10054", 'B', "Connection prematurely dropped by {user} sending {file}"},
-    {"10058", 'B', "Connection prematurely dropped by {user} sending {file}"},
-    {"400", 'B', "Parcelwise Busy at {user} sending {file}"},
-    {"425", 'B', "Parcelwise Busy at {user} sending {file}"},
-    {"402", 'B', "Bad Login to {user} sending {file}"},
-    {"405", 'B', "Remote Cannot Create File {user} sending {file}"},
-    {"420", 'B', "Cannot retrieve IP for {user}"},
-    {"444", 'B', "Abort Comms - {file}"},
-    {"445", 'B', "Bad Resume Offset from {user} sending {file}"},
-    {"813", 'B', "Timeout Sending {file}"},
-    {"103", 'C', "Domain not found - {user}"},
-    {"11001", 'C', "Domain not found - {user}"},
-    {"11002", 'C', "Domain not found - {user}"},
-    {"401", 'C', "Badly formed File Request to {user} sending {file}"},
-    {"403", 'C', "Blank File Name Sent to - {user}"},
-    {"404", 'C', "Zero Byte File Sent to {user} sending {file}"},
-    {"441", 'C', "Cannot Open File - {path}"},
-    {"442", 'C', "File not found - {path}"},
-    {"443", 'C', "User not found - {user}"},
-    {"446", 'C', "File Request Too Long to {user} sending {file}"},
-    {"447", 'C', "Peer Key Changed for {user}"},
-    {"448", 'C', "Peer Not Encrypted - {user}"},
+    {"260", Delivered, "Successfully sent {file} to {user}"},
+    {"406", Delivered, "Remote File Already Exists - {file} sent to {user}"},
+    {"440", Delivered, "Remote File Already Exists - {file} sent to {user}"},
+    {"101", RetryLater, "Connection refused to {user} sending {file}"},
+    {"10061", RetryLater, "Connection refused to {user} sending {file}"},
+    {"102", RetryLater, "Connection dropped by {user} sending {file}"},
+    {"104", RetryLater, "Connection prematurely dropped by {user} sending {file}"},
+    {"10054", RetryLater, "Connection prematurely dropped by {user} sending {file}"},
+    {"10058", RetryLater, "Connection prematurely dropped by {user} sending {file}"},
+    {"400", RetryLater, "Parcelwise Busy at {user} sending {file}"},
+    {"425", RetryLater, "Parcelwise Busy at {user} sending {file}"},
+    {"402", RetryLater, "Bad Login to {user} sending {file}"},
+    {"405", RetryLater, "Remote Cannot Create File {user} sending {file}"},
+    {"420", RetryLater, "Cannot retrieve IP for {user}"},
+    {"444", RetryLater, "Abort Comms - {file}"},
+    {"445", RetryLater, "Bad Resume Offset from {user} sending {file}"},
+    {"813", RetryLater, "Timeout Sending {file}"},
+    {"103", Failed, "Domain not found - {user}"},
+    {"11001", Failed, "Domain not found - {user}"},
+    {"11002", Failed, "Domain not found - {user}"},
+    {"401", Failed, "Badly formed File Request to {user} sending {file}"},
+    {"403", Failed, "Blank File Name Sent to - {user}"},
+    {"404", Failed, "Zero Byte File Sent to {user} sending {file}"},
+    {"441", Failed, "Cannot Open File - {path}"},
+    {"442", Failed, "File not found - {path}"},
+    {"443", Failed, "User not found - {user}"},
+    {"446", Failed, "File Request Too Long to {user} sending {file}"},
+    {"447", Failed, "Peer Key Changed for {user}"},
+    {"448", Failed, "Peer Not Encrypted - {user}"},
 };
 
 struct ShortTextRow {
@@ -112,7 +114,7 @@ Outcome ClassifyOutcome(const QByteArray &code, const QByteArray &user, const QB
             return outcome;
         }
     }
-    outcome.outcomeClass = 'C';
+    outcome.outcomeClass = OutcomeClass::Failed;
     outcome.logLine = "Send Error " + code;
     return outcome;
 }

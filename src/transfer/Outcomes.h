@@ -7,13 +7,21 @@
 #include <QByteArray>
 #include <cstdint>
 
+// What an ending means for the queue row; stored nowhere, so it has no letter in the code.
+// The outcome table of the design calls the classes "A", "B" and "C", in this order.
+enum class OutcomeClass {
+    Delivered,   // "A": the row is sent
+    RetryLater,  // "B": the row waits and is tried again
+    Failed,      // "C": the row has failed for good
+};
+
 struct Outcome {
-    char outcomeClass = 'C';  // 'A' delivered, 'B' retry later, 'C' failed for good
+    OutcomeClass outcomeClass = OutcomeClass::Failed;
     QByteArray logLine;
     QByteArray shortText;
 };
 
-// Codes are compared as whole texts; a code not in the table is class 'C', logged as
+// Codes are compared as whole texts; a code not in the table has failed for good, logged as
 // "Send Error " + code and shown as itself.
 Outcome ClassifyOutcome(const QByteArray &code, const QByteArray &user, const QByteArray &file,
                         const QByteArray &path);

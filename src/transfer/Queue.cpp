@@ -40,31 +40,56 @@ bool ReadNextTry(QByteArrayView text, double &serial)
     return ParseDateSerial(text.toByteArray(), serial) && std::isfinite(serial);
 }
 
-void SetStatus(QueueItem &item, const QByteArray &letter, const QByteArray &text, int image)
+// Each status with its letter, its row image and the text a row in it shows; "Retry Wait " and
+// "Error: " are followed by the outcome's short text.
+struct StatusRow {
+    RowStatus status;
+    const char *letter;
+    int image;
+    const char *text;
+};
+
+constexpr StatusRow StatusTable[] = {
+    {RowStatus::Queued, "Q", QueueItem::ImageQueued, "Queued"},
+    {RowStatus::Waiting, "W", QueueItem::ImageRetryWait, "Retry Wait "},
+    {RowStatus::Busy, "B", QueueItem::ImageBusy, "Busy"},
+    {RowStatus::Held, "H", QueueItem::ImageHold, "Hold"},
+    {RowStatus::Sent, "S", QueueItem::ImageSent, "Sent"},
+    {RowStatus::Error, "E", QueueItem::ImageError, "Error: "},
+};
+
+const StatusRow &StatusRowOf(RowStatus status)
 {
-    item.field(QueueItem::Status) = letter;
-    item.field(QueueItem::StatusText) = text;
-    item.image = image;
+    return StatusTable[static_cast<size_t>(status)];
+}
+
+void SetStatus(QueueItem &item, RowStatus status, const QByteArray &shortText = {})
+{
+    const StatusRow &row = StatusRowOf(status);
+    item.field(QueueItem::Status) = row.letter;
+    item.field(QueueItem::StatusText) = row.text + shortText;
+    item.image = row.image;
 }
 
 // After a restart nothing is busy or waiting; a letter the program does not know is queued
 // with the retry image so the user can tell it apart.
 struct LoadedStatus {
-    const char *letter;
+    RowStatus status;
     int image;
 };
 
 LoadedStatus NormaliseLoadedStatus(QByteArrayView letter)
 {
-    if (letter == "Q" || letter == "B" || letter == "W")
-        return {"Q", QueueItem::ImageQueued};
-    if (letter == "E")
-        return {"E", QueueItem::ImageError};
-    if (letter == "H")
-        return {"H", QueueItem::ImageHold};
-    if (letter == "S")
-        return {"S", QueueItem::ImageSent};
-    return {"Q", QueueItem::ImageRetryWait};
+    const std::optional<RowStatus> read = ReadRowStatus(letter);
+    if (!read)
+        return {RowStatus::Queued, QueueItem::ImageRetryWait};
+    switch (*read) {
+    case RowStatus::Busy:
+    case RowStatus::Waiting:
+        return {RowStatus::Queued, QueueItem::ImageQueued};
+    default:
+        return {*read, StatusRowOf(*read).image};
+    }
 }
 
 // A NextTry as the loader writes it back, "12345.67890123" or ".12345678", with no more than 15
@@ -106,7 +131,7 @@ void ScanQueueRecords(QByteArrayView text, double loadSerial, const QByteArray &
         if (count == 0)
             continue;
         const LoadedStatus status = NormaliseLoadedStatus(fields[0]);
-        fields[0] = status.letter;
+        fields[0] = RowStatusLetter(status.status);
         if (count >= QueueItem::StatusText) {
             QByteArrayView &text12 = fields[QueueItem::StatusText - 1];
             const QByteArrayView head = text12.first(std::min<qsizetype>(4, text12.size()));
@@ -137,6 +162,19 @@ void ScanQueueRecords(QByteArrayView text, double loadSerial, const QByteArray &
 }
 
 }  // namespace
+
+const char *RowStatusLetter(RowStatus status)
+{
+    return StatusRowOf(status).letter;
+}
+
+std::optional<RowStatus> ReadRowStatus(QByteArrayView letter)
+{
+    for (const StatusRow &row : StatusTable)
+        if (letter == row.letter)
+            return row.status;
+    return std::nullopt;
+}
 
 QByteArray EncodeQueueFile(const std::vector<QueueItem> &items)
 {
@@ -324,15 +362,15 @@ void QueueModel::StoreRow(int row, const FieldViews &fields, int image, std::opt
         out += f.size();
     }
     if (row == static_cast<int>(rows_.size()))
-        rows_.emplace_back();
+        rows_.emplace_back().id = ++lastId_;
     Row &r = rows_[static_cast<size_t>(row)];
     r.at = at;
     r.size = static_cast<int>(need);
     r.image = image;
-    const QByteArrayView status = fields[QueueItem::Status - 1];
+    const std::optional<RowStatus> status = ReadRowStatus(fields[QueueItem::Status - 1]);
     const QByteArrayView priority = fields[QueueItem::Priority - 1];
-    r.candidate = status == "Q" || status == "W";
-    r.busy = status == "B";
+    r.candidate = status == RowStatus::Queued || status == RowStatus::Waiting;
+    r.busy = status == RowStatus::Busy;
     r.priority = priority == "1" ? 1 : priority == "2" ? 2 : priority == "3" ? 3 : 0;
     r.marked = !fields[QueueItem::Channel - 1].isEmpty();
     double next = 0;
@@ -584,7 +622,7 @@ QueueItem QueueModel::MakeNewItem(const QByteArray &user, const QByteArray &file
                                   const QByteArray &filePath, const QByteArray &message, double nowSerial)
 {
     QueueItem item;
-    SetStatus(item, "Q", "Queued", QueueItem::ImageQueued);
+    SetStatus(item, RowStatus::Queued);
     item.field(QueueItem::UserName) = user;
     item.field(QueueItem::FileName) = fileName;
     item.field(QueueItem::FilePath) = filePath;
@@ -605,8 +643,9 @@ QByteArray QueueMessageProblem(const QByteArray &message)
            QByteArray::number(Protocol::MaxMessageSize) + " travel with a file";
 }
 
-QList<int> QueueModel::RowsWithStatus(QByteArrayView letter) const
+QList<int> QueueModel::RowsWithStatus(RowStatus status) const
 {
+    const QByteArrayView letter = RowStatusLetter(status);
     QList<int> rows;
     for (int row = 0; row < rowCount(); ++row)
         if (TrimBlanks(FieldView(row, QueueItem::Status)) == letter)
@@ -644,7 +683,7 @@ void QueueModel::EnableSelectedItems(const QList<int> &rows, double nowSerial)
     const QByteArray now = FormatDateSerial(nowSerial);
     for (int row : EditableRowsDescending(rows)) {
         QueueItem it = item(row);
-        SetStatus(it, "Q", "Queued", QueueItem::ImageQueued);
+        SetStatus(it, RowStatus::Queued);
         it.field(QueueItem::NextTry) = now;
         ReplaceRow(row, it);
         RowChanged(row);
@@ -655,7 +694,7 @@ void QueueModel::HoldSelectedItems(const QList<int> &rows)
 {
     for (int row : EditableRowsDescending(rows)) {
         QueueItem it = item(row);
-        SetStatus(it, "H", "Hold", QueueItem::ImageHold);
+        SetStatus(it, RowStatus::Held);
         ReplaceRow(row, it);
         RowChanged(row);
     }
@@ -712,48 +751,52 @@ int QueueModel::PickNextItem(double nowSerial) const
     return -1;
 }
 
-void QueueModel::MarkBusy(int row, int channel)
+QueueRowId QueueModel::MarkBusy(int row, int channel)
 {
     if (row < 0 || row >= rowCount())
-        return;
+        return 0;
     QueueItem it = item(row);
-    SetStatus(it, "B", "Busy", QueueItem::ImageBusy);
+    SetStatus(it, RowStatus::Busy);
     it.field(QueueItem::Channel) = QByteArray::number(channel);
     ReplaceRow(row, it);
     RowChanged(row);
+    return RowId(row);
 }
 
-void QueueModel::SetOutcomeStatus(int channel, char outcomeClass, const QByteArray &code, double nowSerial,
-                                  const QByteArray &givenShortText)
+QueueRowId QueueModel::RowId(int row) const
 {
+    return row >= 0 && row < rowCount() ? rows_[static_cast<size_t>(row)].id : 0;
+}
+
+int QueueModel::RowOf(QueueRowId id) const
+{
+    const auto it = std::lower_bound(rows_.begin(), rows_.end(), id,
+                                     [](const Row &r, QueueRowId wanted) { return r.id < wanted; });
+    return it != rows_.end() && it->id == id ? static_cast<int>(it - rows_.begin()) : -1;
+}
+
+void QueueModel::SetOutcomeStatus(QueueRowId id, OutcomeClass outcomeClass, const QByteArray &code,
+                                  double nowSerial, const QByteArray &givenShortText)
+{
+    const int row = RowOf(id);
+    if (row < 0)
+        return;
     const QByteArray shortText = givenShortText.isEmpty() ? ShortStatusText(code) : givenShortText;
-    const QByteArray retryAt = FormatDateSerial(nowSerial + RetryDelayDays);
-    const QByteArray mark = QByteArray::number(channel);
-    const std::vector<int> marked = marked_;
-    for (int row : marked) {
-        if (TrimBlanks(FieldView(row, QueueItem::Channel)) != mark)
-            continue;
-        QueueItem it = item(row);
-        it.field(QueueItem::Channel).clear();
-        const QByteArray triesAfter = ToDecimal(LeadingInteger(it.tries()) + 1);
-        switch (outcomeClass) {
-        case 'A':
-            SetStatus(it, "S", "Sent", QueueItem::ImageSent);
-            it.field(QueueItem::Tries) = triesAfter;
-            break;
-        case 'B':
-            SetStatus(it, "W", "Retry Wait " + shortText, QueueItem::ImageRetryWait);
-            it.field(QueueItem::Tries) = triesAfter;
-            it.field(QueueItem::NextTry) = retryAt;
-            break;
-        case 'C':
-            SetStatus(it, "E", "Error: " + shortText, QueueItem::ImageError);
-            it.field(QueueItem::Tries) = triesAfter;
-            break;
-        default:
-            break;
-        }
-        ReplaceRow(row, it);
-        RowChanged(row);
+    QueueItem it = item(row);
+    it.field(QueueItem::Channel).clear();
+    it.field(QueueItem::Tries) = ToDecimal(LeadingInteger(it.tries()) + 1);
+    switch (outcomeClass) {
+    case OutcomeClass::Delivered:
+        SetStatus(it, RowStatus::Sent);
+        break;
+    case OutcomeClass::RetryLater:
+        SetStatus(it, RowStatus::Waiting, shortText);
+        it.field(QueueItem::NextTry) = FormatDateSerial(nowSerial + RetryDelayDays);
+        break;
+    case OutcomeClass::Failed:
+        SetStatus(it, RowStatus::Error, shortText);
+        break;
     }
+    ReplaceRow(row, it);
+    RowChanged(row);
 }

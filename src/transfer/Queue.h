@@ -2,6 +2,8 @@
 // the scheduler and the outcome handling perform on the rows, and the queue file's format.
 #pragma once
 
+#include "transfer/Outcomes.h"
+
 #include <QAbstractTableModel>
 #include <QByteArray>
 #include <QByteArrayView>
@@ -11,6 +13,24 @@
 #include <vector>
 
 class QIODevice;
+
+// A row's status. Only the stored field, the list and the log see its letter.
+enum class RowStatus {
+    Queued,   // "Q": may be started when due
+    Waiting,  // "W": waits to retry, may be started when due
+    Busy,     // "B": being sent
+    Held,     // "H": held by the user, never started
+    Sent,     // "S"
+    Error,    // "E": failed for good
+};
+// The letter stored in field 1.
+const char *RowStatusLetter(RowStatus status);
+// The status a letter names exactly; none for any other text.
+std::optional<RowStatus> ReadRowStatus(QByteArrayView letter);
+
+// Names one row for as long as it is in the queue, wherever rows above it are deleted; never
+// stored, never given to another row, 0 names no row.
+using QueueRowId = quint64;
 
 struct QueueItem {
     // Field numbers, 1 to 19; the fields without a name are kept empty but stored.
@@ -120,14 +140,18 @@ public:
     // The rows in "B", in queue order.
     const std::vector<int> &BusyRows() const { return busy_; }
 
+    QueueRowId RowId(int row) const;
+    // The row the id names at present; -1 once it is gone.
+    int RowOf(QueueRowId id) const;
+
     // A new row as the queue loader makes it: queued at priority "3", due at once; the message
     // loses the characters with codes 1 and 2 so it cannot break the file's records.
     static QueueItem MakeNewItem(const QByteArray &user, const QByteArray &fileName,
                                  const QByteArray &filePath, const QByteArray &message, double nowSerial);
     // Adds a row at the bottom.
     void AddItem(const QueueItem &item);
-    // The rows whose status letter (blanks trimmed) is the given one, in queue order.
-    QList<int> RowsWithStatus(QByteArrayView letter) const;
+    // The rows whose status letter (blanks trimmed) is the status's, in queue order.
+    QList<int> RowsWithStatus(RowStatus status) const;
 
     // Rows are indexes into the queue; duplicates and indexes out of range are ignored.
     void EnableSelectedItems(const QList<int> &rows, double nowSerial);
@@ -136,26 +160,30 @@ public:
     // p is 1, 2 or 3; anything else changes nothing.
     void SetSelectedPriority(const QList<int> &rows, int p);
 
-    // Empties field 19 of every row sent on the channel (index 0 to 3).
+    // Empties field 19 of every row whose field 19 (blanks trimmed) names the channel (index 0
+    // to 3).
     void ClearChannelMark(int channel);
 
     // The row the scheduler starts next: the first due "Q" or "W" row of priority "1", else of
     // "2", else of "3"; -1 when none. A NextTry that is no number counts as due.
     int PickNextItem(double nowSerial) const;
-    // The chosen row goes to the send channel (index 0 to 3).
-    void MarkBusy(int row, int channel);
-    // The final or waiting state of the rows sent on the channel, by outcome class 'A', 'B' or
-    // 'C'; every class counts one more try and frees the row from the channel.
+    // The chosen row goes to the send channel (index 0 to 3), which field 19 shows; the id the
+    // channel holds while it sends the row (0 for a row out of range).
+    QueueRowId MarkBusy(int row, int channel);
+    // The final or waiting state of the row sent, by outcome class; every class counts one more
+    // try and frees the row from its channel. A row that is gone is left alone.
     // shortText, when given, is the outcome's own short text (else the code's).
-    void SetOutcomeStatus(int channel, char outcomeClass, const QByteArray &code, double nowSerial,
+    void SetOutcomeStatus(QueueRowId id, OutcomeClass outcomeClass, const QByteArray &code, double nowSerial,
                           const QByteArray &shortText = {});
 
     // A retried row waits this long (a day is 1).
     static constexpr double RetryDelayDays = 1.0 / 48.0;
 
 private:
-    // One row: where its fields sit in pool_, its image, and what the indexes are built from.
+    // One row: its id, where its fields sit in pool_, its image, and what the indexes are
+    // built from. Rows are added only at the bottom, so the ids rise from the top row down.
     struct Row {
+        QueueRowId id = 0;
         qsizetype at = 0;
         int size = 0;
         int image = 0;
@@ -189,6 +217,7 @@ private:
     void AdvanceTo(double nowSerial) const;
 
     std::vector<Row> rows_;
+    QueueRowId lastId_ = 0;
     QByteArray pool_;        // its first poolUsed_ bytes are in use
     qsizetype poolUsed_ = 0;
     qsizetype garbage_ = 0;  // bytes among those no row uses any more

@@ -23,10 +23,12 @@ void Engine::SetSendPicture(int channel, ChannelPicture picture)
     emit SendChannelChanged(channel);
 }
 
-void Engine::StartSend(const QByteArray &userName, const QByteArray &filePath, const QByteArray &message, int channel)
+void Engine::StartSend(QueueRowId row, const QByteArray &userName, const QByteArray &filePath,
+                       const QByteArray &message, int channel)
 {
     SendChannel &sc = tx_[channel];
     sc.ResetForNextItem();
+    sc.QueueRow = row;
     sc.Letter = SendLetter::Waiting;
     sc.State = NextSendState(sc.State, SendEvent::Take);
     sc.UserName = userName;
@@ -377,7 +379,7 @@ void Engine::HandleSendOutcome(int channel)
     // A failure once a connection was tried names the address it was tried at.
     const bool connectionTried = sc.State == SendState::Connecting || sc.State == SendState::Requested ||
                                  sc.State == SendState::Sending || sc.State == SendState::AllSent;
-    if (outcome.outcomeClass != 'A' && connectionTried && !sc.Host.isEmpty())
+    if (outcome.outcomeClass != OutcomeClass::Delivered && connectionTried && !sc.Host.isEmpty())
         Showit(outcome.logLine + " (" + sc.Host + ":" + QByteArray::number(sc.Port) + ")");
     else
         Showit(outcome.logLine);
@@ -387,9 +389,9 @@ void Engine::HandleSendOutcome(int channel)
         sc.Conn = nullptr;
         connection->Abort();
     }
-    queue_.SetOutcomeStatus(channel, outcome.outcomeClass, sc.Result, clock_.nowSerial(), outcome.shortText);
+    queue_.SetOutcomeStatus(sc.QueueRow, outcome.outcomeClass, sc.Result, clock_.nowSerial(), outcome.shortText);
     queue_.ClearChannelMark(channel);
-    if (outcome.outcomeClass == 'C')
+    if (outcome.outcomeClass == OutcomeClass::Failed)
         emit SendFailed(sc.UserName, sc.FileName, "Error: " + outcome.shortText);
     sc.ResetForNextItem();
     sc.Letter = SendLetter::Idle;
@@ -398,7 +400,7 @@ void Engine::HandleSendOutcome(int channel)
     // A file that arrived frees its channel for the next due row at once (after the socket
     // handler that ended it has returned), so many small files do not wait a tick each.
     // Failures keep their wait for the next tick and their retry time.
-    if (outcome.outcomeClass == 'A' && queueTimer_.isActive())
+    if (outcome.outcomeClass == OutcomeClass::Delivered && queueTimer_.isActive())
         QTimer::singleShot(0, this, [this] { StartNextDueItem(clock_.now()); });
 }
 

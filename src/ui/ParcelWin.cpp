@@ -69,10 +69,8 @@ public:
         if (role == Qt::DisplayRole && index.column() == QueueItem::StatusText) {
             const QueueModel &queue = engine_.Queue();
             const int row = index.row();
-            bool ok = false;
-            const int channel = queue.field(row, QueueItem::Channel).toInt(&ok);
-            if (queue.field(row, QueueItem::Status) == "B" && ok && channel >= 0 && channel < 4 &&
-                engine_.Senders()[static_cast<size_t>(channel)].Letter == SendLetter::Busy)
+            const int channel = engine_.SenderOfRow(queue.RowId(row));
+            if (channel >= 0 && engine_.Senders()[static_cast<size_t>(channel)].Letter == SendLetter::Busy)
                 return DisplayText(queue.field(row, QueueItem::StatusText)) +
                        QStringLiteral(" %1%").arg(engine_.Senders()[static_cast<size_t>(channel)].PercentDone);
         }
@@ -661,7 +659,7 @@ void ParcelWin::NoteBusyRowsSkipped()
 {
     int busy = 0;
     for (const int row : SelectedRows())
-        busy += engine_.Queue().field(row, QueueItem::Status) == "B" ? 1 : 0;
+        busy += ReadRowStatus(engine_.Queue().field(row, QueueItem::Status)) == RowStatus::Busy ? 1 : 0;
     if (busy > 0)
         statusBar()->showMessage(busy == 1 ? QStringLiteral("1 row is being sent and was left as it is")
                                            : QStringLiteral("%1 rows are being sent and were left as they are").arg(busy),

@@ -8,47 +8,49 @@ namespace {
 
 struct OutcomeCase {
     const char *code;
-    char outcomeClass;
+    OutcomeClass outcomeClass;
     const char *logLine;
     const char *shortText;
 };
 
+using enum OutcomeClass;
+
 // user "ann", file "a.txt", path "/d/a.txt"
 const OutcomeCase Cases[] = {
-    {"260", 'A', "Successfully sent a.txt to ann", "260"},
-    {"406", 'A', "Remote File Already Exists - a.txt sent to ann", "406"},
-    {"440", 'A', "Remote File Already Exists - a.txt sent to ann", "440"},
-    {"101", 'B', "Connection refused to ann sending a.txt", "Refused"},
-    {"10061", 'B', "Connection refused to ann sending a.txt", "10061"},
-    {"102", 'B', "Connection dropped by ann sending a.txt", "102"},
-    {"104", 'B', "Connection prematurely dropped by ann sending a.txt", "Terminated"},
-    {"10054", 'B', "Connection prematurely dropped by ann sending a.txt", "10054"},
-    {"10058", 'B', "Connection prematurely dropped by ann sending a.txt", "10058"},
-    {"400", 'B', "Parcelwise Busy at ann sending a.txt", "Busy"},
-    {"425", 'B', "Parcelwise Busy at ann sending a.txt", "Busy"},
-    {"402", 'B', "Bad Login to ann sending a.txt", "Bad Login"},
-    {"405", 'B', "Remote Cannot Create File ann sending a.txt", "File Error"},
-    {"420", 'B', "Cannot retrieve IP for ann", "No Address"},
-    {"444", 'B', "Abort Comms - a.txt", "Abort"},
-    {"445", 'B', "Bad Resume Offset from ann sending a.txt", "Bad Offset"},
-    {"813", 'B', "Timeout Sending a.txt", "Timeout"},
-    {"103", 'C', "Domain not found - ann", "Domain Missing"},
-    {"11001", 'C', "Domain not found - ann", "11001"},
-    {"11002", 'C', "Domain not found - ann", "11002"},
-    {"401", 'C', "Badly formed File Request to ann sending a.txt", "Bad Login"},
-    {"404", 'C', "Zero Byte File Sent to ann sending a.txt", "Empty File"},
-    {"441", 'C', "Cannot Open File - /d/a.txt", "File Error"},
-    {"442", 'C', "File not found - /d/a.txt", "File Missing"},
-    {"443", 'C', "User not found - ann", "User Deleted"},
-    {"446", 'C', "File Request Too Long to ann sending a.txt", "Request Too Long"},
-    {"447", 'C', "Peer Key Changed for ann", "Peer Key Changed"},
-    {"448", 'C', "Peer Not Encrypted - ann", "Peer Not Encrypted"},
+    {"260", Delivered, "Successfully sent a.txt to ann", "260"},
+    {"406", Delivered, "Remote File Already Exists - a.txt sent to ann", "406"},
+    {"440", Delivered, "Remote File Already Exists - a.txt sent to ann", "440"},
+    {"101", RetryLater, "Connection refused to ann sending a.txt", "Refused"},
+    {"10061", RetryLater, "Connection refused to ann sending a.txt", "10061"},
+    {"102", RetryLater, "Connection dropped by ann sending a.txt", "102"},
+    {"104", RetryLater, "Connection prematurely dropped by ann sending a.txt", "Terminated"},
+    {"10054", RetryLater, "Connection prematurely dropped by ann sending a.txt", "10054"},
+    {"10058", RetryLater, "Connection prematurely dropped by ann sending a.txt", "10058"},
+    {"400", RetryLater, "Parcelwise Busy at ann sending a.txt", "Busy"},
+    {"425", RetryLater, "Parcelwise Busy at ann sending a.txt", "Busy"},
+    {"402", RetryLater, "Bad Login to ann sending a.txt", "Bad Login"},
+    {"405", RetryLater, "Remote Cannot Create File ann sending a.txt", "File Error"},
+    {"420", RetryLater, "Cannot retrieve IP for ann", "No Address"},
+    {"444", RetryLater, "Abort Comms - a.txt", "Abort"},
+    {"445", RetryLater, "Bad Resume Offset from ann sending a.txt", "Bad Offset"},
+    {"813", RetryLater, "Timeout Sending a.txt", "Timeout"},
+    {"103", Failed, "Domain not found - ann", "Domain Missing"},
+    {"11001", Failed, "Domain not found - ann", "11001"},
+    {"11002", Failed, "Domain not found - ann", "11002"},
+    {"401", Failed, "Badly formed File Request to ann sending a.txt", "Bad Login"},
+    {"404", Failed, "Zero Byte File Sent to ann sending a.txt", "Empty File"},
+    {"441", Failed, "Cannot Open File - /d/a.txt", "File Error"},
+    {"442", Failed, "File not found - /d/a.txt", "File Missing"},
+    {"443", Failed, "User not found - ann", "User Deleted"},
+    {"446", Failed, "File Request Too Long to ann sending a.txt", "Request Too Long"},
+    {"447", Failed, "Peer Key Changed for ann", "Peer Key Changed"},
+    {"448", Failed, "Peer Not Encrypted - ann", "Peer Not Encrypted"},
     // Not in the table: given up, logged and shown as the code itself; codes are whole texts.
-    {"10060", 'C', "Send Error 10060", "10060"},
-    {"100", 'C', "Send Error 100", "OT Missing"},
-    {" 400", 'C', "Send Error  400", " 400"},
-    {"4000", 'C', "Send Error 4000", "4000"},
-    {"", 'C', "Send Error ", ""},
+    {"10060", Failed, "Send Error 10060", "10060"},
+    {"100", Failed, "Send Error 100", "OT Missing"},
+    {" 400", Failed, "Send Error  400", " 400"},
+    {"4000", Failed, "Send Error 4000", "4000"},
+    {"", Failed, "Send Error ", ""},
 };
 
 TEST(Outcomes, EveryCodeHasItsClassLogLineAndShortText)
@@ -67,11 +69,11 @@ TEST(Outcomes, A403ForANameThatWasNotBlankSaysUnsafe)
 {
     // The receiver refuses blank and unsafe names alike with 403; the name sent tells which.
     const Outcome blank = ClassifyOutcome("403", "ann", "  ", "/d/  ");
-    EXPECT_EQ(blank.outcomeClass, 'C');
+    EXPECT_EQ(blank.outcomeClass, Failed);
     EXPECT_EQ(blank.logLine, QByteArray("Blank File Name Sent to - ann"));
     EXPECT_EQ(blank.shortText, QByteArray("Blank Filename"));
     const Outcome unsafe = ClassifyOutcome("403", "ann", "a\x1b.txt", "/d/a\x1b.txt");
-    EXPECT_EQ(unsafe.outcomeClass, 'C');
+    EXPECT_EQ(unsafe.outcomeClass, Failed);
     EXPECT_EQ(unsafe.logLine, QByteArray("Unsafe File Name Sent to - ann"));
     EXPECT_EQ(unsafe.shortText, QByteArray("Unsafe Filename"));
 
@@ -79,7 +81,7 @@ TEST(Outcomes, A403ForANameThatWasNotBlankSaysUnsafe)
     QueueItem row = QueueModel::MakeNewItem("ann", "a\x1b.txt", "/d/a\x1b.txt", "", 46000.0);
     row.field(QueueItem::Channel) = "2";
     model.AddItem(row);
-    model.SetOutcomeStatus(2, unsafe.outcomeClass, "403", 46000.0, unsafe.shortText);
+    model.SetOutcomeStatus(model.RowId(0), unsafe.outcomeClass, "403", 46000.0, unsafe.shortText);
     EXPECT_EQ(model.item(0).statusText(), "Error: Unsafe Filename");
 }
 

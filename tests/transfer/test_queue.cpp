@@ -271,7 +271,7 @@ TEST(QueueModel, MarkBusyAndClearChannelMark)
 }
 
 struct OutcomeStatusCase {
-    char outcomeClass;
+    OutcomeClass outcomeClass;
     const char *code;
     const char *status;
     const char *statusText;
@@ -282,13 +282,13 @@ struct OutcomeStatusCase {
 TEST(QueueModel, SetOutcomeStatusByClass)
 {
     const OutcomeStatusCase cases[] = {
-        {'A', "260", "S", "Sent", QueueItem::ImageSent, false},
-        {'A', "406", "S", "Sent", QueueItem::ImageSent, false},
-        {'B', "10061", "W", "Retry Wait 10061", QueueItem::ImageRetryWait, true},
-        {'B', "101", "W", "Retry Wait Refused", QueueItem::ImageRetryWait, true},
-        {'B', "400", "W", "Retry Wait Busy", QueueItem::ImageRetryWait, true},
-        {'C', "11001", "E", "Error: 11001", QueueItem::ImageError, false},
-        {'C', "442", "E", "Error: File Missing", QueueItem::ImageError, false},
+        {OutcomeClass::Delivered, "260", "S", "Sent", QueueItem::ImageSent, false},
+        {OutcomeClass::Delivered, "406", "S", "Sent", QueueItem::ImageSent, false},
+        {OutcomeClass::RetryLater, "10061", "W", "Retry Wait 10061", QueueItem::ImageRetryWait, true},
+        {OutcomeClass::RetryLater, "101", "W", "Retry Wait Refused", QueueItem::ImageRetryWait, true},
+        {OutcomeClass::RetryLater, "400", "W", "Retry Wait Busy", QueueItem::ImageRetryWait, true},
+        {OutcomeClass::Failed, "11001", "E", "Error: 11001", QueueItem::ImageError, false},
+        {OutcomeClass::Failed, "442", "E", "Error: File Missing", QueueItem::ImageError, false},
     };
     const QDateTime failedAt = LoadTime.addSecs(7);
     for (const OutcomeStatusCase &c : cases) {
@@ -307,7 +307,8 @@ TEST(QueueModel, SetOutcomeStatusByClass)
         }());
         const QueueItem other = model.item(0);
 
-        model.SetOutcomeStatus(2, c.outcomeClass, c.code, ToDateSerial(failedAt));
+        for (int row : {1, 2})
+            model.SetOutcomeStatus(model.RowId(row), c.outcomeClass, c.code, ToDateSerial(failedAt));
         EXPECT_EQ(model.item(0), other);
         EXPECT_EQ(model.item(1).tries(), "1");
         EXPECT_EQ(model.item(2).tries(), "3");
@@ -325,6 +326,50 @@ TEST(QueueModel, SetOutcomeStatusByClass)
     }
 }
 
+// The outcome reaches the row its channel took, found by the row's id: rows deleted above it
+// move it up, and another row whose field 19 names the same channel is left alone.
+TEST(QueueModel, OutcomeFindsItsRowByIdAfterRowsAboveAreDeleted)
+{
+    QueueModel model;
+    model.setItems({Row("Q"), Row("H"), Row("Q"), Row("H", "3", Load(), "1")});
+    const QueueRowId id = model.MarkBusy(2, 1);
+    ASSERT_NE(id, 0u);
+    EXPECT_EQ(model.RowOf(id), 2);
+    model.DeleteSelectedItems({0, 1});
+    ASSERT_EQ(model.RowOf(id), 0);
+    const QueueItem stray = model.item(1);
+    model.SetOutcomeStatus(id, OutcomeClass::Delivered, "260", Load());
+    EXPECT_EQ(model.item(0).status(), "S");
+    EXPECT_EQ(model.item(0).channel(), "");
+    EXPECT_EQ(model.item(0).tries(), "1");
+    EXPECT_EQ(model.item(1), stray);
+
+    // Ids are never given again: a new row has its own, a deleted or reloaded row's id names
+    // nothing, and an outcome for it changes nothing.
+    model.AddItem(Row("Q"));
+    const QueueRowId added = model.RowId(2);
+    EXPECT_NE(added, id);
+    EXPECT_EQ(model.RowOf(added), 2);
+    model.DeleteSelectedItems({0});
+    EXPECT_EQ(model.RowOf(id), -1);
+    const std::vector<QueueItem> before = model.items();
+    model.SetOutcomeStatus(id, OutcomeClass::Failed, "442", Load());
+    EXPECT_EQ(model.items(), before);
+    model.setItems(before);
+    EXPECT_EQ(model.RowOf(added), -1);
+    EXPECT_EQ(model.RowId(5), 0u);
+}
+
+TEST(QueueModel, StatusLettersAreReadExactly)
+{
+    for (RowStatus s : {RowStatus::Queued, RowStatus::Waiting, RowStatus::Busy, RowStatus::Held, RowStatus::Sent,
+                        RowStatus::Error})
+        EXPECT_EQ(ReadRowStatus(RowStatusLetter(s)), s);
+    EXPECT_EQ(QByteArray(RowStatusLetter(RowStatus::Held)), "H");
+    for (const char *text : {"q", " Q", "QQ", "", "X"})
+        EXPECT_EQ(ReadRowStatus(text), std::nullopt) << text;
+}
+
 // A file sent at the third attempt shows three tries, and a retried row is due 30 minutes on.
 TEST(QueueModel, RetriesCountUntilSent)
 {
@@ -334,9 +379,9 @@ TEST(QueueModel, RetriesCountUntilSent)
     for (const char *code : {"813", "402", "260"}) {
         const int row = model.PickNextItem(now);
         ASSERT_EQ(row, 0) << code;
-        model.MarkBusy(row, 1);
+        const QueueRowId id = model.MarkBusy(row, 1);
         const Outcome o = ClassifyOutcome(code, "ann", "a.txt", "/d/a.txt");
-        model.SetOutcomeStatus(1, o.outcomeClass, code, now);
+        model.SetOutcomeStatus(id, o.outcomeClass, code, now);
         EXPECT_EQ(model.PickNextItem(now + 29.0 / 1440), -1);
         now += 30.0 / 1440 + 1e-6;
     }
@@ -448,7 +493,7 @@ TEST(QueueModel, IndexedChoiceMatchesTheWalkOverRandomEdits)
                 model.SetSelectedPriority(RandomRows(rng, n), static_cast<int>(rng() % 4) + 1);
                 break;
             case 6:
-                model.SetOutcomeStatus(static_cast<int>(rng() % 4), "ABC"[rng() % 3], "400", now);
+                model.SetOutcomeStatus(model.RowId(row), static_cast<OutcomeClass>(rng() % 3), "400", now);
                 break;
             case 7:
                 model.ClearChannelMark(static_cast<int>(rng() % 4));

@@ -107,7 +107,7 @@ QByteArray StatusReport(const Engine &engine, const QByteArray &runMode)
     out += "Port: " + QByteArray::number(engine.Prefs.ListenPort) +
            (listening ? QByteArray(", listening") : QByteArray(", not listening")) + '\n';
     out += "Address: " + engine.OwnAddress() + " (" +
-           (engine.Prefs.AddressType == "D" ? QByteArray("dynamic") : QByteArray("static")) + ")\n";
+           (engine.Prefs.AddressType == AddressKind::Dynamic ? QByteArray("dynamic") : QByteArray("static")) + ")\n";
     // "Reachable at 203.0.113.7:45000 (router, NAT-PMP)" while the router maps the port.
     const QByteArray reachable = engine.Mapper().StatusLine();
     if (!reachable.isEmpty())

@@ -22,7 +22,7 @@ QByteArray EncodePrefs(const Preferences &prefs)
     line("PO", ToDecimal(prefs.ListenPort));
     line("RE", ToDecimal(prefs.ReceiveChannels));
     line("SE", ToDecimal(prefs.SendChannels));
-    line("SD", prefs.AddressType);
+    line("SD", AddressKindLetter(prefs.AddressType));
     line("NM", prefs.PortMapping ? QByteArray("Automatic") : QByteArray("Off"));
     line("EN", EncryptionSettingText(prefs.Encryption));
     return text;
@@ -82,7 +82,7 @@ void ApplyPrefsText(Preferences &prefs, const QByteArray &content)
         else if (key == "SE")
             send = LeadingInteger(value);
         else if (key == "SD")
-            prefs.AddressType = value;
+            prefs.AddressType = StaticOnlyIfS(value);
         else if (key == "NM")
             mapping = value != "Off"; // anything but Off reads as Automatic
         else if (key == "EN")
@@ -91,10 +91,8 @@ void ApplyPrefsText(Preferences &prefs, const QByteArray &content)
     prefs.ListenPort = CheckedListenPort(port);
     prefs.ReceiveChannels = (receive < 1 || receive > 4) ? 1 : static_cast<int>(receive);
     prefs.SendChannels = (send < 0 || send > 4) ? 1 : static_cast<int>(send);
-    if (prefs.AddressType != "S")
-        prefs.AddressType = "D";
     // A file written before the line existed: map where the address page is posted.
-    prefs.PortMapping = mapping.value_or(prefs.AddressType == "D");
+    prefs.PortMapping = mapping.value_or(prefs.AddressType == AddressKind::Dynamic);
     prefs.Encryption = encryption;
 }
 

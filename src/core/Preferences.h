@@ -1,6 +1,8 @@
 // The settings record and its key-per-line file "Parcelwise_Prefs".
 #pragma once
 
+#include "core/AddressKind.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -22,9 +24,9 @@ struct Preferences {
     int ListenPort = DefaultListenPort;
     int ReceiveChannels = 2;
     int SendChannels = 1;
-    QByteArray AddressType = "S";
+    AddressKind AddressType = AddressKind::Static;
     // "NM": the listening port mapped on the home router ("Automatic") or not ("Off"). Written
-    // after the seven lines above; a file without the line maps for address type "D" only.
+    // after the seven lines above; a file without the line maps for a dynamic address only.
     bool PortMapping = false;
     // "EN", written after "NM"; a file without the line, or with any other value, reads Prefer.
     EncryptionSetting Encryption = EncryptionSetting::Prefer;

@@ -115,7 +115,7 @@ void AddressPosting::BeginShutdown(const Preferences &prefs)
     repost_.reset();
     HandleRecords();
     shuttingDown_ = true;
-    const bool dynamic = prefs.AddressType == "D";
+    const bool dynamic = prefs.AddressType == AddressKind::Dynamic;
     if (dynamic && uploadRunning_ && !abortFtpRequested_) {
         log_.Showit("Aborting FTP Connect");
         abortFtpRequested_ = true;

@@ -46,7 +46,7 @@ void SendChannel::ResetForNextItem()
     UserName.clear();
     LoginName.clear();
     Password.clear();
-    AddressType.clear();
+    AddressType = AddressKind::Static;
     Host.clear();
     Port = 0;
     PageURL.clear();
@@ -264,7 +264,7 @@ void Engine::StartChannels()
         ShowOwnAddress(local);
     commsStarted_ = true;
     StartPortMapping();
-    if (Prefs.AddressType == "D")
+    if (Prefs.AddressType == AddressKind::Dynamic)
         PostOpenPage();
     for (int i = 0; i < ChannelCount; ++i)
         if (rx_[i].Letter == ReceiveLetter::Unstarted) {

@@ -76,7 +76,8 @@ struct SendChannel {
     QDateTime LastActivity;
     bool Handled = false;
     QueueRowId QueueRow = 0;    // the queue row being sent; 0 when none
-    QByteArray UserName, LoginName, Password, AddressType, Host;
+    QByteArray UserName, LoginName, Password, Host;
+    AddressKind AddressType = AddressKind::Static;
     int Port = 0;
     QByteArray PageURL;
     QByteArray FilePath, Message, FileName;

@@ -35,7 +35,7 @@ void Engine::PostPageNow()
 {
     pageWaits_ = false;
     pageWaitTimer_.stop();
-    if (ShuttingDown || Prefs.AddressType != "D")
+    if (ShuttingDown || Prefs.AddressType != AddressKind::Dynamic)
         return;
     givenPageIp_ = mapper_.PageIp();
     givenPagePort_ = mapper_.PagePort();
@@ -54,7 +54,7 @@ void Engine::OnMappingChanged()
     emit RouterMappingChanged();
     // A page waiting for the first answer is posted by it; while a new port's first answer is
     // awaited the page waits too.
-    if (ShuttingDown || pageWaits_ || !commsStarted_ || Prefs.AddressType != "D" || !mapper_.Settled())
+    if (ShuttingDown || pageWaits_ || !commsStarted_ || Prefs.AddressType != AddressKind::Dynamic || !mapper_.Settled())
         return;
     if (mapper_.PageIp() != givenPageIp_ || mapper_.PagePort() != givenPagePort_)
         PostPageNow();

@@ -113,7 +113,7 @@ void Engine::ApplyListenPort()
     // been logged by EnsureListening and is tried again on every tick.
     if (listening >= 0 && ListeningPort() == Prefs.ListenPort)
         Showit("Listening on slot " + Spaced(listening + 1) + " Port " + Spaced(Prefs.ListenPort));
-    if (Prefs.AddressType == "D")
+    if (Prefs.AddressType == AddressKind::Dynamic)
         PostOpenPage();
 }
 

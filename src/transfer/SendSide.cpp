@@ -41,11 +41,11 @@ void Engine::StartSend(QueueRowId row, const QByteArray &userName, const QByteAr
         return;
     }
     const UserRecord &record = Users[user];
-    sc.AddressType = FieldOf(record, UserAddressType);
+    sc.AddressType = DynamicOnlyIfD(FieldOf(record, UserAddressType));
     sc.UserName = FieldOf(record, UserName);
     sc.LoginName = FieldOf(record, UserSendName);
     sc.Password = FieldOf(record, UserSendPassword);
-    if (sc.AddressType != "D") {
+    if (sc.AddressType == AddressKind::Static) {
         sc.Host = FieldOf(record, UserAddress);
         sc.Port = static_cast<int>(LeadingInteger(FieldOf(record, UserPort), -1, 65536));
     } else {
@@ -60,7 +60,7 @@ void Engine::RouteSend(int channel)
     SendChannel &sc = tx_[channel];
     sc.Letter = SendLetter::Waiting;
     SetSendPicture(channel, ChannelPicture::Active);
-    if (sc.AddressType != "D") {
+    if (sc.AddressType == AddressKind::Static) {
         ConnectSend(channel);
         return;
     }

@@ -100,7 +100,7 @@ PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     layout->addLayout(buttons);
 
     const Preferences &prefs = engine_.Prefs;
-    const bool isStatic = prefs.AddressType == "S";
+    const bool isStatic = prefs.AddressType == AddressKind::Static;
     static_->setChecked(isStatic);
     dynamic_->setChecked(!isStatic);
     portMapping_->setCurrentIndex(prefs.PortMapping ? 0 : 1);
@@ -169,7 +169,7 @@ void PrefWin::Save()
     prefs.SendChannels = static_cast<int>(RoundHalfEven(send));
     prefs.ReceiveChannels = static_cast<int>(RoundHalfEven(receive));
     prefs.ListenPort = static_cast<int>(RoundHalfEven(port));
-    prefs.AddressType = static_->isChecked() ? "S" : "D";
+    prefs.AddressType = static_->isChecked() ? AddressKind::Static : AddressKind::Dynamic;
     prefs.PortMapping = portMapping_->currentIndex() == 0;
     prefs.Encryption = static_cast<EncryptionSetting>(std::clamp(encryption_->currentIndex(), 0, 2));
     prefs.FtpUrl = url;

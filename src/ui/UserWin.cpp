@@ -184,7 +184,7 @@ void UserWin::SetRowFields(QTreeWidgetItem *item, const QList<QByteArray> &field
         item->setText(n, shown);
     }
     item->setText(UserAddressType,
-                  row[UserAddressType - 1] == "S" ? QStringLiteral("Static") : QStringLiteral("Dynamic"));
+                  StaticOnlyIfS(row[UserAddressType - 1]) == AddressKind::Static ? QStringLiteral("Static") : QStringLiteral("Dynamic"));
 }
 
 QList<QByteArray> UserWin::RowFields(int row) const
@@ -245,7 +245,7 @@ void UserWin::RowClicked(QTreeWidgetItem *item)
     SetFieldBytes(password_, f.value(UserPassword - 1));
     SetFieldBytes(sendName_, f.value(UserSendName - 1));
     SetFieldBytes(sendPassword_, f.value(UserSendPassword - 1));
-    SelectStatic(f.value(UserAddressType - 1) == "S");
+    SelectStatic(StaticOnlyIfS(f.value(UserAddressType - 1)) == AddressKind::Static);
     SetFieldBytes(address_, f.value(UserAddress - 1));
     SetFieldBytes(port_, f.value(UserPort - 1));
 }
@@ -299,7 +299,7 @@ void UserWin::AddUpdate()
                                 TrimBlanks(password),
                                 TrimBlanks(Bytes(sendName_)),
                                 TrimBlanks(Bytes(sendPassword_)),
-                                static_->isChecked() ? QByteArray("S") : QByteArray("D"),
+                                QByteArray(AddressKindLetter(static_->isChecked() ? AddressKind::Static : AddressKind::Dynamic)),
                                 TrimBlanks(Bytes(address_)),
                                 // Greyed out for a dynamic address, so beyond correcting; kept
                                 // without the codes that would break the record.

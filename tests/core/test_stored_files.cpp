@@ -20,7 +20,7 @@ namespace {
 TEST(PrefsFile, EncodesSevenKeyLinesExactly)
 {
     Preferences p;
-    p.AddressType = "D";
+    p.AddressType = AddressKind::Dynamic;
     EXPECT_EQ(EncodePrefs(p), QByteArray("FL\rFU\rFP\rPO4444\rRE2\rSE1\rSDD\rNMOff\rENPrefer\r"));
 
     p.FtpLogin = " me ";
@@ -29,7 +29,7 @@ TEST(PrefsFile, EncodesSevenKeyLinesExactly)
     p.ListenPort = 65535;
     p.ReceiveChannels = 4;
     p.SendChannels = 0;
-    p.AddressType = "S";
+    p.AddressType = AddressKind::Static;
     p.PortMapping = true;
     p.Encryption = EncryptionSetting::Require;
     EXPECT_EQ(EncodePrefs(p),
@@ -47,7 +47,7 @@ TEST(PrefsFile, EncodesSevenKeyLinesExactly)
     EXPECT_EQ(back.ListenPort, 65535);
     EXPECT_EQ(back.ReceiveChannels, 4);
     EXPECT_EQ(back.SendChannels, 0);
-    EXPECT_EQ(back.AddressType, "S");
+    EXPECT_EQ(back.AddressType, AddressKind::Static);
     EXPECT_TRUE(back.PortMapping);
     EXPECT_EQ(back.Encryption, EncryptionSetting::Require);
     EXPECT_EQ(prompt.beeps, 0);
@@ -103,7 +103,7 @@ TEST(PrefsFile, ReadingCorrectsValues)
         EXPECT_EQ(p.ListenPort, c.port) << c.what;
         EXPECT_EQ(p.ReceiveChannels, c.receive) << c.what;
         EXPECT_EQ(p.SendChannels, c.send) << c.what;
-        EXPECT_EQ(p.AddressType, c.type) << c.what;
+        EXPECT_EQ(QByteArray(AddressKindLetter(p.AddressType)), c.type) << c.what;
     }
 }
 
@@ -168,7 +168,7 @@ TEST(PrefsFile, MissingOrBlankFileChangesNothing)
     odd.ListenPort = 80;
     odd.ReceiveChannels = 0;
     odd.SendChannels = 9;
-    odd.AddressType = "x";
+    odd.AddressType = AddressKind::Dynamic;
 
     ScratchDir dir;
     Preferences p = odd;
@@ -185,7 +185,7 @@ TEST(PrefsFile, MissingOrBlankFileChangesNothing)
     EXPECT_EQ(p.ListenPort, 4444);
     EXPECT_EQ(p.ReceiveChannels, 1);
     EXPECT_EQ(p.SendChannels, 1);
-    EXPECT_EQ(p.AddressType, "D");
+    EXPECT_EQ(p.AddressType, AddressKind::Dynamic);
 }
 
 TEST(PrefsFile, FailedSaveWarnsAndKeepsTheOldFile)
@@ -404,7 +404,8 @@ TEST(HostileFiles, PreferencesLoadWithSaneValues)
         EXPECT_LE(p.ReceiveChannels, 4) << h.what;
         EXPECT_GE(p.SendChannels, 0) << h.what;
         EXPECT_LE(p.SendChannels, 4) << h.what;
-        EXPECT_TRUE(p.AddressType == "S" || p.AddressType == "D") << h.what;
+        const QByteArray stored = EncodePrefs(p);
+        EXPECT_TRUE(stored.contains("\rSDS\r") || stored.contains("\rSDD\r")) << h.what;
         // Whatever was read can be saved and read back unchanged.
         RecordingPrompt prompt;
         ASSERT_TRUE(SavePrefsFile(dir.path(), p, prompt)) << h.what;
@@ -428,7 +429,7 @@ TEST(HostileFiles, SpecificPreferenceOutcomes)
                                             18));
     EXPECT_EQ(nul.ListenPort, 5000);   // the number stops at the NUL
     EXPECT_EQ(nul.ReceiveChannels, 1); // a NUL before the digits reads as no number
-    EXPECT_EQ(nul.AddressType, "S");   // a line that begins with NUL matches no key
+    EXPECT_EQ(nul.AddressType, AddressKind::Static);   // a line that begins with NUL matches no key
     const Preferences huge = load("PO" + QByteArray(100000, '9') + "\rRE-" + QByteArray(100000, '9') + "\r");
     EXPECT_EQ(huge.ListenPort, 4444);
     EXPECT_EQ(huge.ReceiveChannels, 1);

@@ -24,7 +24,7 @@ QByteArray ReadFile(const QString &path)
 Preferences DynamicPrefs(int ftpPort, const QByteArray &password = "secret", int listenPort = 4444)
 {
     Preferences p;
-    p.AddressType = "D";
+    p.AddressType = AddressKind::Dynamic;
     p.FtpUrl = "ftp://127.0.0.1:" + QByteArray::number(ftpPort) + "/me.html";
     p.FtpLogin = "user";
     p.FtpPassword = password;

@@ -529,7 +529,7 @@ TEST(PortMapper, EnginePostsTheOutsideAddressAndRemovesTheMappingAtShutdown)
     RecordingPrompt prompt;
     Engine e(MakeFolder(dir.path(), "program"), clock, prompt);
     e.InitGlobals();
-    e.Prefs.AddressType = "D";
+    e.Prefs.AddressType = AddressKind::Dynamic;
     e.Prefs.FtpUrl = "ftp://127.0.0.1:" + QByteArray::number(server.Port()) + "/me.html";
     e.Prefs.FtpLogin = "user";
     e.Prefs.FtpPassword = "secret";
@@ -593,7 +593,7 @@ TEST(PortMapper, EnginePostsTheLocalPageWhenTheRouterFails)
         Engine e(MakeFolder(dir.path(), "program" + QString::number(++n)), clock, prompt);
         e.InitGlobals();
         const QByteArray file = "page" + QByteArray::number(n) + ".html";
-        e.Prefs.AddressType = "D";
+        e.Prefs.AddressType = AddressKind::Dynamic;
         e.Prefs.FtpUrl = "ftp://127.0.0.1:" + QByteArray::number(server.Port()) + "/" + file;
         e.Prefs.FtpLogin = "user";
         e.Prefs.FtpPassword = "secret";

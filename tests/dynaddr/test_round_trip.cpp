@@ -20,7 +20,7 @@ TEST(RoundTrip, PostedPageLeadsToTheSendAndTheClosedPageToTheRetryWait)
 
     // A: a dynamic address, posted by FTP when communications start.
     EngineHarness a{2, 0};
-    a.engine->Prefs.AddressType = "D";
+    a.engine->Prefs.AddressType = AddressKind::Dynamic;
     a.engine->Prefs.FtpUrl = "ftp://127.0.0.1:" + QByteArray::number(ftp.Port()) + "/alice.html";
     a.engine->Prefs.FtpLogin = "user";
     a.engine->Prefs.FtpPassword = "secret";

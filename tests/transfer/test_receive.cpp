@@ -417,7 +417,7 @@ TEST(Receive, ANewPortBeforeTheStartWaitsForIt)
 TEST(Receive, ANewPortPostsADynamicAddressPageAgain)
 {
     EngineHarness h;
-    h.engine->Prefs.AddressType = "D"; // no FTP site given: each posting says so and stops
+    h.engine->Prefs.AddressType = AddressKind::Dynamic; // no FTP site given: each posting says so and stops
     h.Start();
     const QByteArray missing = "No Dynamic IP FTP URL Given";
     ASSERT_EQ(h.engine->Log().ScreenText().count(missing), 1);

@@ -202,6 +202,9 @@ TEST(Send, RefusalsAndFailuresAreClassified)
     const Case cases[] = {
         {"wrong password", [](Pair &p) { p.tx.engine->Users[0] = MakeUserRecord({"bob", "x", "alice", "nope", "S", "127.0.0.1", QByteArray::number(p.rx.port)}); },
          "W", "Retry Wait Bad Login", "Bad Login to bob sending doc.bin", true},
+        // The send path reads every type letter but "D" as static.
+        {"type d reads as static", [](Pair &p) { p.tx.engine->Users[0] = MakeUserRecord({"bob", "x", "alice", "pw1", "d", "127.0.0.1", QByteArray::number(p.rx.port)}); },
+         "S", "Sent", "Successfully sent doc.bin to bob", true},
         {"already there", [](Pair &p) { p.rx.dir.write("Parcelwise_Downloads/doc.bin", PatternBytes(5000, 2)); },
          "S", "Sent", "Remote File Already Exists - doc.bin sent to bob", true},
         {"longest message", message(QByteArray(Protocol::MaxMessageSize, 'm')),

@@ -65,7 +65,7 @@ TEST(Startup, FirstStartInAnEmptyFolder)
     EXPECT_EQ(engine.Prefs.ListenPort, 4444);
     EXPECT_EQ(engine.Prefs.ReceiveChannels, 2);
     EXPECT_EQ(engine.Prefs.SendChannels, 1);
-    EXPECT_EQ(engine.Prefs.AddressType, "S");
+    EXPECT_EQ(engine.Prefs.AddressType, AddressKind::Static);
     EXPECT_TRUE(engine.Prefs.FtpUrl.isEmpty() && engine.Prefs.FtpLogin.isEmpty() && engine.Prefs.FtpPassword.isEmpty());
     EXPECT_EQ(engine.NextDataPort(), 1555);
     EXPECT_TRUE(engine.Users.isEmpty());

@@ -7,12 +7,21 @@
 #include <algorithm>
 #include <cctype>
 
+qsizetype FtpSchemeLength(const QByteArray &url)
+{
+    for (const QByteArrayView scheme : {QByteArrayView(FtpScheme), QByteArrayView(FtpesScheme)})
+        if (url.startsWith(scheme))
+            return scheme.size();
+    return 0;
+}
+
 FtpUrlParts ParseFtpUrl(const QByteArray &url)
 {
     FtpUrlParts parts;
-    if (url.size() < 7 || !url.startsWith("ftp://"))
+    const qsizetype scheme = FtpSchemeLength(url);
+    if (scheme == 0)
         return parts;
-    const QByteArray rest = url.mid(6);
+    const QByteArray rest = url.mid(scheme);
     const qsizetype slash = rest.indexOf('/');
     if (slash < 0)
         return parts;
@@ -37,6 +46,7 @@ FtpUrlParts ParseFtpUrl(const QByteArray &url)
         site = site.left(colon);
     }
     parts.Site = site;
+    parts.Tls = scheme == QByteArrayView(FtpesScheme).size();
     return parts;
 }
 
@@ -48,6 +58,7 @@ std::optional<FtpTarget> CheckFtpStart(const QByteArray &url, const QByteArray &
     const FtpUrlParts parts = ParseFtpUrl(url);
     FtpTarget target;
     target.Site = parts.Site;
+    target.Tls = parts.Tls;
     target.Login = parts.Login.value_or(login);
     target.Password = parts.Password.value_or(password);
     target.PortText = parts.Port.value_or(portText);
@@ -99,24 +110,90 @@ QByteArray PortArgument(quint32 ipv4, int port)
     return text + QByteArray::number(port / 256) + ',' + QByteArray::number(port % 256);
 }
 
-FtpReplyAction DecideFtpReply(const QByteArray &code, const QByteArray &expected, FtpReplyStep step,
-                              bool pageWritten)
+FtpReplyAction DecideFtpReply(const QByteArray &finalLine, const QByteArray &expected, FtpReplyStep step,
+                              bool pageWritten, bool tls)
 {
+    using A = FtpReplyAction;
+    using S = FtpReplyStep;
+    const QByteArray code = finalLine.left(3);
     if (code == "226" && pageWritten && expected == "150")
-        return FtpReplyAction::Success;
+        return A::Success;
     if (expected == "220" && code == "220")
-        return FtpReplyAction::SendUser;
+        return tls ? A::SendAuth : A::SendUser;
+    // Nothing but "234" lets the login go on: never a fall back to clear text.
+    if (expected == "234")
+        return code == "234" ? A::StartTls : A::Fail855;
     if (expected == "331")
-        return code == "331" ? FtpReplyAction::SendPass : FtpReplyAction::FailWithCode;
+        return code == "331" ? A::SendPass : A::FailWithCode;
     if (expected == "230" && code == "230")
-        return FtpReplyAction::SendPwd;
+        return tls ? A::SendPbsz : A::SendPwd;
+    if (expected == "200" && step == S::Pbsz)
+        return code == "200" ? A::SendProt : A::Fail857;
+    if (expected == "200" && step == S::Prot)
+        return code == "200" ? A::SendPwd : A::Fail857;
     if (expected == "257")
-        return FtpReplyAction::SendType;
-    if (expected == "200" && step == FtpReplyStep::Type)
-        return code == "200" ? FtpReplyAction::SendPort : FtpReplyAction::Fail882;
-    if (expected == "200" && step == FtpReplyStep::Port)
-        return code == "200" ? FtpReplyAction::SendStor : FtpReplyAction::Fail882;
-    return LeadingNumber(code) >= 400 ? FtpReplyAction::FailWithCode : FtpReplyAction::Ignore;
+        return A::SendType;
+    if (expected == "200" && step == S::Type)
+        return code != "200" ? A::Fail882 : tls ? A::SendEpsv : A::SendPort;
+    if (expected == "200" && step == S::Port)
+        return code == "200" ? A::SendStor : A::Fail882;
+    if (expected == "229" && step == S::Epsv)
+        return code == "229" && PassivePort(finalLine) ? A::ConnectData : A::SendPasv;
+    if (expected == "227" && step == S::Pasv)
+        return code == "227" && PassivePort(finalLine) ? A::ConnectData : A::Fail882;
+    if (tls && expected == "150" && code == "522")
+        return A::Fail856;
+    return LeadingNumber(code) >= 400 ? A::FailWithCode : A::Ignore;
+}
+
+std::optional<int> PassivePort(const QByteArray &line)
+{
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    // Digits from at, at most five, as a number; at moves past them. None without a digit.
+    const auto number = [&](qsizetype &at) -> std::optional<int> {
+        int value = 0;
+        const qsizetype from = at;
+        while (at < line.size() && digit(line[at]) && at - from < 5)
+            value = value * 10 + (line[at++] - '0');
+        if (at == from || (at < line.size() && digit(line[at])))
+            return std::nullopt;
+        return value;
+    };
+    if (line.startsWith("229")) {
+        qsizetype at = line.indexOf('(', 3);
+        if (at < 0 || at + 5 > line.size())
+            return std::nullopt;
+        const char d = line[at + 1];
+        if (d < '!' || d > '~' || digit(d) || line[at + 2] != d || line[at + 3] != d)
+            return std::nullopt;
+        at += 4;
+        const std::optional<int> port = number(at);
+        if (!port || at + 1 >= line.size() || line[at] != d || line[at + 1] != ')' || *port < 1 || *port > 65535)
+            return std::nullopt;
+        return port;
+    }
+    if (line.startsWith("227")) {
+        qsizetype at = 3;
+        while (at < line.size() && !digit(line[at]))
+            ++at;
+        int values[6] = {};
+        for (int i = 0; i < 6; ++i) {
+            if (i > 0) {
+                if (at >= line.size() || line[at] != ',')
+                    return std::nullopt;
+                ++at;
+            }
+            const std::optional<int> value = number(at);
+            if (!value || *value > 255)
+                return std::nullopt;
+            values[i] = *value;
+        }
+        const int port = values[4] * 256 + values[5];
+        if (port < 1)
+            return std::nullopt;
+        return port;
+    }
+    return std::nullopt;
 }
 
 bool DataMayFlow(const QByteArray &code, const QByteArray &expected)
@@ -199,6 +276,12 @@ FtpFinish DecideFtpFinish(const QByteArray &statusCode, int attemptNumber, int r
         f.Diagnostics << "* !!! Aborted by user";
     else if (code == "530")
         f.Diagnostics << "* !!! Login Incorrect";
+    else if (code == "855")
+        f.Diagnostics << "* !!! Server refused AUTH TLS";
+    else if (code == "856")
+        f.Diagnostics << "* !!! TLS handshake or certificate failed";
+    else if (code == "857")
+        f.Diagnostics << "* !!! Server refused PBSZ or PROT";
     f.Code = code;
     f.Ending = FtpEnding::Failed;
     if (attemptNumber + 1 > retryLimit) {
@@ -209,7 +292,9 @@ FtpFinish DecideFtpFinish(const QByteArray &statusCode, int attemptNumber, int r
         f.Diagnostics << "* !!! Domain not found";
     else if (code == "550")
         f.Diagnostics << "* !!! Remote File Not Found";
-    if (code == "221" || code == "550" || code == "803" || code == "809")
+    // A server without TLS, or with a certificate that fails, does not change in a minute.
+    if (code == "221" || code == "550" || code == "803" || code == "809" || code == "855" || code == "856" ||
+        code == "857")
         return f;
     if (code == "851")
         f.Diagnostics << "* OT doesn't like the port! - restarting";
@@ -235,5 +320,11 @@ QByteArray FtpDiagnosticText(const QByteArray &code)
         return "Connection refused";
     if (code == "530")
         return "Incorrect Login";
+    if (code == "855")
+        return "AUTH TLS refused";
+    if (code == "856")
+        return "TLS handshake or certificate failure";
+    if (code == "857")
+        return "PBSZ/PROT refused";
     return {};
 }

@@ -13,16 +13,26 @@
 
 // ---- URL and start checks
 
-// What an "ftp://" URL says. Site and File are both empty when the URL does not begin with
-// "ftp://" or has no "/" after the host; File keeps its leading "/". User information with a
-// colon gives the login (even an empty one) and a non-empty password; a non-empty text after a
-// colon behind the host gives the port. What the URL does not give keeps the value given apart.
+// The two schemes of a page's FTP URL: "ftp://" posts in the clear in active mode; "ftpes://"
+// (explicit TLS on the control port, 21 unless the URL names another) posts in passive mode
+// over TLS on both connections and never falls back to clear text. Implicit TLS is not spoken.
+inline constexpr char FtpScheme[] = "ftp://";
+inline constexpr char FtpesScheme[] = "ftpes://";
+// The length of the URL's FTP scheme, 0 when it begins with neither (case matters).
+qsizetype FtpSchemeLength(const QByteArray &url);
+
+// What an "ftp://" or "ftpes://" URL says. Site and File are both empty when the URL begins
+// with neither scheme or has no "/" after the host; File keeps its leading "/". User
+// information with a colon gives the login (even an empty one) and a non-empty password; a
+// non-empty text after a colon behind the host gives the port. What the URL does not give keeps
+// the value given apart. Tls tells the "ftpes://" scheme.
 struct FtpUrlParts {
     QByteArray Site;
     QByteArray File;
     std::optional<QByteArray> Login;
     std::optional<QByteArray> Password;
     std::optional<QByteArray> Port;
+    bool Tls = false;
     bool operator==(const FtpUrlParts &) const = default;
 };
 FtpUrlParts ParseFtpUrl(const QByteArray &url);
@@ -35,6 +45,7 @@ struct FtpTarget {
     QByteArray Password;
     QByteArray PortText;  // the control port as given
     int Port = 21;
+    bool Tls = false;     // "ftpes://": TLS and passive mode
     bool operator==(const FtpTarget &) const = default;
 };
 // The URL overlaid on the given login, password and port text; none when the command is refused
@@ -88,8 +99,9 @@ private:
 
 // ---- Reply table
 
-// The step whose "200" is awaited.
-enum class FtpReplyStep { None, Type, Port };
+// The step whose reply is awaited where the code alone does not tell it: the "200" of TYPE A,
+// PORT, PBSZ or PROT, and the reply to EPSV or PASV.
+enum class FtpReplyStep { None, Type, Port, Pbsz, Prot, Epsv, Pasv };
 
 enum class FtpReplyAction {
     Success,      // "226" once the whole page went out after STOR: the page is stored
@@ -102,14 +114,34 @@ enum class FtpReplyAction {
     Fail882,      // TYPE A or PORT not accepted
     SendStor,
     Ignore,       // preliminary replies ("150", "125") and anything below 400 out of turn
+    // Over TLS ("ftpes://") only:
+    SendAuth,     // the greeting came: AUTH TLS before anything else
+    StartTls,     // "234": the TLS handshake on the control connection, then USER
+    Fail855,      // AUTH TLS refused: the attempt ends, nothing goes out in the clear
+    SendPbsz,     // logged in: PBSZ 0
+    SendProt,     // PROT P
+    Fail857,      // PBSZ or PROT refused
+    Fail856,      // "522" to STOR: the server failed the data connection's TLS (a session it
+                  // would not resume, say)
+    SendEpsv,     // passive mode, extended form first
+    SendPasv,     // EPSV refused or unreadable: PASV
+    ConnectData,  // "229" or "227" named a port: connect to it, then STOR
 };
 
-// The action for a final reply code, given the reply awaited, the step and whether every byte of
-// the page was written on the data connection; rows tried from the top. Before the page is out
-// "226" confirms nothing and is read like any other reply of the step (after USER it ends the
-// attempt with its code).
-FtpReplyAction DecideFtpReply(const QByteArray &code, const QByteArray &expected, FtpReplyStep step,
-                              bool pageWritten);
+// The action for a reply whose last line is finalLine (its first three characters are the
+// code), given the reply awaited, the step, whether every byte of the page was written on the
+// data connection and whether the site is posted to over TLS; rows tried from the top. Before
+// the page is out "226" confirms nothing and is read like any other reply of the step (after
+// USER it ends the attempt with its code). Over TLS every reply but "234" to AUTH TLS ends the
+// attempt with 855, and every reply but "200" to PBSZ or PROT with 857.
+FtpReplyAction DecideFtpReply(const QByteArray &finalLine, const QByteArray &expected, FtpReplyStep step,
+                              bool pageWritten, bool tls);
+
+// The port a passive-mode reply names: "229 ... (|||port|)" (any one delimiter from "!" to "~"
+// in the four places) or "227 ... h1,h2,h3,h4,p1,p2" (the address is not used: the data
+// connection goes to the control connection's server). None for anything else, a number out of
+// range or port 0.
+std::optional<int> PassivePort(const QByteArray &line);
 
 // A preliminary reply ("125", "150") to STOR: the server now takes the data, so the page may go
 // out on the data connection. Sent earlier, some servers drop it with the connection.
@@ -142,5 +174,7 @@ struct FtpFinish {
 FtpFinish DecideFtpFinish(const QByteArray &statusCode, int attemptNumber, int retryLimit);
 
 // The diagnostic text of the posting control's log line for a failure code (empty for codes it
-// has no text for).
+// has no text for). The TLS failures: "855" AUTH TLS refused, "856" the TLS handshake or the
+// server's certificate failed on the control or the data connection, "857" PBSZ or PROT refused;
+// none of them is retried.
 QByteArray FtpDiagnosticText(const QByteArray &code);

@@ -7,6 +7,7 @@
 #include "dynaddr/AddressPage.h"
 
 #include <QHostAddress>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -21,6 +22,22 @@ QByteArray Spaced(int n)
 QByteArray PageModeWord(FtpPageMode mode)
 {
     return mode == FtpPageMode::Go ? "GO" : "CLOSE";
+}
+
+// The socket errors that come from TLS rather than from the network.
+bool IsTlsError(QAbstractSocket::SocketError e)
+{
+    return e == QAbstractSocket::SslHandshakeFailedError || e == QAbstractSocket::SslInternalError ||
+           e == QAbstractSocket::SslInvalidUserDataError;
+}
+
+QByteArray ProtocolText(QSsl::SslProtocol protocol)
+{
+    switch (protocol) {
+    case QSsl::TlsV1_2: return "TLS 1.2";
+    case QSsl::TlsV1_3: return "TLS 1.3";
+    default: return "TLS";
+    }
 }
 
 } // namespace
@@ -85,7 +102,9 @@ void FtpUpload::ResetTransfer()
     step_ = FtpReplyStep::None;
     reader_.Clear();
     page_.clear();
-    storeAccepted_ = pageWritten_ = false;
+    storeAccepted_ = pageSent_ = pageWritten_ = false;
+    controlHandshaking_ = ticketReceived_ = awaitingTicket_ = dataEncrypted_ = false;
+    passivePort_ = 0;
 }
 
 void FtpUpload::OpenControl()
@@ -94,22 +113,31 @@ void FtpUpload::OpenControl()
     statusCode_ = "000";
     reader_.Clear();
     page_.clear();
-    storeAccepted_ = pageWritten_ = false;
+    storeAccepted_ = pageSent_ = pageWritten_ = false;
+    controlHandshaking_ = ticketReceived_ = awaitingTicket_ = dataEncrypted_ = false;
+    passivePort_ = 0;
+    step_ = FtpReplyStep::None;
     expected_ = "220";
     connectWatch_ = true;
     activityWatch_ = false;
     controlStartTime_ = clock_.now();
     watchdog_.start();
-    auto *socket = new QTcpSocket(this);
+    // In the clear until the server has agreed to TLS ("ftpes://" only).
+    auto *socket = new QSslSocket(this);
     control_ = socket;
     connect(socket, &QTcpSocket::connected, this, &FtpUpload::OnControlConnected);
     connect(socket, &QTcpSocket::readyRead, this, &FtpUpload::OnControlData);
     connect(socket, &QTcpSocket::disconnected, this, &FtpUpload::OnControlClosed);
     connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+        if (IsTlsError(e))
+            TlsFailed("* TLS failed on the control connection: " + control_->errorString().toUtf8());
         // The server's close arrives as its own event.
-        if (e != QAbstractSocket::RemoteHostClosedError)
+        else if (e != QAbstractSocket::RemoteHostClosedError)
             OnControlError(ClassicErrorNumber(e));
     });
+    connect(socket, &QSslSocket::encrypted, this, &FtpUpload::OnControlEncrypted);
+    connect(socket, &QSslSocket::newSessionTicketReceived, this, &FtpUpload::OnSessionTicket);
+    WatchTls(socket, "control");
     // IPv4 only: the PORT argument and the page carry a dotted-decimal address.
     socket->connectToHost(QString::fromLatin1(target_.Site), static_cast<quint16>(target_.Port),
                           QIODevice::ReadWrite, QAbstractSocket::IPv4Protocol);
@@ -158,10 +186,62 @@ void FtpUpload::OnControlData()
         storeAccepted_ = true;
         SendPageWhenDue();
     }
-    ActOnReply(DecideFtpReply(reply.Code, expected_, step_, pageWritten_));
+    const QByteArray &finalLine = reply.Lines.constLast();
+    ActOnReply(DecideFtpReply(finalLine, expected_, step_, pageWritten_, target_.Tls), finalLine);
 }
 
-void FtpUpload::ActOnReply(FtpReplyAction action)
+void FtpUpload::OnControlEncrypted()
+{
+    if (finished_ || !control_)
+        return;
+    controlHandshaking_ = false;
+    lastActivityTime_ = clock_.now();
+    AddDiagnostic("* " + ProtocolText(control_->sessionProtocol()) + " on the control connection");
+    ActOnReply(FtpReplyAction::SendUser);
+}
+
+void FtpUpload::OnSessionTicket()
+{
+    ticketReceived_ = true;
+    if (finished_ || !awaitingTicket_)
+        return;
+    AddDiagnostic("* TLS session ticket received");
+    ConnectPassiveData();
+}
+
+QSslConfiguration FtpUpload::TlsConfiguration() const
+{
+    QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+    // Adding certificates would stop the system's store from loading on demand: name it whole.
+    if (!extraCa_.isEmpty())
+        config.setCaCertificates(QSslConfiguration::systemCaCertificates() + extraCa_);
+    config.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    config.setProtocol(QSsl::TlsV1_2OrLater);
+    // The session is kept so that the data connection can resume it: servers take that as the
+    // proof that the data connection comes from the client they logged in.
+    config.setSslOption(QSsl::SslOptionDisableSessionPersistence, false);
+    return config;
+}
+
+void FtpUpload::WatchTls(QSslSocket *socket, const QByteArray &which)
+{
+    // Each error fails the handshake (nothing is ignored); the words say why.
+    connect(socket, &QSslSocket::sslErrors, this, [this, which](const QList<QSslError> &errors) {
+        for (const QSslError &e : errors)
+            AddDiagnostic("* Certificate (" + which + "): " + e.errorString().toUtf8());
+    });
+}
+
+void FtpUpload::TlsFailed(const QByteArray &why)
+{
+    if (finished_)
+        return;
+    AddDiagnostic(why);
+    statusCode_ = "856";
+    FinishTransfer();
+}
+
+void FtpUpload::ActOnReply(FtpReplyAction action, const QByteArray &finalLine)
 {
     switch (action) {
     case FtpReplyAction::Success:
@@ -180,6 +260,7 @@ void FtpUpload::ActOnReply(FtpReplyAction action)
         FinishTransfer();
         break;
     case FtpReplyAction::SendPwd:
+        step_ = FtpReplyStep::None;
         expected_ = "257";
         SendCommand("PWD", "PWD");
         break;
@@ -210,6 +291,57 @@ void FtpUpload::ActOnReply(FtpReplyAction action)
         SendCommand("STOR " + target_.File, "STOR  " + target_.File);
         break;
     case FtpReplyAction::Ignore:
+        break;
+    case FtpReplyAction::SendAuth:
+        expected_ = "234";
+        SendCommand("AUTH TLS", "AUTH TLS");
+        break;
+    case FtpReplyAction::StartTls:
+        // Anything the server sent after "234" in the clear is not a reply.
+        reader_.Clear();
+        expected_.clear();
+        controlHandshaking_ = true;
+        control_->setSslConfiguration(TlsConfiguration());
+        control_->startClientEncryption();
+        break;
+    case FtpReplyAction::Fail855:
+        statusCode_ = "855";
+        FinishTransfer();
+        break;
+    case FtpReplyAction::SendPbsz:
+        step_ = FtpReplyStep::Pbsz;
+        expected_ = "200";
+        SendCommand("PBSZ 0", "PBSZ 0");
+        break;
+    case FtpReplyAction::SendProt:
+        step_ = FtpReplyStep::Prot;
+        expected_ = "200";
+        SendCommand("PROT P", "PROT P");
+        break;
+    case FtpReplyAction::Fail857:
+        step_ = FtpReplyStep::None;
+        statusCode_ = "857";
+        FinishTransfer();
+        break;
+    case FtpReplyAction::Fail856:
+        TlsFailed("* The server failed TLS on the data connection");
+        break;
+    case FtpReplyAction::SendEpsv:
+        step_ = FtpReplyStep::Epsv;
+        expected_ = "229";
+        SendCommand("EPSV", "EPSV");
+        break;
+    case FtpReplyAction::SendPasv:
+        step_ = FtpReplyStep::Pasv;
+        expected_ = "227";
+        SendCommand("PASV", "PASV");
+        break;
+    case FtpReplyAction::ConnectData:
+        // Nothing is awaited on the control connection until STOR goes out.
+        step_ = FtpReplyStep::None;
+        expected_.clear();
+        passivePort_ = PassivePort(finalLine).value_or(0);
+        ConnectPassiveData();
         break;
     }
 }
@@ -272,18 +404,82 @@ void FtpUpload::OnDataConnection()
     connectWatch_ = false;
     lastActivityTime_ = clock_.now();
     AddDiagnostic("* Data Port Connected");
+    WatchData(socket);
+    BuildPage();
+    SendPageWhenDue();
+}
+
+void FtpUpload::WatchData(QTcpSocket *socket)
+{
     connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
     connect(socket, &QTcpSocket::bytesWritten, this, &FtpUpload::OnDataWritten);
     connect(socket, &QTcpSocket::disconnected, this, &FtpUpload::OnDataClosed);
-    connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
-        if (e != QAbstractSocket::RemoteHostClosedError)
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError e) {
+        if (IsTlsError(e))
+            TlsFailed("* TLS failed on the data connection: " + socket->errorString().toUtf8());
+        else if (e != QAbstractSocket::RemoteHostClosedError)
             OnDataError(ClassicErrorNumber(e));
     });
+}
+
+void FtpUpload::BuildPage()
+{
     // The date and time on the page are those of this moment.
     const QDateTime now = clock_.now();
     const QByteArray ip = job_.PageIp.isEmpty() ? QHostAddress(localIPv4_).toString().toLatin1() : job_.PageIp;
     page_ = BuildAddressPage(PageModeWord(mode_), ip, ShortDate(now), ShortTime(now),
                              job_.PagePort > 0 ? job_.PagePort : job_.ListenPort);
+}
+
+void FtpUpload::ConnectPassiveData()
+{
+    if (finished_ || !control_ || data_)
+        return;
+    // A TLS 1.3 session can be resumed only with the ticket the server sends after the handshake.
+    if (control_->sessionProtocol() == QSsl::TlsV1_3 && !ticketReceived_) {
+        if (!awaitingTicket_)
+            AddDiagnostic("* Waiting for the TLS session ticket");
+        awaitingTicket_ = true;
+        return;
+    }
+    awaitingTicket_ = false;
+    auto *socket = new QSslSocket(this);
+    QSslConfiguration config = TlsConfiguration();
+    config.setSessionTicket(control_->sslConfiguration().sessionTicket());
+    socket->setSslConfiguration(config);
+    data_ = socket;
+    WatchData(socket);
+    WatchTls(socket, "data");
+    connect(socket, &QTcpSocket::connected, this, &FtpUpload::OnPassiveDataConnected);
+    connect(socket, &QSslSocket::encrypted, this, &FtpUpload::OnDataEncrypted);
+    AddDiagnostic("* Data connection to port" + Spaced(passivePort_));
+    // The server the control connection talks to, whatever address a PASV reply named; its
+    // certificate must name the site as the control connection's did.
+    socket->connectToHostEncrypted(control_->peerAddress().toString(), static_cast<quint16>(passivePort_),
+                                   QString::fromLatin1(target_.Site), QIODevice::ReadWrite,
+                                   QAbstractSocket::IPv4Protocol);
+}
+
+void FtpUpload::OnPassiveDataConnected()
+{
+    if (finished_ || !data_)
+        return;
+    lastActivityTime_ = clock_.now();
+    AddDiagnostic("* Data Port Connected");
+    BuildPage();
+    // The server takes up the data connection's handshake once it has STOR.
+    expected_ = "150";
+    SendCommand("STOR " + target_.File, "STOR  " + target_.File);
+}
+
+void FtpUpload::OnDataEncrypted()
+{
+    if (finished_ || !data_)
+        return;
+    dataEncrypted_ = true;
+    lastActivityTime_ = clock_.now();
+    AddDiagnostic("* " + ProtocolText(static_cast<QSslSocket *>(data_.data())->sessionProtocol()) +
+                  " on the data connection");
     SendPageWhenDue();
 }
 
@@ -294,15 +490,16 @@ bool FtpUpload::FromControlPeer(const QTcpSocket &socket) const
 
 void FtpUpload::SendPageWhenDue()
 {
-    if (finished_ || !data_ || !storeAccepted_ || page_.isEmpty())
+    if (finished_ || !data_ || !storeAccepted_ || page_.isEmpty() || (target_.Tls && !dataEncrypted_))
         return;
+    pageSent_ = true;
     data_->write(page_);
     page_.clear();
 }
 
 void FtpUpload::OnDataWritten()
 {
-    if (finished_ || !data_)
+    if (finished_ || !data_ || !pageSent_)
         return;
     lastActivityTime_ = clock_.now();
     if (data_->bytesToWrite() > 0)
@@ -325,6 +522,10 @@ void FtpUpload::OnDataClosed()
     // the server without it.
     if (pageWritten_) {
         statusCode_ = "852";
+    } else if (target_.Tls && storeAccepted_ && !dataEncrypted_) {
+        // The server took STOR and then dropped the handshake (a session it would not resume).
+        TlsFailed("* Data connection closed during the TLS handshake");
+        return;
     } else {
         AddDiagnostic("* Data connection closed before the page was sent");
         statusCode_ = "854";
@@ -350,6 +551,10 @@ void FtpUpload::OnControlClosed()
 {
     if (finished_)
         return;
+    if (controlHandshaking_) {
+        TlsFailed("* Control connection closed during the TLS handshake");
+        return;
+    }
     statusCode_ = "802";
     AddDiagnostic("* Connect Status " + statusCode_);
     FinishTransfer();

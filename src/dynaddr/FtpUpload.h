@@ -1,22 +1,32 @@
-// The FTP upload client: stores the address page as a file on an FTP server. It logs in, sets
-// ASCII type, listens on a local data port and announces it with PORT (active mode only), sends
-// STOR and writes the page on the connection the server opens (only the control connection's
-// server may open it), once the server's preliminary reply to STOR says it takes the data. The
-// page counts as stored only when every byte of it was written and the server then confirms
-// with "226" or closes the data connection. It never sends QUIT: when the server confirms the
-// transfer the sockets are simply closed. Each event worth reporting becomes one result record
-// (Record); the diagnostic text follows every step, the password masked.
+// The FTP upload client: stores the address page as a file on an FTP server. For an "ftp://"
+// site it logs in, sets ASCII type, listens on a local data port and announces it with PORT
+// (active mode), sends STOR and writes the page on the connection the server opens (only the
+// control connection's server may open it), once the server's preliminary reply to STOR says it
+// takes the data. For an "ftpes://" site it first asks for TLS (AUTH TLS) and logs in only over
+// it, then sends PBSZ 0 and PROT P, and after TYPE A asks for passive mode (EPSV, then PASV)
+// and opens the data connection itself to the control connection's server, with TLS resuming
+// the control connection's session (under TLS 1.3 once the server's session ticket came). Both
+// connections check the server's certificate against the system's authorities (and any added
+// with SetExtraCaCertificates), TLS 1.2 or later. The page counts as stored only when every byte
+// of it was written and the server then confirms with "226" or closes the data connection. It
+// never sends QUIT: when the server confirms the transfer the sockets are simply closed. Each
+// event worth reporting becomes one result record (Record); the diagnostic text follows every
+// step, the password masked.
 #pragma once
 
 #include "dynaddr/FtpRules.h"
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTimer>
 
 class Clock;
+class QSslSocket;
 class QTcpServer;
 class QTcpSocket;
 
@@ -71,6 +81,9 @@ public:
     // The result records of the current transfer, formatted, in order.
     const QByteArray &ResultText() const { return resultText_; }
 
+    // Certificates trusted for "ftpes://" besides the system's store.
+    void SetExtraCaCertificates(const QList<QSslCertificate> &certificates) { extraCa_ = certificates; }
+
     // The longest an attempt may last, from its connect request to its end.
     int AttemptLimitSeconds() const { return 2 * job_.DLTimeout; }
 
@@ -88,11 +101,21 @@ private:
     void OnControlData();
     void OnControlClosed();
     void OnControlError(int errorNumber);
-    void ActOnReply(FtpReplyAction action);
+    void OnControlEncrypted();
+    void OnSessionTicket();
+    void ActOnReply(FtpReplyAction action, const QByteArray &finalLine = {});
     void SendCommand(const QByteArray &command, const QByteArray &shown);
+    QSslConfiguration TlsConfiguration() const;
+    void WatchTls(QSslSocket *socket, const QByteArray &which);
     bool ListenForData();
     void OnDataConnection();
     bool FromControlPeer(const QTcpSocket &socket) const;
+    void ConnectPassiveData();
+    void OnPassiveDataConnected();
+    void OnDataEncrypted();
+    void WatchData(QTcpSocket *socket);
+    void BuildPage();
+    void TlsFailed(const QByteArray &why);
     void SendPageWhenDue();
     void OnDataWritten();
     void OnDataClosed();
@@ -122,11 +145,18 @@ private:
     QByteArray portArgument_;
     QByteArray page_;          // built when the data connection came, sent once the server is ready
     bool storeAccepted_ = false;
+    bool pageSent_ = false;    // the page was handed to the data connection
     bool pageWritten_ = false; // every byte of the page went to the data connection
+    QList<QSslCertificate> extraCa_;
+    bool controlHandshaking_ = false; // "234" came, the control connection's handshake runs
+    bool ticketReceived_ = false;     // the server's TLS 1.3 session ticket came
+    bool awaitingTicket_ = false;     // the data connection waits for that ticket
+    int passivePort_ = 0;
+    bool dataEncrypted_ = false;
     quint32 localIPv4_ = 0;
     bool finished_ = true;
     bool retryWaiting_ = false;
-    QPointer<QTcpSocket> control_;
+    QPointer<QSslSocket> control_;
     QPointer<QTcpServer> dataServer_;
     QPointer<QTcpSocket> data_;
     QTimer watchdog_;

@@ -4,6 +4,7 @@
 #include "core/Preferences.h"
 #include "core/TextUtil.h"
 #include "core/UserPrompt.h"
+#include "dynaddr/FtpRules.h"
 #include "dynaddr/UrlMask.h"
 #include "transfer/Engine.h"
 #include "ui/Widgets.h"
@@ -156,9 +157,10 @@ void PrefWin::Save()
     const QByteArray login = lineBytes(ftpLogin_);
     const QByteArray password = lineBytes(ftpPassword_);
     if (dynamic_->isChecked()) {
-        if (url == "ftp://" || TrimBlanks(url).isEmpty())
+        // "ftp://" or "ftpes://" (FTP over TLS), with more than the scheme.
+        if (url.size() == FtpSchemeLength(url) || TrimBlanks(url).isEmpty())
             return Refuse(QStringLiteral("Please enter a valid URL"), ftpUrl_);
-        if (!url.startsWith("ftp://"))
+        if (FtpSchemeLength(url) == 0)
             return Refuse(QStringLiteral("Please enter a full 'ftp://' URL"), ftpUrl_);
         if (TrimBlanks(login).isEmpty())
             return Refuse(QStringLiteral("Please enter a valid Login"), ftpLogin_);

@@ -47,3 +47,10 @@ FtpJob LoopbackJob(int port, const QByteArray &file, const QByteArray &login, co
     job.ListenPort = 4444;
     return job;
 }
+
+FtpJob TlsLoopbackJob(int port, const QByteArray &file, const QByteArray &login, const QByteArray &password)
+{
+    FtpJob job = LoopbackJob(port, file, login, password);
+    job.Url = "ftpes://127.0.0.1:" + QByteArray::number(port) + "/" + file;
+    return job;
+}

@@ -27,6 +27,9 @@ QByteArray StoredByDebianServer(const QByteArray &page);
 // Starts the scripted server with a mode (see servers/ftp_script.py) and extra arguments.
 bool StartScriptedFtpServer(LocalServer &server, const QString &mode, const QStringList &extra = {});
 
+// A job for a server on loopback; TlsLoopbackJob posts to it as "ftpes://".
+FtpJob TlsLoopbackJob(int port, const QByteArray &file = "page.html", const QByteArray &login = "user",
+                      const QByteArray &password = "secret");
 // A job for a server on loopback.
 FtpJob LoopbackJob(int port, const QByteArray &file = "page.html", const QByteArray &login = "user",
                    const QByteArray &password = "secret");

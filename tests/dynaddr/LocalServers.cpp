@@ -66,6 +66,8 @@ bool LocalServer::StartOnce(const QString &program, const QStringList &arguments
     // Debian's interpreter with its own modules, whatever other Python the shell set up.
     env.remove(QStringLiteral("PYTHONPATH"));
     env.remove(QStringLiteral("PYTHONHOME"));
+    for (qsizetype i = 0; i + 1 < environment_.size(); i += 2)
+        env.insert(environment_[i], environment_[i + 1]);
     process_->setProcessEnvironment(env);
     process_->start(program, arguments);
     if (!process_->waitForStarted(5000))
@@ -124,6 +126,71 @@ bool StartFtpServer(LocalServer &server, const QString &home, const QByteArray &
                            QStringLiteral("--home"), home,
                            QStringLiteral("--user"), QString::fromLatin1(user),
                            QStringLiteral("--password"), QString::fromLatin1(password)};
+    });
+}
+
+bool StartTlsFtpServer(LocalServer &server, const QString &home, const QByteArray &user, const QByteArray &password,
+                       const QString &certificate, const QString &key, bool withoutEpsv)
+{
+    return server.Start(QString::fromLatin1(DebianPython), [&](int port) {
+        QStringList args{QStringLiteral("-u"), ServerScript(QStringLiteral("ftp_server.py")),
+                         QStringLiteral("--port"), QString::number(port),
+                         QStringLiteral("--home"), home,
+                         QStringLiteral("--user"), QString::fromLatin1(user),
+                         QStringLiteral("--password"), QString::fromLatin1(password),
+                         QStringLiteral("--certfile"), certificate,
+                         QStringLiteral("--keyfile"), key};
+        if (withoutEpsv)
+            args << QStringLiteral("--no-epsv");
+        return args;
+    });
+}
+
+bool StartVsftpd(LocalServer &server, const QString &folder, const QString &home, const QString &certificate,
+                 const QString &key, bool tls12Only)
+{
+    if (tls12Only) {
+        const QString opensslConfig = QDir(folder).filePath(QStringLiteral("openssl.cnf"));
+        QFile file(opensslConfig);
+        const QByteArray text = "openssl_conf = conf\n[conf]\nssl_conf = ssl\n[ssl]\nsystem_default = tls\n"
+                                "[tls]\nMaxProtocol = TLSv1.2\nCipherString = DEFAULT\n";
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
+            return false;
+        server.SetEnvironment(QStringLiteral("OPENSSL_CONF"), opensslConfig);
+    }
+    const QString config = QDir(folder).filePath(QStringLiteral("vsftpd.conf"));
+    const QByteArray empty = MakeFolder(folder, QStringLiteral("empty")).toLocal8Bit();
+    const QByteArray text = "listen=YES\n"
+                            "listen_ipv6=NO\n"
+                            "listen_address=127.0.0.1\n"
+                            "background=NO\n"
+                            // No root rights needed, none used: no chroot, no change of user.
+                            "run_as_launching_user=YES\n"
+                            "seccomp_sandbox=NO\n"
+                            "local_enable=NO\n"
+                            "anonymous_enable=YES\n"
+                            "no_anon_password=NO\n"
+                            "anon_root=" + home.toLocal8Bit() + "\n"
+                            "write_enable=YES\n"
+                            "anon_upload_enable=YES\n"
+                            "anon_other_write_enable=YES\n"
+                            "pasv_enable=YES\n"
+                            "ssl_enable=YES\n"
+                            "allow_anon_ssl=YES\n"
+                            "force_anon_logins_ssl=YES\n"
+                            "force_anon_data_ssl=YES\n"
+                            "require_ssl_reuse=YES\n"
+                            "ssl_ciphers=HIGH\n"
+                            "rsa_cert_file=" + certificate.toLocal8Bit() + "\n"
+                            "rsa_private_key_file=" + key.toLocal8Bit() + "\n"
+                            "secure_chroot_dir=" + empty + "\n"
+                            "xferlog_enable=NO\n";
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
+        return false;
+    file.close();
+    return server.Start(QStringLiteral("/usr/sbin/vsftpd"), [&](int port) {
+        return QStringList{config, QStringLiteral("-olisten_port=") + QString::number(port)};
     });
 }
 

@@ -32,6 +32,8 @@ public:
     // between) is started again on another port, a few times. False when it never accepts.
     bool Start(const QString &program, const std::function<QStringList(int port)> &arguments,
                int timeoutMs = 15000);
+    // An environment variable the server is started with, besides the test's own.
+    void SetEnvironment(const QString &name, const QString &value) { environment_ << name << value; }
     // Ends the server: SIGTERM to its process id, SIGKILL when it lingers. Safe to repeat.
     void Stop();
 
@@ -46,6 +48,7 @@ private:
 
     std::unique_ptr<QProcess> process_;
     QString outputFile_;
+    QStringList environment_; // name, value, name, value, ...
     int port_ = 0;
 };
 
@@ -53,6 +56,19 @@ private:
 // mode, a wrong password answered at once. Its log of commands goes to Output().
 bool StartFtpServer(LocalServer &server, const QString &home, const QByteArray &user,
                     const QByteArray &password);
+
+// The same server speaking explicit TLS with this certificate and key, required on the control
+// and the data connection; withoutEpsv answers EPSV as an unknown command.
+bool StartTlsFtpServer(LocalServer &server, const QString &home, const QByteArray &user, const QByteArray &password,
+                       const QString &certificate, const QString &key, bool withoutEpsv = false);
+
+// vsftpd from Debian's packages in the foreground, run as the user who starts it, on loopback,
+// with its configuration in folder: anonymous logins (any password) storing into home, TLS
+// required on both connections with this certificate and key, and every data connection
+// required to resume the control connection's TLS session.
+// With tls12Only its OpenSSL offers nothing newer than TLS 1.2.
+bool StartVsftpd(LocalServer &server, const QString &folder, const QString &home, const QString &certificate,
+                 const QString &key, bool tls12Only = false);
 
 // The scripted web server: every connection gets the bytes of responseFile (split into separate
 // sends at "<<PAUSE>>"); each request is appended to requestsFile when one is named; with

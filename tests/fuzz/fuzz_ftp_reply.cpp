@@ -5,7 +5,10 @@
 // most its bound unfinished, and read each reply's code and continuation from its last line; the
 // table must answer every code in every state, and the start checks and attempt endings must
 // keep their promises on whatever text they get; "226" ends the walk as a success only once the
-// page has gone out after STOR. Broken invariants abort.
+// page has gone out after STOR. The walk is made in the clear and over TLS: over TLS nothing is
+// sent before "234" has started the handshake, the clear walk never asks for TLS, only the TLS
+// walk uses passive mode, and a passive reply leads to a data connection only when it names a
+// usable port. Broken invariants abort.
 #include "dynaddr/FtpRules.h"
 
 #include <QByteArrayList>
@@ -30,13 +33,14 @@ struct Walk {
 };
 
 // The client's walk through a conversation: what each final reply makes it do next.
-Walk Run(const QByteArray &input, const QList<qsizetype> &cuts)
+Walk Run(const QByteArray &input, const QList<qsizetype> &cuts, bool tls)
 {
     Walk walk;
     FtpReplyReader reader;
     QByteArray expected = "220";
     FtpReplyStep step = FtpReplyStep::None;
     bool pageWritten = false;
+    bool encrypted = false;
     qsizetype from = 0;
     int read = 0;
     qsizetype handed = 0;
@@ -68,13 +72,30 @@ Walk Run(const QByteArray &input, const QList<qsizetype> &cuts)
         Require(r.Final == (last.size() < 4 || last[3] != '-'));
         if (!r.Final || walk.ended)
             continue;
-        const FtpReplyAction action = DecideFtpReply(r.Code, expected, step, pageWritten);
+        const FtpReplyAction action = DecideFtpReply(last, expected, step, pageWritten, tls);
         // Success only by "226" after the whole page went out, and "226" then always succeeds.
         Require((action == FtpReplyAction::Success) == (r.Code == "226" && pageWritten));
         if (DataMayFlow(r.Code, expected)) {
             Require(action == FtpReplyAction::Ignore);
             // The client writes the page now; the walk takes it as written.
             pageWritten = true;
+        }
+        using A = FtpReplyAction;
+        const bool tlsAction = action == A::SendAuth || action == A::StartTls || action == A::Fail855 ||
+                               action == A::SendPbsz || action == A::SendProt || action == A::Fail857 ||
+                               action == A::Fail856 || action == A::SendEpsv || action == A::SendPasv ||
+                               action == A::ConnectData;
+        if (!tls)
+            Require(!tlsAction);
+        else
+            Require(action != A::SendUser && action != A::SendPort && action != A::SendStor);
+        // Over TLS only AUTH TLS, its answer and the end of the attempt come before the handshake.
+        if (tls && !encrypted)
+            Require(action == A::SendAuth || action == A::StartTls || action == A::Fail855 || action == A::Ignore ||
+                    action == A::FailWithCode || action == A::Success);
+        if (action == A::ConnectData) {
+            const std::optional<int> port = PassivePort(last);
+            Require(port && *port >= 1 && *port <= 65535);
         }
         switch (action) {
         case FtpReplyAction::SendUser: expected = "331"; break;
@@ -84,9 +105,21 @@ Walk Run(const QByteArray &input, const QList<qsizetype> &cuts)
         case FtpReplyAction::SendPort: expected = "200"; step = FtpReplyStep::Port; break;
         case FtpReplyAction::SendStor: expected = "150"; step = FtpReplyStep::None; break;
         case FtpReplyAction::Ignore: break;
+        case FtpReplyAction::SendAuth: expected = "234"; break;
+        // The handshake succeeds in the walk and the client sends USER.
+        case FtpReplyAction::StartTls: encrypted = true; expected = "331"; break;
+        case FtpReplyAction::SendPbsz: expected = "200"; step = FtpReplyStep::Pbsz; break;
+        case FtpReplyAction::SendProt: expected = "200"; step = FtpReplyStep::Prot; break;
+        case FtpReplyAction::SendEpsv: expected = "229"; step = FtpReplyStep::Epsv; break;
+        case FtpReplyAction::SendPasv: expected = "227"; step = FtpReplyStep::Pasv; break;
+        // The data connection comes up and the client sends STOR.
+        case FtpReplyAction::ConnectData: expected = "150"; step = FtpReplyStep::None; break;
         case FtpReplyAction::Success:
         case FtpReplyAction::FailWithCode:
-        case FtpReplyAction::Fail882: walk.ended = read; break;
+        case FtpReplyAction::Fail882:
+        case FtpReplyAction::Fail855:
+        case FtpReplyAction::Fail856:
+        case FtpReplyAction::Fail857: walk.ended = read; break;
         default: Require(false);
         }
     }
@@ -106,7 +139,8 @@ void CheckStart(const QByteArray &bytes)
     const std::optional<FtpTarget> t = CheckFtpStart(f[0], f[1], f[2], f[3]);
     if (!t)
         return;
-    Require(f[0].startsWith("ftp://"));
+    Require(FtpSchemeLength(f[0]) > 0);
+    Require(t->Tls == f[0].startsWith("ftpes://"));
     Require(!t->Site.isEmpty() && !t->File.isEmpty() && !t->Login.isEmpty() && !t->Password.isEmpty());
     Require(t->Port >= 1 && t->Port <= 65535);
     for (const QByteArray *text : {&t->Login, &t->Password, &t->File})
@@ -120,7 +154,8 @@ void CheckFinish(const QByteArray &code, int attempt, int limit)
     Require((f.Ending == FtpEnding::Aborted) == (code == "884"));
     Require((f.Ending == FtpEnding::Done) == (code == "852"));
     if (f.Ending == FtpEnding::Retry)
-        Require(attempt + 1 <= limit && code != "803" && code != "809" && code != "221" && f.Code != "550");
+        Require(attempt + 1 <= limit && code != "803" && code != "809" && code != "221" && f.Code != "550" &&
+                code != "855" && code != "856" && code != "857");
     if (f.Ending == FtpEnding::Failed)
         Require(f.Code != "553" && f.Code.isEmpty() == code.isEmpty());
 }
@@ -154,13 +189,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
     }
 
-    const Walk whole = Run(input, {});
-    const Walk split = Run(input, cuts);
-    if (!whole.overflow && !split.overflow) {
-        // However the bytes came, the same lines and the same unfinished rest.
-        Require(whole.lines == split.lines);
-        Require(whole.pending == split.pending);
+    for (const bool tls : {false, true}) {
+        const Walk whole = Run(input, {}, tls);
+        const Walk split = Run(input, cuts, tls);
+        if (!whole.overflow && !split.overflow) {
+            // However the bytes came, the same lines and the same unfinished rest.
+            Require(whole.lines == split.lines);
+            Require(whole.pending == split.pending);
+        }
     }
+    // Whatever the line, a passive port is a usable one.
+    if (const std::optional<int> port = PassivePort(input.left(256)))
+        Require(*port >= 1 && *port <= 65535);
 
     CheckStart(input.left(4096));
     const int attempt = 1 + (mode & 0x03);

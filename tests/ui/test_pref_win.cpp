@@ -97,6 +97,10 @@ TEST_F(PrefWinTest, RefusesBadValuesWithAMessageAndTheFocusOnTheField)
         {dyn("   ", "me", "pw"), "Please enter a valid URL", "Editfield4"},
         {dyn("FTP://host", "me", "pw"), "Please enter a full 'ftp://' URL", "Editfield4"},
         {dyn("http://host", "me", "pw"), "Please enter a full 'ftp://' URL", "Editfield4"},
+        // FTP over explicit TLS passes the URL check; implicit TLS is not offered.
+        {dyn("ftpes://", "me", "pw"), "Please enter a valid URL", "Editfield4"},
+        {dyn("ftps://host", "me", "pw"), "Please enter a full 'ftp://' URL", "Editfield4"},
+        {dyn("ftpes://host", "  ", "pw"), "Please enter a valid Login", "Editfield5"},
         {dyn("ftp://host", "  ", "pw"), "Please enter a valid Login", "Editfield5"},
         {dyn("ftp://host", "me", ""), "Please enter a valid Password", "Editfield6"},
     };

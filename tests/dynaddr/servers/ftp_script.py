@@ -16,11 +16,15 @@ Modes:
               until that connection ends (printing "stranger got N bytes")
   continue    greets with continuation lines ("220-...") every 50 ms and never ends the reply
   noise       sends "200 ok" every 50 ms from the start, never a greeting
+  tls-close   answers AUTH TLS with "234" and closes before any handshake
+  tls-no-prot answers AUTH TLS with "234", takes the TLS handshake (--certfile, --keyfile), logs
+              in and then refuses PROT P with "536"
 --split sends every reply one byte at a time; --fail-first answers the first USER with "421"
 and closes. Every command line received is printed.
 """
 import argparse
 import socket
+import ssl
 import sys
 import time
 
@@ -32,6 +36,8 @@ def main():
     parser.add_argument("--store")
     parser.add_argument("--split", action="store_true")
     parser.add_argument("--fail-first", action="store_true")
+    parser.add_argument("--certfile")
+    parser.add_argument("--keyfile")
     args = parser.parse_args()
 
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -100,6 +106,19 @@ def session(conn, args, state):
                     reply("421 too busy, try later\r\n")
                     return
                 reply("331 password please\r\n")
+            elif word == "AUTH" and args.mode.startswith("tls-"):
+                reply("234 go ahead\r\n")
+                if args.mode == "tls-close":
+                    return
+                context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+                context.load_cert_chain(args.certfile, args.keyfile)
+                conn = context.wrap_socket(conn, server_side=True)
+                pending = b""
+                break
+            elif word == "PBSZ":
+                reply("200 PBSZ=0\r\n")
+            elif word == "PROT":
+                reply("536 PROT P not supported here\r\n")
             elif word == "PASS":
                 reply("230 logged in\r\n")
             elif word == "PWD":

@@ -103,7 +103,7 @@ void FtpUpload::ResetTransfer()
     reader_.Clear();
     page_.clear();
     storeAccepted_ = pageSent_ = pageWritten_ = false;
-    controlHandshaking_ = ticketReceived_ = awaitingTicket_ = dataEncrypted_ = false;
+    controlHandshaking_ = ticketReceived_ = awaitingTicket_ = ticketWaitOver_ = dataEncrypted_ = false;
     passivePort_ = 0;
 }
 
@@ -114,7 +114,7 @@ void FtpUpload::OpenControl()
     reader_.Clear();
     page_.clear();
     storeAccepted_ = pageSent_ = pageWritten_ = false;
-    controlHandshaking_ = ticketReceived_ = awaitingTicket_ = dataEncrypted_ = false;
+    controlHandshaking_ = ticketReceived_ = awaitingTicket_ = ticketWaitOver_ = dataEncrypted_ = false;
     passivePort_ = 0;
     step_ = FtpReplyStep::None;
     expected_ = "220";
@@ -436,9 +436,11 @@ void FtpUpload::ConnectPassiveData()
     if (finished_ || !control_ || data_)
         return;
     // A TLS 1.3 session can be resumed only with the ticket the server sends after the handshake.
-    if (control_->sessionProtocol() == QSsl::TlsV1_3 && !ticketReceived_) {
-        if (!awaitingTicket_)
+    if (control_->sessionProtocol() == QSsl::TlsV1_3 && !ticketReceived_ && !ticketWaitOver_) {
+        if (!awaitingTicket_) {
             AddDiagnostic("* Waiting for the TLS session ticket");
+            ticketWaitStart_ = clock_.now();
+        }
         awaitingTicket_ = true;
         return;
     }
@@ -581,6 +583,12 @@ void FtpUpload::WatchdogTick()
     if (finished_ || retryWaiting_)
         return;
     const QDateTime now = clock_.now();
+    if (awaitingTicket_ && AbsSecondsBetween(now, ticketWaitStart_) >= TicketWaitSeconds) {
+        AddDiagnostic("* No TLS session ticket within" + Spaced(TicketWaitSeconds) +
+                      " seconds: the data connection starts a new session");
+        ticketWaitOver_ = true;
+        ConnectPassiveData();
+    }
     if (connectWatch_ && AbsSecondsBetween(now, controlStartTime_) + 1 > job_.DLTimeout) {
         statusCode_ = "813";
     } else if (activityWatch_ && AbsSecondsBetween(now, lastActivityTime_) + 1 > job_.DLTimeout) {

@@ -5,7 +5,8 @@
 // takes the data. For an "ftpes://" site it first asks for TLS (AUTH TLS) and logs in only over
 // it, then sends PBSZ 0 and PROT P, and after TYPE A asks for passive mode (EPSV, then PASV)
 // and opens the data connection itself to the control connection's server, with TLS resuming
-// the control connection's session (under TLS 1.3 once the server's session ticket came). Both
+// the control connection's session (under TLS 1.3 once the server's session ticket came, or
+// TicketWaitSeconds without one). Both
 // connections check the server's certificate against the system's authorities (and any added
 // with SetExtraCaCertificates), TLS 1.2 or later. The page counts as stored only when every byte
 // of it was written and the server then confirms with "226" or closes the data connection. It
@@ -55,6 +56,10 @@ class FtpUpload : public QObject {
 public:
     static constexpr int WatchdogIntervalMs = 15000;
     static constexpr qsizetype DiagnosticLimit = 20001;
+    // How long the data connection waits for the server's TLS 1.3 session ticket (checked on the
+    // watchdog's tick) before it starts without one: a server that sends none may still take a
+    // new session; one that insists on resumption then refuses it with 856.
+    static constexpr int TicketWaitSeconds = 5;
 
     explicit FtpUpload(const Clock &clock, QObject *parent = nullptr);
     ~FtpUpload() override;
@@ -151,6 +156,8 @@ private:
     bool controlHandshaking_ = false; // "234" came, the control connection's handshake runs
     bool ticketReceived_ = false;     // the server's TLS 1.3 session ticket came
     bool awaitingTicket_ = false;     // the data connection waits for that ticket
+    bool ticketWaitOver_ = false;     // it waited long enough: it starts without one
+    QDateTime ticketWaitStart_;
     int passivePort_ = 0;
     bool dataEncrypted_ = false;
     quint32 localIPv4_ = 0;

@@ -109,6 +109,7 @@ TEST(AddressPosting, FailuresAreLoggedWithTheirDiagnosticAndBeep)
         int port;
         const char *password;
         QList<QByteArray> lines;
+        bool tls = false;
     } rows[] = {
         {server.Port(), "wrong",
          {"Starting Upload of Dynamic IP Page", "Remote FTP Site Connected", "FTP Diagnostic - 530 Incorrect Login",
@@ -116,10 +117,17 @@ TEST(AddressPosting, FailuresAreLoggedWithTheirDiagnosticAndBeep)
         {FreeLoopbackPort(), "secret",
          {"Starting Upload of Dynamic IP Page", "FTP Diagnostic - 801 Connection refused",
           "Error on IP Update - Please try again"}},
+        // An "ftpes://" site whose server has no TLS.
+        {server.Port(), "secret",
+         {"Starting Upload of Dynamic IP Page", "Remote FTP Site Connected", "FTP Diagnostic - 855 AUTH TLS refused",
+          "Error on IP Update - Please try again"},
+         true},
     };
     for (const auto &row : rows) {
         PostingFixture f;
-        const Preferences prefs = DynamicPrefs(row.port, row.password);
+        Preferences prefs = DynamicPrefs(row.port, row.password);
+        if (row.tls)
+            prefs.FtpUrl.replace("ftp://", "ftpes://");
         f.posting.StartAddressUpload(prefs);
         ASSERT_TRUE(f.WaitLine("Error on IP Update - Please try again"));
         EXPECT_EQ(f.Lines(), row.lines);

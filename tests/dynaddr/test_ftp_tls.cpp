@@ -173,3 +173,35 @@ TEST(FtpTls, RefusalsAndFailuresEndAtOnceAndNeverLogInInTheClear)
         }
     }
 }
+
+// Under TLS 1.3 the data connection waits for the server's session ticket; a server that sends
+// none gets the data connection with a new session after a few seconds, not never.
+TEST(FtpTls, DataConnectionWaitsForTheSessionTicketForAFewSecondsOnly)
+{
+    Certified tls;
+    ASSERT_TRUE(tls.made);
+    LocalServer server;
+    ASSERT_TRUE(StartScriptedFtpServer(server, "tls-no-ticket",
+                                       {"--certfile", tls.Certificate(), "--keyfile", tls.Key(), "--store",
+                                        tls.dir.file("stored")}));
+    FtpClientFixture f;
+    tls.Trust(f.client);
+    ASSERT_TRUE(f.client.Start(FtpPageMode::Go, TlsLoopbackJob(server.Port())));
+    ASSERT_TRUE(WaitFor([&] { return f.client.Diagnostics().contains("* Waiting for the TLS session ticket"); }))
+        << f.client.Diagnostics().constData() << server.Output().constData();
+    Pump(300);
+    f.clock.advanceSeconds(FtpUpload::TicketWaitSeconds - 1);
+    f.client.WatchdogTick();
+    Pump(300);
+    EXPECT_FALSE(f.client.Diagnostics().contains("* Data connection to port"));
+    EXPECT_FALSE(server.Output().contains("data connection accepted"));
+
+    f.clock.advanceSeconds(1);
+    f.client.WatchdogTick();
+    ASSERT_TRUE(f.WaitEnded()) << f.client.Diagnostics().constData() << server.Output().constData();
+    EXPECT_EQ(f.LastRecord(), (FtpRecord{FtpWord::Done, "802"})) << f.client.Diagnostics().constData();
+    EXPECT_TRUE(f.client.Diagnostics().contains(
+        "* No TLS session ticket within 5 seconds: the data connection starts a new session\r\n"));
+    EXPECT_EQ(ReadFile(tls.dir.file("stored")),
+              BuildAddressPage("GO", "127.0.0.1", ShortDate(f.clock.now()), ShortTime(f.clock.now()), 4444));
+}

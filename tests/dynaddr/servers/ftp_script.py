@@ -19,6 +19,9 @@ Modes:
   tls-close   answers AUTH TLS with "234" and closes before any handshake
   tls-no-prot answers AUTH TLS with "234", takes the TLS handshake (--certfile, --keyfile), logs
               in and then refuses PROT P with "536"
+  tls-no-ticket the same, but sends no TLS 1.3 session ticket, accepts PROT P, answers EPSV with
+              a port of its own, prints "data connection accepted" when the client connects to it
+              (after STOR), and stores what arrives over TLS there in --store
 --split sends every reply one byte at a time; --fail-first answers the first USER with "421"
 and closes. Every command line received is printed.
 """
@@ -112,13 +115,38 @@ def session(conn, args, state):
                     return
                 context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
                 context.load_cert_chain(args.certfile, args.keyfile)
+                if args.mode == "tls-no-ticket":
+                    context.num_tickets = 0
                 conn = context.wrap_socket(conn, server_side=True)
                 pending = b""
                 break
             elif word == "PBSZ":
                 reply("200 PBSZ=0\r\n")
-            elif word == "PROT":
+            elif word == "PROT" and args.mode == "tls-no-prot":
                 reply("536 PROT P not supported here\r\n")
+            elif word == "PROT":
+                reply("200 PROT now Private\r\n")
+            elif word == "EPSV" and args.mode == "tls-no-ticket":
+                passive = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+                passive.bind(("127.0.0.1", 0))
+                passive.listen(1)
+                reply("229 Entering Extended Passive Mode (|||%d|)\r\n" % passive.getsockname()[1])
+            elif word == "STOR" and args.mode == "tls-no-ticket":
+                data, _ = passive.accept()
+                print("data connection accepted", flush=True)
+                reply("150 go ahead\r\n")
+                data = context.wrap_socket(data, server_side=True)
+                stored = b""
+                while True:
+                    piece = data.recv(4096)
+                    if not piece:
+                        break
+                    stored += piece
+                data.close()
+                if args.store:
+                    with open(args.store, "wb") as f:
+                        f.write(stored)
+                reply("226 stored\r\n")
             elif word == "PASS":
                 reply("230 logged in\r\n")
             elif word == "PWD":

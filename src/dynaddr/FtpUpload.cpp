@@ -128,9 +128,9 @@ void FtpUpload::OpenControl()
     connect(socket, &QTcpSocket::connected, this, &FtpUpload::OnControlConnected);
     connect(socket, &QTcpSocket::readyRead, this, &FtpUpload::OnControlData);
     connect(socket, &QTcpSocket::disconnected, this, &FtpUpload::OnControlClosed);
-    connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+    connect(socket, &QTcpSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError e) {
         if (IsTlsError(e))
-            TlsFailed("* TLS failed on the control connection: " + control_->errorString().toUtf8());
+            TlsFailed("* TLS failed on the control connection: " + socket->errorString().toUtf8());
         // The server's close arrives as its own event.
         else if (e != QAbstractSocket::RemoteHostClosedError)
             OnControlError(ClassicErrorNumber(e));

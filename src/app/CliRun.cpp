@@ -9,6 +9,7 @@
 #include "core/PathCheck.h"
 #include "core/Clock.h"
 #include "core/FileOps.h"
+#include "core/Identity.h"
 #include "core/ProgramPaths.h"
 #include "core/Preferences.h"
 #include "core/SingleInstance.h"
@@ -190,6 +191,13 @@ int RunList(const QString &programFolder)
     return ExitOk;
 }
 
+// The key of an installation that does not run, read from its key file.
+static QByteArray StoredKeyLine(const QString &programFolder)
+{
+    const Identity identity = ReadIdentityPem(ReadStoredFile(QDir(programFolder).filePath(KeyFileName)));
+    return "Key: " + (identity.IsValid() ? GroupedFingerprint(identity.fingerprint) : QByteArray("none"));
+}
+
 int RunStatus(const QString &programFolder)
 {
     if (const std::optional<LinkMessage> reply = AskInstance(LinkPath(programFolder), {LinkVerb::Status});
@@ -209,11 +217,12 @@ int RunStatus(const QString &programFolder)
                                QByteArray::number(pid) + ") but does not answer" +
                                (LinkPath(programFolder).isEmpty() ? QByteArray(": there is no private folder for its local link")
                                                                   : QByteArray()),
-                           "Port: " + QByteArray::number(prefs.ListenPort) + " (from the preferences)"});
+                           "Port: " + QByteArray::number(prefs.ListenPort) + " (from the preferences)", StoredKeyLine(programFolder)});
         return ExitFailure;
     }
     PrintLines(false, {"Parcelwise is not running in " + FolderText(programFolder),
-                       "Port: " + QByteArray::number(prefs.ListenPort) + " (from the preferences)"});
+                       "Port: " + QByteArray::number(prefs.ListenPort) + " (from the preferences)",
+                       StoredKeyLine(programFolder)});
     return ExitFailure;
 }
 

@@ -112,6 +112,9 @@ QByteArray StatusReport(const Engine &engine, const QByteArray &runMode)
     const QByteArray reachable = engine.Mapper().StatusLine();
     if (!reachable.isEmpty())
         out += reachable + '\n';
+    // The own key, which two people compare by phone before they trust the first exchange.
+    const QByteArray key = engine.Trust().OwnFingerprint();
+    out += "Key: " + (key.isEmpty() ? QByteArray("none (transfers are not encrypted)") : key) + '\n';
     int queued = 0, busy = 0, sent = 0, failed = 0, held = 0;
     const QueueModel &queue = engine.Queue();
     for (int row = 0; row < queue.rowCount(); ++row) {

@@ -109,6 +109,7 @@ void Engine::InitGlobals()
     Prefs = Preferences{};
     LoadPrefsFile(paths_.ProgramFolder, Prefs);
     LoadUsersFile(paths_.ProgramFolder, Users);
+    trustProblems_ = trust_.Load(paths_.ProgramFolder);
 }
 
 void Engine::MainWindowLoad()
@@ -135,6 +136,9 @@ void Engine::MainWindowLoad()
     }
     log_.OpenLogFile(paths_.LogsFolder);
     log_.OpenMessageFile(paths_.LogsFolder);
+    for (const QByteArray &line : trustProblems_)
+        Showit(line);
+    trustProblems_.clear();
     // Stored files of an earlier version, or copied in, may be open to other users: they hold
     // passwords and the queue. Received files and the folders are left as the user has them.
     const QList<QByteArray> tightened = TightenStoredFiles(
@@ -454,6 +458,8 @@ void Engine::AddQueueItems(const std::vector<QueueItem> &items)
 bool Engine::SaveUsers(const UserList &users)
 {
     Users = users;
+    // A deleted user's pinned key goes with it.
+    trust_.KeepOnlyPinsOf(Users);
     return SaveUsersFile(paths_.ProgramFolder, Users, prompt_);
 }
 

@@ -13,6 +13,7 @@
 #include "dynaddr/AddressPosting.h"
 #include "dynaddr/PortMapper.h"
 #include "transfer/Connection.h"
+#include "transfer/PeerTrust.h"
 #include "transfer/Queue.h"
 #include "transfer/SlotStates.h"
 
@@ -182,6 +183,9 @@ public:
     bool AbortFtpRequested() const { return posting_.AbortFtpRequested(); }
     int NextDataPort() const { return posting_.NextDataPort(); }
     AddressPosting &Posting() { return posting_; }
+    // The own key and the peers' pinned keys of encrypted transfers.
+    PeerTrust &Trust() { return trust_; }
+    const PeerTrust &Trust() const { return trust_; }
     AddressLookup &Lookup() { return lookup_; }
     // The listening port mapped on the home router. The engine maps only when its owner allows
     // it (off by default; the window and headless runs allow it) and the preference "NM" is
@@ -324,6 +328,8 @@ private:
     AddressLookup lookup_;
     AddressPosting posting_;
     PortMapper mapper_;
+    PeerTrust trust_;
+    QList<QByteArray> trustProblems_; // logged once the log is open
     bool portMappingAllowed_ = false;
     bool commsStarted_ = false;
     bool pageWaits_ = false;

@@ -796,7 +796,7 @@ void ParcelWin::ShowHelp()
 
 void ParcelWin::ShowAbout()
 {
-    AboutWin dialog(DisplayText(engine_.VersionText), this);
+    AboutWin dialog(DisplayText(engine_.VersionText), this, QString::fromLatin1(engine_.Trust().OwnFingerprint()));
     connect(&dialog, &AboutWin::codeWordTyped, this, [this] { engine_.RaisePictureFlag(); });
     dialog.exec();
 }

@@ -141,6 +141,17 @@ UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     frames->addWidget(receiving, 1);
     frames->addWidget(sending, 1);
 
+    // The key the user's installation showed in the first encrypted transfer, pinned since.
+    pinnedKey_ = new QLabel;
+    pinnedKey_->setObjectName(QStringLiteral("PinnedKey"));
+    pinnedKey_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    pinnedKey_->setWordWrap(true);
+    forgetKey_ = CommandButton("Forget Key", "ForgetKey");
+    connect(forgetKey_, &QPushButton::clicked, this, &UserWin::ForgetKey);
+    auto *keyRow = new QHBoxLayout;
+    keyRow->addWidget(pinnedKey_, 1);
+    keyRow->addWidget(forgetKey_);
+
     QPushButton *add = CommandButton("Add/Update", "Command1");
     QPushButton *clear = CommandButton("Clear", "Command2");
     QPushButton *remove = CommandButton("Delete", "Command3");
@@ -162,11 +173,13 @@ UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     fieldsLayout->setContentsMargins(0, 0, 0, 0);
     fieldsLayout->addWidget(list_, 1);
     fieldsLayout->addLayout(frames);
+    fieldsLayout->addLayout(keyRow);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(ScrollingPanel(fields), 1);
     layout->addLayout(buttons);
 
     FillList();
+    ShowPinnedKey();
     // The window opens on empty fields with no row current: typing starts a new user.
     name_->setFocus(Qt::OtherFocusReason);
     resize(760, 520);
@@ -248,6 +261,48 @@ void UserWin::RowClicked(QTreeWidgetItem *item)
     SelectStatic(StaticOnlyIfS(f.value(UserAddressType - 1)) == AddressKind::Static);
     SetFieldBytes(address_, f.value(UserAddress - 1));
     SetFieldBytes(port_, f.value(UserPort - 1));
+    ShowPinnedKey();
+}
+
+void UserWin::ShowPinnedKey()
+{
+    QTreeWidgetItem *item = list_->currentItem();
+    const PinStore &pins = engine_.Trust().Pins();
+    std::optional<QByteArray> pinned;
+    if (item && RowCount() > 0)
+        pinned = pins.PinOf(RowFields(list_->indexOfTopLevelItem(item)).value(UserName - 1));
+    if (pins.Unreadable())
+        pinnedKey_->setText(QStringLiteral("Key: the pinned keys cannot be read (") +
+                            QString::fromLatin1(PinsFileName) + QStringLiteral(")"));
+    else if (pinned)
+        pinnedKey_->setText(QStringLiteral("Key: ") + QString::fromLatin1(GroupedFingerprint(*pinned)));
+    else if (item)
+        pinnedKey_->setText(QStringLiteral("Key: none pinned yet"));
+    else
+        pinnedKey_->clear();
+    forgetKey_->setEnabled(pinned.has_value());
+}
+
+void UserWin::ForgetKey()
+{
+    QTreeWidgetItem *item = list_->currentItem();
+    if (RowCount() == 0 || !item)
+        return;
+    const QByteArray name = RowFields(list_->indexOfTopLevelItem(item)).value(UserName - 1);
+    if (!engine_.Trust().Pins().PinOf(name))
+        return;
+    const QString question = QStringLiteral("Forget the key of %1? The next encrypted transfer with this user "
+                                            "pins the key it shows.")
+                                 .arg(OneLineText(DisplayText(name)));
+    if (!engine_.Prompt().Ask(question, QStringLiteral("Forget Key"), QStringLiteral("Cancel"), false))
+        return;
+    if (engine_.Trust().Forget(name)) {
+        engine_.Showit("Forgot the key of " + name);
+    } else {
+        engine_.Prompt().Beep();
+        engine_.Prompt().Message(QStringLiteral("Cannot Write Pinned Keys"));
+    }
+    ShowPinnedKey();
 }
 
 void UserWin::ClearFields()
@@ -344,4 +399,5 @@ void UserWin::DeleteUser()
     // Unlike "Clear", the port does not get its default back.
     ClearFields();
     port_->clear();
+    ShowPinnedKey();
 }

@@ -8,6 +8,7 @@
 #include <QList>
 
 class Engine;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -25,6 +26,9 @@ public:
     void ClearFields();
     void DeleteUser();
     void RowClicked(QTreeWidgetItem *item);
+    // Forgets the pinned key of the current row's user (after asking), so that the next
+    // encrypted transfer with that user pins the key it shows.
+    void ForgetKey();
 
     // Row fields 1 to 9 of a list row, as bytes.
     QList<QByteArray> RowFields(int row) const;
@@ -37,6 +41,8 @@ private:
     void SetRowFields(QTreeWidgetItem *item, const QList<QByteArray> &fields);
     void SelectStatic(bool isStatic);
     void Refuse(const QString &message, QLineEdit *field);
+    // The key line and the Forget Key button follow the current row.
+    void ShowPinnedKey();
 
     Engine &engine_;
     QTreeWidget *list_ = nullptr;
@@ -48,4 +54,6 @@ private:
     QLineEdit *port_ = nullptr;         // Editfield4
     QRadioButton *static_ = nullptr;
     QRadioButton *dynamic_ = nullptr;
+    QLabel *pinnedKey_ = nullptr;       // the current user's pinned key fingerprint
+    QPushButton *forgetKey_ = nullptr;  // "Forget Key"
 };

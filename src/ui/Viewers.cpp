@@ -7,6 +7,7 @@
 #include "ui/RtfReader.h"
 
 #include <QDir>
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -119,7 +120,8 @@ QTextBrowser *HelpWin::textArea() const
     return static_cast<QTextBrowser *>(textWidget());
 }
 
-AboutWin::AboutWin(const QString &versionText, QWidget *parent) : QDialog(parent), ok_(new QPushButton(tr("OK"), this))
+AboutWin::AboutWin(const QString &versionText, QWidget *parent, const QString &keyText)
+    : QDialog(parent), ok_(new QPushButton(tr("OK"), this))
 {
     setWindowTitle(tr("About Parcelwise"));
     setModal(true);
@@ -153,6 +155,15 @@ AboutWin::AboutWin(const QString &versionText, QWidget *parent) : QDialog(parent
     layout->addWidget(logo);
     layout->addWidget(motto);
     layout->addWidget(version);
+    if (!keyText.isEmpty()) {
+        auto *key = new QLabel(QStringLiteral("Key of this installation:\n") + keyText, this);
+        key->setObjectName(QStringLiteral("keyFingerprint"));
+        key->setAlignment(Qt::AlignCenter);
+        key->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        key->setFont(mono);
+        layout->addWidget(key);
+    }
     layout->addSpacing(6);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);

@@ -88,7 +88,9 @@ public:
     static constexpr const char *CodeWord = "parcel";
     static constexpr const char *Motto = "Send some files, Get some files.";
 
-    explicit AboutWin(const QString &versionText, QWidget *parent = nullptr);
+    // keyText: the installation's key fingerprint, so that two people can compare it by phone
+    // (empty when there is none).
+    explicit AboutWin(const QString &versionText, QWidget *parent = nullptr, const QString &keyText = {});
     bool codeWordEntered() const { return entered_; }
     QPushButton *okButton() const { return ok_; }
 

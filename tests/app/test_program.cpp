@@ -1,6 +1,7 @@
 // The real program started as a user starts it: headless installations side by side on
 // loopback, files queued with --send, and the refusals of the command line.
 #include "TestSupport.h"
+#include "core/Identity.h"
 #include "core/Preferences.h"
 #include "core/Users.h"
 #include "transfer/Queue.h"
@@ -169,6 +170,10 @@ TEST(Program, HeadlessPeersDeliverWhatSendQueues)
     EXPECT_EQ(status.code, 0);
     EXPECT_TRUE(status.out.contains("running headless")) << status.out.constData();
     EXPECT_TRUE(status.out.contains("Port: " + QByteArray::number(b.port) + ", listening")) << status.out.constData();
+    // The key people compare by phone, while running and while not.
+    const QByteArray keyB = GroupedFingerprint(ReadIdentityPem(b.dir.read(QStringLiteral("Parcelwise_Key"))).fingerprint);
+    ASSERT_EQ(keyB.size(), 79);
+    EXPECT_TRUE(status.out.contains("Key: " + keyB)) << status.out.constData();
 
     // Log lines reach standard output and the day's log file alike.
     EXPECT_TRUE(runB.out.contains("first.bin")) << runB.out.constData();
@@ -180,6 +185,8 @@ TEST(Program, HeadlessPeersDeliverWhatSendQueues)
     const Finished after = RunProgram(env, a.dir.path(), {"--status"});
     EXPECT_NE(after.code, 0);
     EXPECT_TRUE(after.out.contains("not running")) << after.out.constData();
+    const QByteArray keyA = GroupedFingerprint(ReadIdentityPem(a.dir.read(QStringLiteral("Parcelwise_Key"))).fingerprint);
+    EXPECT_TRUE(after.out.contains("Key: " + keyA)) << after.out.constData();
 }
 
 TEST(Program, RefusalsSayWhyAndTouchNoStoredFile)

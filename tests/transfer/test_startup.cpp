@@ -69,9 +69,11 @@ TEST(Startup, FirstStartInAnEmptyFolder)
     EXPECT_TRUE(engine.Prefs.FtpUrl.isEmpty() && engine.Prefs.FtpLogin.isEmpty() && engine.Prefs.FtpPassword.isEmpty());
     EXPECT_EQ(engine.NextDataPort(), 1555);
     EXPECT_TRUE(engine.Users.isEmpty());
-    // Start-up itself writes no file: only folders.
+    // Start-up itself writes one file, the installation's key; otherwise only folders.
     EXPECT_TRUE(QDir(engine.Paths().LogsFolder).isEmpty());
-    EXPECT_EQ(root.entryList(QDir::Files | QDir::Hidden), QStringList{});
+    EXPECT_EQ(root.entryList(QDir::Files | QDir::Hidden), QStringList{"Parcelwise_Key"});
+    EXPECT_EQ(QFileInfo(root.filePath("Parcelwise_Key")).permissions() & 0x0077, QFileDevice::Permissions());
+    EXPECT_TRUE(engine.Trust().CanEncrypt());
 
     engine.SetOwnAddress("127.0.0.1");
     engine.MainWindowLoad();

@@ -437,8 +437,11 @@ TEST_F(MainWindowTest, ExitMenuBeginsTheShutdown)
 TEST_F(MainWindowTest, AboutBoxCodeWordSetsThePictureFlag)
 {
     bool opened = false;
+    QString keyShown;
     WhenModalShown([&](QWidget *dialog) {
         opened = qobject_cast<AboutWin *>(dialog) != nullptr;
+        if (auto *key = dialog->findChild<QLabel *>(QStringLiteral("keyFingerprint")))
+            keyShown = key->text();
         for (const char c : QByteArray(AboutWin::CodeWord)) {
             QKeyEvent key(QEvent::KeyPress, Qt::Key_A + (c - 'a'), Qt::NoModifier, QString(QChar(c)));
             QApplication::sendEvent(dialog, &key);
@@ -447,6 +450,9 @@ TEST_F(MainWindowTest, AboutBoxCodeWordSetsThePictureFlag)
     win->menuAction("mnuAbout")->trigger();
     EXPECT_TRUE(opened);
     EXPECT_TRUE(inst.engine->PictureFlag());
+    // The installation's own key, to be compared by phone.
+    ASSERT_EQ(inst.engine->Trust().OwnFingerprint().size(), 79);
+    EXPECT_TRUE(keyShown.contains(QString::fromLatin1(inst.engine->Trust().OwnFingerprint()))) << keyShown.toStdString();
 }
 
 TEST_F(MainWindowTest, ViewersOpenWithTheEngineTexts)

@@ -13,6 +13,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -269,6 +270,45 @@ TEST_F(UserWinTest, DeletingTheLastUserRemovesTheFile)
     EXPECT_EQ(win->RowCount(), 0);
     EXPECT_TRUE(inst.engine->Users.isEmpty());
     EXPECT_FALSE(QFile::exists(inst.file("Parcelwise_Users")));
+}
+
+TEST_F(UserWinTest, ShowsAndForgetsAPinnedKeyAndDeletingAUserDeletesItsPin)
+{
+    const QByteArray fpAnn = QByteArray("0123456789ABCDEF").repeated(4), fpBob = QByteArray(64, 'B');
+    inst.engine->Users = {MakeUserRecord({"ann", "p"}), MakeUserRecord({"bob", "q"}), MakeUserRecord({"cy", "r"})};
+    inst.engine->Trust().Pin("ann", fpAnn);
+    inst.engine->Trust().Pin("bob", fpBob);
+    Open();
+    auto *key = win->findChild<QLabel *>(QStringLiteral("PinnedKey"));
+    ASSERT_NE(key, nullptr);
+    QPushButton *forget = Button("ForgetKey");
+    ASSERT_NE(forget, nullptr);
+    EXPECT_FALSE(forget->isEnabled()); // no row yet
+
+    win->list()->setCurrentItem(win->list()->topLevelItem(2));
+    EXPECT_EQ(key->text(), "Key: none pinned yet");
+    EXPECT_FALSE(forget->isEnabled());
+    win->list()->setCurrentItem(win->list()->topLevelItem(0));
+    EXPECT_EQ(key->text(), "Key: 0123 4567 89AB CDEF 0123 4567 89AB CDEF 0123 4567 89AB CDEF 0123 4567 89AB CDEF");
+    ASSERT_TRUE(forget->isEnabled());
+
+    // Cancelled: the pin stays.
+    inst.prompt.answer = false;
+    ClickOn(forget);
+    EXPECT_EQ(inst.engine->Trust().Pins().PinOf("ann"), fpAnn);
+    inst.prompt.answer = true;
+    ClickOn(forget);
+    EXPECT_FALSE(inst.engine->Trust().Pins().PinOf("ann"));
+    EXPECT_EQ(key->text(), "Key: none pinned yet");
+    EXPECT_FALSE(forget->isEnabled());
+    EXPECT_TRUE(inst.engine->Log().ScreenText().contains("Forgot the key of ann"));
+    EXPECT_FALSE(inst.dir.read("Parcelwise_Pins").contains("ann\t"));
+    EXPECT_TRUE(inst.dir.read("Parcelwise_Pins").contains("bob\t" + fpBob));
+
+    win->list()->setCurrentItem(win->list()->topLevelItem(1));
+    ClickOn(Button("Command3"));
+    EXPECT_FALSE(inst.engine->Trust().Pins().PinOf("bob"));
+    EXPECT_FALSE(QFile::exists(inst.file("Parcelwise_Pins")));
 }
 
 TEST_F(UserWinTest, PasswordsAreMaskedUntilShown)

@@ -32,25 +32,13 @@ QByteArray OneLine(QByteArray text)
     return text;
 }
 
-QByteArray ChannelLine(char direction, int index, const QByteArray &letter, bool fileOpen, int64_t percent,
-                       const QByteArray &fileName, const QByteArray &peer, int64_t bytes, const QDateTime &start,
-                       const QDateTime &last)
+// One line of --status for a slot, from the snapshot the engine gives of it.
+QByteArray ChannelLine(SlotSnapshot snap)
 {
-    ChannelSnapshot snap;
-    snap.direction = direction;
-    snap.number = index + 1;
-    snap.letter = letter;
-    snap.fileOpen = fileOpen;
-    snap.percent = percent;
-    snap.fileName = OneLine(fileName);
-    snap.peer = OneLine(peer);
-    snap.bytes = bytes;
-    snap.startTime = start;
-    snap.lastTime = last;
+    snap.fileName = OneLine(snap.fileName);
+    snap.peer = OneLine(snap.peer);
     const ChannelStatusText text = DescribeChannelStatus(snap);
-    QByteArray line = text.statusLine.isEmpty() ? QByteArray(direction == 'I' ? "Receive" : "Send") + " channel  " +
-                                                      QByteArray::number(index + 1) + " status: " + letter
-                                                : text.statusLine;
+    QByteArray line = text.statusLine;
     if (!text.progressLine.isEmpty())
         line += ", " + text.progressLine;
     if (!text.rate.isEmpty())
@@ -131,18 +119,10 @@ QByteArray StatusReport(const Engine &engine, const QByteArray &runMode)
            QByteArray::number(failed) + " failed)\n";
     if (engine.ShuttingDown)
         out += "Shutting down\n";
-    for (int i = 0; i < 4; ++i) {
-        const ReceiveChannel &rc = engine.Receivers()[i];
-        out += ChannelLine('I', i, LetterCode(rc.Letter), rc.FileOpen, rc.Percent, rc.FileName, rc.Login, rc.ConnectionBytes,
-                           rc.StartTime, rc.LastWriteTime) +
-               '\n';
-    }
-    for (int i = 0; i < 4; ++i) {
-        const SendChannel &sc = engine.Senders()[i];
-        out += ChannelLine('O', i, LetterCode(sc.Letter), false, sc.PercentDone, sc.FileName, sc.UserName, sc.BytesSent,
-                           sc.SendStarted, sc.LastPieceAt) +
-               '\n';
-    }
+    for (const ReceiveChannel &rc : engine.Receivers())
+        out += ChannelLine(rc.Snapshot()) + '\n';
+    for (const SendChannel &sc : engine.Senders())
+        out += ChannelLine(sc.Snapshot()) + '\n';
     return out;
 }
 

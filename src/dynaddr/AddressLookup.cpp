@@ -57,7 +57,7 @@ void AddressLookup::OnClientDone(int channel, quint64 ticket, const QByteArray &
         result.Failure = LookupFailure::NotFetched;
     if (result.Failure == LookupFailure::UnusableHost)
         log_.Showit("Unusable address on the page of " + users_[channel] + ": " + Shown(result.RefusedHost, 80));
-    emit Finished(channel, ticket, result.Endpoint);
+    emit Finished(channel, result);
 }
 
 bool AddressLookup::Busy(int channel) const

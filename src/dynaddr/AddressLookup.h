@@ -1,6 +1,7 @@
 // The lookup control: one HTTP lookup client per send channel, running side by side. The engine
 // starts the lookup of a peer's address page for a send channel and hears back once, through
-// Finished, with the address found on the page or with none, as soon as the lookup has ended.
+// Finished, with the address found on the page or the reason there is none, as soon as the
+// lookup has ended.
 #pragma once
 
 #include "dynaddr/AddressPage.h"
@@ -15,8 +16,6 @@
 class Clock;
 class HttpLookup;
 class TransferLog;
-
-using PeerAddress = PageEndpoint;
 
 class AddressLookup : public QObject {
     Q_OBJECT
@@ -42,8 +41,8 @@ public:
     HttpLookup &Client(int channel) { return *clients_[channel]; }
 
 signals:
-    // The lookup of the channel with this ticket ended: the address on the page, or none.
-    void Finished(int channel, quint64 ticket, std::optional<PeerAddress> address);
+    // The lookup of the channel ended: its ticket, and the address on the page or why none.
+    void Finished(int channel, LookupResult result);
 
 private:
     void OnClientDone(int channel, quint64 ticket, const QByteArray &page);

@@ -18,32 +18,30 @@ QByteArray TransferRateText(int64_t bytes, const QDateTime &start, const QDateTi
     return text + "k/sec";
 }
 
-ChannelStatusText DescribeChannelStatus(const ChannelSnapshot &channel)
+ChannelStatusText DescribeChannelStatus(const SlotSnapshot &slot)
 {
-    const bool receive = channel.direction == 'I';
-    const QByteArray &letter = channel.letter;
+    const bool receive = slot.direction == 'I';
     QByteArray word;
     bool progress = false;
     if (receive) {
-        if (letter == "I" || letter.isEmpty())
-            word = "Idle";
-        else if (letter == "D")
-            word = "Disabled";
-        else if (letter == "L")
-            word = "Listening";
-        else if (letter == "C" && !channel.fileOpen)
-            word = "Connecting";
-        else if (letter == "C")
-            word = "Receiving", progress = true;
+        switch (slot.receiveLetter) {
+        case ReceiveLetter::Unstarted:
+        case ReceiveLetter::Idle: word = "Idle"; break;
+        case ReceiveLetter::Disabled: word = "Disabled"; break;
+        case ReceiveLetter::Listening: word = "Listening"; break;
+        case ReceiveLetter::Connected:
+            // Until its file is open the caller is still being talked to.
+            progress = slot.receiveState == ReceiveState::Receiving;
+            word = progress ? "Receiving" : "Connecting";
+            break;
+        }
     } else {
-        if (letter == "W")
-            word = "Waiting";
-        else if (letter == "I")
-            word = "Idle";
-        else if (letter == "D")
-            word = "Disabled";
-        else if (letter == "B")
-            word = "Busy", progress = true;
+        switch (slot.sendLetter) {
+        case SendLetter::Waiting: word = "Waiting"; break;
+        case SendLetter::Idle: word = "Idle"; break;
+        case SendLetter::Disabled: word = "Disabled"; break;
+        case SendLetter::Busy: word = "Busy", progress = true; break;
+        }
     }
 
     ChannelStatusText out;
@@ -51,13 +49,13 @@ ChannelStatusText DescribeChannelStatus(const ChannelSnapshot &channel)
         return out;
     out.changeStatus = true;
     out.statusLine = QByteArray(receive ? "Receive" : "Send") + " channel " + ' ' +
-                     QByteArray::number(channel.number) + " status: " + word;
+                     QByteArray::number(slot.number) + " status: " + word;
     out.changeProgress = true;
     if (!progress)
         return out;
-    out.progressLine = QByteArray::number(static_cast<qlonglong>(channel.percent)) +
-                       (receive ? "% done receiving " : "% done sending ") + channel.fileName +
-                       (receive ? " from " : " to ") + channel.peer;
-    out.rate = TransferRateText(channel.bytes, channel.startTime, channel.lastTime);
+    out.progressLine = QByteArray::number(static_cast<qlonglong>(slot.percent)) +
+                       (receive ? "% done receiving " : "% done sending ") + slot.fileName +
+                       (receive ? " from " : " to ") + slot.peer;
+    out.rate = TransferRateText(slot.bytes, slot.startTime, slot.lastTime);
     return out;
 }

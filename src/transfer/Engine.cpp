@@ -10,58 +10,6 @@
 #include <QFile>
 #include <QNetworkInterface>
 
-void CloseSlotFile(std::unique_ptr<QFile> &file, bool &fileOpen)
-{
-    if (fileOpen) {
-        file->close();
-        file.reset();
-        fileOpen = false;
-    }
-}
-
-void ReceiveChannel::ResetForNextCaller()
-{
-    State = NextReceiveState(State, ReceiveEvent::End);
-    Result = OutcomeCode::None;
-    PendingReply.clear();
-    ParseError.clear();
-    Finishing = UnsafeName = WriteFailed = Timed = KernelPath = false;
-    Buffer.clear();
-    PeerAddress.clear();
-    Login.clear();
-    Password.clear();
-    FileName.clear();
-    Path.clear();
-    AnnouncedSize = ExistingSize = BytesReceived = ConnectionBytes = 0;
-    Percent = 0;
-    StartTime = LastWriteTime = GreetedAt = QDateTime();
-}
-
-void SendChannel::ResetForNextItem()
-{
-    State = NextSendState(State, SendEvent::End);
-    Result = OutcomeCode::None;
-    InUse = Handled = false;
-    QueueRow = 0;
-    UserName.clear();
-    LoginName.clear();
-    Password.clear();
-    AddressType = AddressKind::Static;
-    Host.clear();
-    Port = 0;
-    PageURL.clear();
-    FilePath.clear();
-    Message.clear();
-    FileName.clear();
-    FileSize = BytesLeft = BytesSent = 0;
-    Buffer.clear();
-    BatchLength = 0;
-    PercentDone = 0;
-    SendStarted = LastPieceAt = QDateTime();
-    LookupTicket = 0;
-    BatchQueued = CopyOnly = false;
-}
-
 Engine::Engine(const QString &programFolder, const Clock &clock, UserPrompt &prompt, TimerIntervals intervals,
                QObject *parent)
     : QObject(parent), paths_(MakeProgramPaths(programFolder)), clock_(clock), prompt_(prompt),
@@ -77,10 +25,8 @@ Engine::Engine(const QString &programFolder, const Clock &clock, UserPrompt &pro
     connect(&picTimer_, &QTimer::timeout, this, &Engine::PicTick);
     connect(&quitTimer_, &QTimer::timeout, this, &Engine::QuitTimerTick);
     for (int i = 0; i < ChannelCount; ++i) {
-        tx_[i].BatchTimer = new QTimer(this);
-        tx_[i].BatchTimer->setSingleShot(true);
-        tx_[i].BatchTimer->setInterval(0);
-        connect(tx_[i].BatchTimer, &QTimer::timeout, this, [this, i] { SendBatch(i); });
+        rx_[i].Attach(i, *this);
+        tx_[i].Attach(i, *this);
     }
     connect(&lookup_, &AddressLookup::Finished, this, &Engine::OnLookupFinished);
     pageWaitTimer_.setSingleShot(true);
@@ -96,7 +42,7 @@ Engine::Engine(const QString &programFolder, const Clock &clock, UserPrompt &pro
 Engine::~Engine()
 {
     for (int i = 0; i < ChannelCount; ++i) {
-        rx_[i].CloseFile();
+        CloseSlotFile(rx_[i].FileHandle);
         tx_[i].CloseFile();
     }
     log_.CloseFiles();
@@ -123,16 +69,8 @@ void Engine::MainWindowLoad()
     if (Prefs.ReceiveChannels < 1)
         Prefs.ReceiveChannels = 1;
     for (int i = 0; i < ChannelCount; ++i) {
-        const bool sends = i < Prefs.SendChannels;
-        const bool receives = i < Prefs.ReceiveChannels;
-        tx_[i].ResetForNextItem();
-        tx_[i].Letter = sends ? SendLetter::Idle : SendLetter::Disabled;
-        tx_[i].Picture = sends ? ChannelPicture::Idle : ChannelPicture::Disabled;
-        rx_[i].ResetForNextCaller();
-        rx_[i].Letter = receives ? ReceiveLetter::Unstarted : ReceiveLetter::Disabled;
-        rx_[i].Picture = receives ? ChannelPicture::Idle : ChannelPicture::Disabled;
-        emit SendChannelChanged(i);
-        emit ReceiveChannelChanged(i);
+        tx_[i].Configure(i < Prefs.SendChannels);
+        rx_[i].Configure(i < Prefs.ReceiveChannels);
     }
     log_.OpenLogFile(paths_.LogsFolder);
     log_.OpenMessageFile(paths_.LogsFolder);
@@ -213,7 +151,7 @@ void Engine::QuitTimerTick()
         return;
     log_.CloseFiles();
     for (int i = 0; i < ChannelCount; ++i) {
-        rx_[i].CloseFile();
+        CloseSlotFile(rx_[i].FileHandle);
         tx_[i].CloseFile();
     }
     queueTimer_.stop();
@@ -270,11 +208,8 @@ void Engine::StartChannels()
     StartPortMapping();
     if (Prefs.AddressType == AddressKind::Dynamic)
         PostOpenPage();
-    for (int i = 0; i < ChannelCount; ++i)
-        if (rx_[i].Letter == ReceiveLetter::Unstarted) {
-            rx_[i].Letter = ReceiveLetter::Idle;
-            emit ReceiveChannelChanged(i);
-        }
+    for (ReceiveChannel &rc : rx_)
+        rc.Start();
     if (!picTimer_.isActive())
         picTimer_.start();
     queueTimer_.start();
@@ -322,26 +257,8 @@ void Engine::QueueTick()
     RefreshChannelStatus();
     EnsureListening();
     for (int i = 0; i < ChannelCount; ++i) {
-        ReceiveChannel &rc = rx_[i];
-        if (rc.Timed && AbsSecondsBetween(rc.LastActivity, now) > TransferSilenceLimitSeconds) {
-            rc.Result = OutcomeCode::TimedOut;
-            FinishReceive(i);
-        }
-        // A request that never comes after the greeting holds a channel just as long.
-        if (rc.Letter == ReceiveLetter::Connected && rc.State == ReceiveState::Greeted && !rc.Finishing &&
-            AbsSecondsBetween(rc.GreetedAt, now) > TransferSilenceLimitSeconds) {
-            rc.Result = OutcomeCode::TimedOut;
-            FinishReceive(i);
-        }
-        SendChannel &sc = tx_[i];
-        // Every state of a connection; the lookup ("010") has its own time limit.
-        const bool watched = sc.State == SendState::Connecting || sc.State == SendState::Requested ||
-                             sc.State == SendState::Sending || sc.State == SendState::AllSent;
-        if (sc.InUse && watched &&
-            AbsSecondsBetween(sc.LastActivity, now) > TransferSilenceLimitSeconds) {
-            sc.Result = OutcomeCode::TimedOut;
-            HandleSendOutcome(i);
-        }
+        rx_[i].Tick(now);
+        tx_[i].Tick(now);
     }
     StartNextDueItem(now);
 }
@@ -359,10 +276,10 @@ void Engine::StartNextDueItem(const QDateTime &now)
     const int row = queue_.PickNextItem(ToDateSerial(now));
     if (row < 0)
         return;
-    tx_[channel].Letter = SendLetter::Waiting;
+    tx_[channel].Reserve();
     const QueueRowId id = queue_.MarkBusy(row, channel);
     const QueueItem item = queue_.item(row);
-    StartSend(id, item.userName(), item.filePath(), item.message(), channel);
+    tx_[channel].Begin(id, item.userName(), item.filePath(), item.message());
 }
 
 int Engine::SenderOfRow(QueueRowId row) const
@@ -494,32 +411,13 @@ void Engine::AnnounceProgress(char direction, int index)
     emit ProgressChanged(direction, index);
 }
 
-ChannelSnapshot Engine::ShownChannelSnapshot() const
+SlotSnapshot Engine::ShownChannelSnapshot() const
 {
-    ChannelSnapshot snap;
+    const int i = std::clamp(shownNumber_, 1, ChannelCount) - 1;
+    SlotSnapshot snap = shownDir_ == 'I' ? rx_[i].Snapshot() : tx_[i].Snapshot();
+    // The frame names the channel as it was asked for.
     snap.direction = shownDir_;
     snap.number = shownNumber_;
-    const int i = std::clamp(shownNumber_, 1, ChannelCount) - 1;
-    if (shownDir_ == 'I') {
-        const ReceiveChannel &rc = rx_[i];
-        snap.letter = LetterCode(rc.Letter);
-        snap.fileOpen = rc.FileOpen;
-        snap.percent = rc.Percent;
-        snap.fileName = rc.FileName;
-        snap.peer = rc.Login;
-        snap.bytes = rc.ConnectionBytes;
-        snap.startTime = rc.StartTime;
-        snap.lastTime = rc.LastWriteTime;
-    } else {
-        const SendChannel &sc = tx_[i];
-        snap.letter = LetterCode(sc.Letter);
-        snap.percent = sc.PercentDone;
-        snap.fileName = sc.FileName;
-        snap.peer = sc.UserName;
-        snap.bytes = sc.BytesSent;
-        snap.startTime = sc.SendStarted;
-        snap.lastTime = sc.LastPieceAt;
-    }
     return snap;
 }
 

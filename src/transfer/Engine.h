@@ -15,6 +15,8 @@
 #include "transfer/Connection.h"
 #include "transfer/PeerTrust.h"
 #include "transfer/Queue.h"
+#include "transfer/ReceiveChannel.h"
+#include "transfer/SendChannel.h"
 #include "transfer/SlotStates.h"
 
 #include <QByteArray>
@@ -27,85 +29,12 @@
 #include <functional>
 #include <memory>
 
-struct ChannelSnapshot;
+struct SlotSnapshot;
 class UserPrompt;
 
-// Closes a slot's file if it is open: the one way a receive or send slot lets go of its file.
-void CloseSlotFile(std::unique_ptr<QFile> &file, bool &fileOpen);
-
-// One receive slot.
-struct ReceiveChannel {
-    ReceiveLetter Letter = ReceiveLetter::Unstarted;
-    ReceiveState State = ReceiveState::Idle;
-    QByteArray Result = "000";  // the outcome code; "000" while nothing has ended the conversation
-    QByteArray PendingReply;
-    QByteArray ParseError;
-    bool Finishing = false;
-    bool UnsafeName = false;
-    bool WriteFailed = false;
-    bool Timed = false;         // a file is being received: the silence watchdog applies ("2")
-    bool KernelPath = false;    // the file data goes from the socket to the file inside the kernel
-    QByteArray Buffer;
-    QByteArray PeerAddress;
-    QDateTime LastActivity;
-    QByteArray Login, Password, FileName;
-    QString Path;
-    int64_t AnnouncedSize = 0;
-    int64_t ExistingSize = 0;
-    int64_t BytesReceived = 0;
-    int64_t ConnectionBytes = 0;
-    int Percent = 0;
-    bool FileOpen = false;
-    std::unique_ptr<QFile> FileHandle;
-    QDateTime StartTime, LastWriteTime;
-    QDateTime GreetedAt;        // when the WELCOME went out; the request must follow in time
-    ChannelPicture Picture = ChannelPicture::Idle;
-    QPointer<Connection> Conn;  // the caller's connection while one is served
-
-    // Everything of one caller's conversation back to its empty start (the letter, the
-    // picture, the socket and the file are the channel's to change).
-    void ResetForNextCaller();
-    void CloseFile() { CloseSlotFile(FileHandle, FileOpen); }
-};
-
-// One send slot.
-struct SendChannel {
-    SendLetter Letter = SendLetter::Idle;
-    SendState State = SendState::Finished;
-    QByteArray Result = "000";  // the outcome code; "000" while nothing has ended the attempt
-    bool InUse = false;         // connected or connecting: the silence watchdog applies ("2")
-    QDateTime LastActivity;
-    bool Handled = false;
-    QueueRowId QueueRow = 0;    // the queue row being sent; 0 when none
-    QByteArray UserName, LoginName, Password, Host;
-    AddressKind AddressType = AddressKind::Static;
-    int Port = 0;
-    QByteArray PageURL;
-    QByteArray FilePath, Message, FileName;
-    int64_t FileSize = 0;
-    bool FileOpen = false;
-    std::unique_ptr<QFile> FileHandle;
-    QByteArray Buffer;
-    QByteArray Piece;           // the batch buffer, kept for the whole item
-    int64_t BatchLength = 0;    // bytes of Piece that the current batch holds
-    int64_t BytesLeft = 0;
-    int64_t BytesSent = 0;
-    int PercentDone = 0;
-    QDateTime SendStarted, LastPieceAt;
-    ChannelPicture Picture = ChannelPicture::Idle;
-    QPointer<Connection> Conn;  // the connection to the peer while connecting or sending
-    quint64 LookupTicket = 0;   // the address lookup this slot waits for; 0 when none
-    QTimer *BatchTimer = nullptr; // the yield before each batch of pieces
-    bool BatchQueued = false;
-    bool CopyOnly = false;      // the kernel refused to send from the file: read and write instead
-
-    // Everything of one queue item's attempt back to its empty start (the letter, the picture,
-    // the socket, the file and the piece timer are the channel's to change).
-    void ResetForNextItem();
-    void CloseFile() { CloseSlotFile(FileHandle, FileOpen); }
-};
-
-class Engine : public QObject {
+// The slots ask their host (this engine) for what lies beyond them: the clock, the log, the
+// address book, the downloads folder, the lookup, the queue row an attempt ends with.
+class Engine : public QObject, private ReceiveHost, private SendHost {
     Q_OBJECT
 public:
     Engine(const QString &programFolder, const Clock &clock, UserPrompt &prompt,
@@ -244,54 +173,39 @@ signals:
 private:
     // Receive side.
     void OnNewConnection();
-    void AcceptConnection(int i, Connection *connection);
     void TurnAwayBusy(Connection *connection);
     void AnnounceProgress(char direction, int index);
-    ChannelSnapshot ShownChannelSnapshot() const;
-    void ReadIntoBuffer(ReceiveChannel &rc);
-    void SendWelcome(int i);
-    void OnReceiveData(int i);
-    void OnReceiveClosed(int i);
-    void OnReceiveError(int i, int errorNumber);
-    void OnReceiveBytesWritten(int i);
-    void ParseRequest(int i);
-    bool OpenReceiveFile(int i);
-    bool WriteReceived(int i, const QByteArray &data);
-    // Writes what Buffer holds and empties it; false when the file did not take it.
-    bool WriteBuffered(int i, const QDateTime &now);
-    void SendRefusal(int i, const QByteArray &code);
-    void FinishReceive(int i);
-    void SetReceivePicture(int i, ChannelPicture picture);
+    SlotSnapshot ShownChannelSnapshot() const;
 
     // Send side.
-    void StartSend(QueueRowId row, const QByteArray &userName, const QByteArray &filePath, const QByteArray &message,
-                   int channel);
-    void RouteSend(int channel);
-    void OnLookupFinished(int channel, quint64 ticket, const std::optional<PeerAddress> &address);
-    void ConnectSend(int channel);
+    void OnLookupFinished(int channel, const LookupResult &result);
     void FinishShutdownSoon();
-    // Every ending of a send: the log line, the queue row's status and an idle slot.
-    void HandleSendOutcome(int channel);
-    bool OpenSendFile(int channel);
-    bool ReadBatch(int channel);
-    void SendNextBatch(int channel);
-    void SendBatch(int channel);
-    void OnSendConnected(int channel);
-    void OnSendData(int channel);
-    void OnSendBytesWritten(int channel);
-    void OnSendClosed(int channel);
-    void OnSendError(int channel, int errorNumber);
-    void OnGreeting(int channel);
-    void OnReply(int channel);
-    void SetSendPicture(int channel, ChannelPicture picture);
-    // Counts bytes handed over: BytesSent, BytesLeft and the percent, announced when it moves.
-    void CountSent(int channel, int64_t bytes);
 
-    // File data inside the kernel (KernelCopy.cpp). Each answers false when the data is to be
-    // read and written through this process instead.
-    bool SendBatchFromFile(int channel);
-    void StartKernelReceive(int i);
-    bool ReceiveFromKernel(int i);
+    // What the slots ask of the engine.
+    const Clock &SlotClock() const override { return clock_; }
+    bool Stopping() const override { return ShuttingDown; }
+    void LogLine(const QByteArray &line) override { Showit(line); }
+    void SlotStatusChanged() override { RefreshChannelStatus(); }
+    void LocalEndSeen(const QHostAddress &local) override;
+    bool LoginValid(const QByteArray &login, const QByteArray &password) const override;
+    QString DownloadsFolder() const override { return paths_.DownloadsFolder; }
+    bool FileBeingReceived(int slot, const QString &path) const override;
+    void MessageArrived(const QDateTime &at, const QByteArray &login, const QByteArray &message,
+                        const QByteArray &fileName) override;
+    void ReceiveEnded(int slot, const ReceiveOutcome &outcome, const QByteArray &login,
+                      const QByteArray &fileName) override;
+    void ReceiveSlotChanged(int slot) override { emit ReceiveChannelChanged(slot); }
+    void ListenNext() override { EnsureListening(); }
+    void ReceiveProgress(int slot) override { AnnounceProgress('I', slot); }
+    int ReceiveWriteDelayUs() const override { return receiveWriteDelayUs_; }
+    const UserList &AddressBook() const override { return Users; }
+    quint64 StartLookup(int slot, const QByteArray &user, const QByteArray &pageUrl) override;
+    void Dial(Connection &connection, const QByteArray &host, int port) override;
+    void SendEnded(int slot, QueueRowId row, const Outcome &outcome, const QByteArray &result,
+                   const QByteArray &user, const QByteArray &fileName) override;
+    void SendSlotFreed(int slot, OutcomeClass outcomeClass) override;
+    void SendSlotChanged(int slot) override { emit SendChannelChanged(slot); }
+    void SendProgress(int slot) override { AnnounceProgress('O', slot); }
 
     // The shape every edit of selected rows shares: nothing on an empty queue, the scheduler kept
     // out while the rows change and the queue file is written.

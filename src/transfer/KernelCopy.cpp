@@ -4,9 +4,12 @@
 // resume offset and the close at the announced size are the same as on the copying path, to
 // which either falls back for the rest of its file when the kernel refuses (an unusual file
 // system, an old kernel) or the connection encrypts.
-#include "transfer/Engine.h"
+#include "transfer/ReceiveChannel.h"
+#include "transfer/SendChannel.h"
 
+#include "core/Clock.h"
 #include "core/TextUtil.h"
+#include "transfer/Connection.h"
 #include "transfer/Outcomes.h"
 #include "transfer/Protocol.h"
 #include "transfer/ZeroCopy.h"
@@ -18,25 +21,24 @@ namespace {
 constexpr int64_t KernelTurnBytes = 4 * 1024 * 1024;
 } // namespace
 
-bool Engine::SendBatchFromFile(int channel)
+bool SendChannel::SendBatchFromFile()
 {
-    SendChannel &sc = tx_[channel];
-    if (sc.CopyOnly || ShuttingDown || !sc.FileOpen || sc.BytesLeft < 1 || !sc.Conn->ZeroCopyAllowed() ||
-        sc.Conn->BytesToWrite() > 0)
+    if (CopyOnly || host_->Stopping() || !FileOpen() || BytesLeft < 1 || !Conn->ZeroCopyAllowed() ||
+        Conn->BytesToWrite() > 0)
         return false;
-    const int64_t want = std::min(sc.BytesLeft, KernelTurnBytes);
-    const ZeroCopy::Moved m = sc.Conn->SendFile(sc.FileHandle->handle(), sc.FileSize - sc.BytesLeft, want);
+    const int64_t want = std::min(BytesLeft, KernelTurnBytes);
+    const ZeroCopy::Moved m = Conn->SendFile(FileHandle->handle(), FileSize - BytesLeft, want);
     if (m.bytes > 0) {
-        sc.LastPieceAt = clock_.now();
-        CountSent(channel, m.bytes);
+        LastPieceAt = host_->SlotClock().now();
+        CountSent(m.bytes);
     }
     if (m.refused || m.error != 0) {
         // The rest goes through the copying path, from where the kernel stopped; a broken
         // connection reports its error there, through the socket.
-        sc.CopyOnly = true;
-        if (!sc.FileHandle->seek(sc.FileSize - sc.BytesLeft)) {
-            sc.Result = OutcomeCode::FileError;
-            HandleSendOutcome(channel);
+        CopyOnly = true;
+        if (!FileHandle->seek(FileSize - BytesLeft)) {
+            Result = OutcomeCode::FileError;
+            HandleOutcome();
             return true;
         }
         return false;
@@ -44,65 +46,63 @@ bool Engine::SendBatchFromFile(int channel)
     if (m.bytes == want) {
         // Taken whole: as a batch taken whole by the socket, the next one follows the yield, or
         // everything is out.
-        OnSendBytesWritten(channel);
+        OnBytesWritten();
         return true;
     }
     // The socket is full: the next batch goes once it has room again (a BytesWritten).
-    sc.Conn->WaitWritable();
+    Conn->WaitWritable();
     return true;
 }
 
-void Engine::StartKernelReceive(int i)
+void ReceiveChannel::StartKernelReceive()
 {
-    ReceiveChannel &rc = rx_[i];
-    rc.KernelPath = false;
-    if (!rc.FileOpen || !rc.Conn || !rc.Conn->BeginFileReceive())
+    KernelPath = false;
+    if (!FileOpen() || !Conn || !Conn->BeginFileReceive())
         return;
     // splice() cannot fill an appending file: the file is written at its own offsets instead.
-    ZeroCopy::SetAppending(rc.FileHandle->handle(), false);
-    rc.KernelPath = true;
+    ZeroCopy::SetAppending(FileHandle->handle(), false);
+    KernelPath = true;
 }
 
-bool Engine::ReceiveFromKernel(int i)
+bool ReceiveChannel::ReceiveFromKernel()
 {
-    ReceiveChannel &rc = rx_[i];
-    if (rc.State != ReceiveState::Receiving || !rc.FileOpen) {
-        rc.KernelPath = false;
+    if (State != ReceiveState::Receiving || !FileOpen()) {
+        KernelPath = false;
         return false;
     }
-    if (receiveWriteDelayUs_ > 0)
-        QThread::usleep(static_cast<unsigned long>(receiveWriteDelayUs_));
-    const ZeroCopy::Moved m = rc.Conn->ReceiveFile(rc.FileHandle->handle(), rc.BytesReceived, KernelTurnBytes);
+    if (const int delay = host_->ReceiveWriteDelayUs(); delay > 0)
+        QThread::usleep(static_cast<unsigned long>(delay));
+    const ZeroCopy::Moved m = Conn->ReceiveFile(FileHandle->handle(), BytesReceived, KernelTurnBytes);
     if (m.bytes > 0) {
-        rc.BytesReceived += m.bytes;
-        rc.ConnectionBytes += m.bytes;
-        rc.LastWriteTime = rc.LastActivity;
+        BytesReceived += m.bytes;
+        ConnectionBytes += m.bytes;
+        LastWriteTime = LastActivity;
     }
     if (m.fileFailed) {
         // Only what reached the file counts; the next attempt resumes from there.
-        rc.WriteFailed = true;
-        rc.Result = Protocol::CannotCreateCode;
-        FinishReceive(i);
+        WriteFailed = true;
+        Result = Protocol::CannotCreateCode;
+        Finish();
         return true;
     }
-    if (rc.BytesReceived >= rc.AnnouncedSize) {
-        rc.Result = OutcomeCode::Closed;
-        rc.Percent = 100;
-        FinishReceive(i);
+    if (BytesReceived >= AnnouncedSize) {
+        Result = OutcomeCode::Closed;
+        Percent = 100;
+        Finish();
         return true;
     }
     if (m.refused) {
         // The rest is read through the socket's buffer and appended, beginning with what waits.
-        rc.KernelPath = false;
-        rc.Conn->EndFileReceive();
-        ZeroCopy::SetAppending(rc.FileHandle->handle(), true);
+        KernelPath = false;
+        Conn->EndFileReceive();
+        ZeroCopy::SetAppending(FileHandle->handle(), true);
         return false;
     }
-    const int before = rc.Percent;
-    rc.Percent = rc.AnnouncedSize < 1 ? 0
-                                      : static_cast<int>(RoundHalfEven(static_cast<double>(rc.BytesReceived) * 100.0 /
-                                                                       static_cast<double>(rc.AnnouncedSize)));
-    if (rc.Percent != before)
-        AnnounceProgress('I', i);
+    const int before = Percent;
+    Percent = AnnouncedSize < 1 ? 0
+                                      : static_cast<int>(RoundHalfEven(static_cast<double>(BytesReceived) * 100.0 /
+                                                                       static_cast<double>(AnnouncedSize)));
+    if (Percent != before)
+        host_->ReceiveProgress(index_);
     return true;
 }

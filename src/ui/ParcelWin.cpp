@@ -559,14 +559,14 @@ void ParcelWin::ShowChannelPicture(bool incoming, int index)
     if (index < 0 || index > 3)
         return;
     const size_t i = static_cast<size_t>(index);
-    const int picture = static_cast<int>(incoming ? engine_.Receivers()[i].Picture : engine_.Senders()[i].Picture);
+    const int picture = static_cast<int>(incoming ? engine_.Receivers()[i].Picture() : engine_.Senders()[i].Picture());
     QLabel *label = incoming ? incPics_[i] : outPics_[i];
     label->setPixmap(ChannelPixmap(picture, ChannelPictureSize, devicePixelRatioF()));
     label->setProperty("picture", picture);
     label->setToolTip(QStringLiteral("%1 channel %2: %3")
                           .arg(incoming ? QStringLiteral("Receive") : QStringLiteral("Send"))
                           .arg(index + 1)
-                          .arg(ChannelPictureName(incoming ? engine_.Receivers()[i].Picture : engine_.Senders()[i].Picture)));
+                          .arg(ChannelPictureName(incoming ? engine_.Receivers()[i].Picture() : engine_.Senders()[i].Picture())));
 }
 
 void ParcelWin::ShowChannelStatus()
@@ -589,7 +589,7 @@ void ParcelWin::UpdateProgressBar()
     int percent = -1;
     if (engine_.ShownDirection() == 'I') {
         const ReceiveChannel &rc = engine_.Receivers()[i];
-        if (rc.Letter == ReceiveLetter::Connected && rc.FileOpen)
+        if (rc.Letter == ReceiveLetter::Connected && rc.FileOpen())
             percent = rc.Percent;
     } else {
         const SendChannel &sc = engine_.Senders()[i];
@@ -683,7 +683,7 @@ int ParcelWin::RunningTransfers() const
 {
     int running = 0;
     for (const ReceiveChannel &rc : engine_.Receivers())
-        running += rc.Letter == ReceiveLetter::Connected && rc.FileOpen ? 1 : 0;
+        running += rc.Letter == ReceiveLetter::Connected && rc.FileOpen() ? 1 : 0;
     for (const SendChannel &sc : engine_.Senders())
         running += sc.Letter == SendLetter::Busy || sc.Letter == SendLetter::Waiting ? 1 : 0;
     return running;

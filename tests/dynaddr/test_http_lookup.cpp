@@ -209,17 +209,17 @@ struct Control {
     struct Result {
         int channel;
         quint64 ticket;
-        std::optional<PeerAddress> address;
+        std::optional<PageEndpoint> address;
     };
     QList<Result> results;
     Control()
     {
         QObject::connect(&lookup, &AddressLookup::Finished,
-                         [this](int channel, quint64 ticket, std::optional<PeerAddress> address) {
-                             results.append({channel, ticket, address});
+                         [this](int channel, const LookupResult &result) {
+                             results.append({channel, result.Ticket, result.Endpoint});
                          });
     }
-    std::optional<PeerAddress> Lookup(int channel, const QByteArray &url)
+    std::optional<PageEndpoint> Lookup(int channel, const QByteArray &url)
     {
         const qsizetype before = results.size();
         const quint64 ticket = lookup.StartLookup(channel, "bob", url);
@@ -254,7 +254,7 @@ TEST(HttpLookup, PagesServedByNginx)
     ASSERT_TRUE(StartNginx(nginx, prefix, root)) << nginx.Output().constData();
 
     Control control;
-    const PeerAddress expected{"127.0.0.1", 4444};
+    const PageEndpoint expected{"127.0.0.1", 4444};
     for (const char *name : {"/bob.html", "/lf.html", "/crlf.html"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(control.Lookup(0, Url(nginx, name)), expected);
@@ -302,7 +302,7 @@ TEST(HttpLookup, ChannelsLookUpSideBySideAndShutdownCutsOff)
     ASSERT_TRUE(WaitFor([&] { return control.lookup.Client(3).Reader().HeadersDone(); }));
     // A new start on a channel cuts its running lookup off: only the new one reports.
     const quint64 replaced = control.lookup.StartLookup(1, "dave", Url(hanging));
-    EXPECT_EQ(control.Lookup(1, Url(nginx)), (PeerAddress{"127.0.0.1", 4444}));
+    EXPECT_EQ(control.Lookup(1, Url(nginx)), (PageEndpoint{"127.0.0.1", 4444}));
     EXPECT_TRUE(control.lookup.Busy(3));
     EXPECT_TRUE(control.log.ScreenText().contains("Starting IP Check For carol"));
     EXPECT_TRUE(control.log.ScreenText().contains("Starting IP Check For bob"));
@@ -346,7 +346,7 @@ TEST(HttpLookup, HttpsWithTrustedCertificateOnly)
     const QList<QSslCertificate> ours = QSslCertificate::fromPath(dir.file("cert.pem"));
     ASSERT_EQ(ours.size(), 1);
     control.lookup.AlsoTrust(ours);
-    EXPECT_EQ(control.Lookup(0, url), (PeerAddress{"127.0.0.1", 4444}));
+    EXPECT_EQ(control.Lookup(0, url), (PageEndpoint{"127.0.0.1", 4444}));
     EXPECT_EQ(control.lookup.Client(0).Reader().Words(), (QByteArrayList{"START", "CONNECT", "DATA", "DONE"}));
     // The certificate names 127.0.0.1, not localhost.
     EXPECT_EQ(control.Lookup(0, "https://localhost:" + port + "/bob.html"), std::nullopt);

@@ -49,7 +49,7 @@ TEST(LookupControl, PageLeadsToTheSendAndNoAddressToTheRetryWait)
     // The engine acts on the result in the same turn of the event loop that brings it.
     std::optional<SendState> stateAtResult;
     QObject::connect(&p.tx.engine->Lookup(), &AddressLookup::Finished,
-                     [&](int, quint64, std::optional<PeerAddress>) { stateAtResult = p.tx.engine->Senders()[0].State; });
+                     [&](int, const LookupResult &) { stateAtResult = p.tx.engine->Senders()[0].State; });
 
     const QByteArray data = PatternBytes(70000, 3);
     p.Queue("one.bin", data);

@@ -289,7 +289,7 @@ TEST(Receive, SilenceTimesOutAfterMoreThan180Seconds)
     EXPECT_EQ(peer->ReadMessage(), QByteArray("1010\r\r"));
     r.clock.advanceSeconds(180);
     r.engine->QueueTick();
-    EXPECT_TRUE(r.engine->Receivers()[0].Timed);
+    EXPECT_TRUE(r.engine->Receivers()[0].Timed());
     r.clock.advanceSeconds(1);
     r.engine->QueueTick();
     EXPECT_TRUE(r.LogHas("Timeout receiving slow.bin"));

@@ -250,6 +250,16 @@ TEST(Send, RefusalsAndFailuresAreClassified)
 
 // A send to a dynamic address waits for the lookup of its slot; only the result of the slot's
 // current lookup counts, and only while the slot still waits for it.
+// A lookup's result as the lookup control reports it: the address, or no address on the page.
+static LookupResult Result(quint64 ticket, std::optional<PageEndpoint> endpoint)
+{
+    LookupResult result;
+    result.Ticket = ticket;
+    result.Endpoint = endpoint;
+    result.Failure = endpoint ? LookupFailure::None : LookupFailure::NoAddress;
+    return result;
+}
+
 TEST(Send, DynamicAddressWaitsForItsOwnLookup)
 {
     Pair p;
@@ -263,7 +273,7 @@ TEST(Send, DynamicAddressWaitsForItsOwnLookup)
     EXPECT_TRUE(p.tx.LogHas("Starting IP Check For bob"));
     const quint64 ticket = sc.LookupTicket;
     AddressLookup &lookup = p.tx.engine->Lookup();
-    const PeerAddress found{"127.0.0.1", p.rx.port};
+    const PageEndpoint found{"127.0.0.1", p.rx.port};
 
     struct Ignored {
         const char *label;
@@ -275,14 +285,14 @@ TEST(Send, DynamicAddressWaitsForItsOwnLookup)
                              Ignored{"no ticket", 0, 0},
                              Ignored{"another slot", 1, ticket}}) {
         SCOPED_TRACE(c.label);
-        emit lookup.Finished(c.channel, c.ticket, found);
+        emit lookup.Finished(c.channel, Result(c.ticket, found));
         EXPECT_EQ(sc.State, SendState::Taken);
         EXPECT_TRUE(sc.Host.isEmpty());
         EXPECT_EQ(p.Row().status(), "B");
     }
 
     // The slot's own result: connect to the address from the page and send.
-    emit lookup.Finished(0, ticket, found);
+    emit lookup.Finished(0, Result(ticket, found));
     EXPECT_EQ(sc.Port, p.rx.port);
     EXPECT_EQ(sc.Letter, SendLetter::Busy);
     ASSERT_TRUE(WaitFor([&] { return p.RowSettled(); }));
@@ -290,7 +300,7 @@ TEST(Send, DynamicAddressWaitsForItsOwnLookup)
     ASSERT_TRUE(WaitFor([&] { return p.rx.LogHas("alice successfully sent doc.bin"); }));
     EXPECT_EQ(ReadWholeFile(p.rx.Downloads("doc.bin")), data);
     // Once the slot has moved on, the same result again changes nothing.
-    emit lookup.Finished(0, ticket, std::nullopt);
+    emit lookup.Finished(0, Result(ticket, std::nullopt));
     EXPECT_EQ(p.Row().status(), "S");
     EXPECT_FALSE(p.tx.LogHas("Cannot retrieve IP for bob"));
 }
@@ -306,7 +316,7 @@ TEST(Send, ShutdownCutsTheLookupOffAndIgnoresItsResult)
     p.tx.engine->BeginShutdown();
     EXPECT_TRUE(p.tx.LogHas("Closing Dynamic IP URL Check  0"));
     EXPECT_EQ(p.Row().statusText(), "Retry Wait Abort");
-    emit p.tx.engine->Lookup().Finished(0, ticket, PeerAddress{"127.0.0.1", p.rx.port});
+    emit p.tx.engine->Lookup().Finished(0, Result(ticket, PageEndpoint{"127.0.0.1", p.rx.port}));
     EXPECT_EQ(p.tx.engine->Senders()[0].Letter, SendLetter::Idle);
     EXPECT_EQ(p.Row().statusText(), "Retry Wait Abort");
 }

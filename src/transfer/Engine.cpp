@@ -18,11 +18,9 @@ Engine::Engine(const QString &programFolder, const Clock &clock, UserPrompt &pro
 {
     startQTimer_.setInterval(intervals_.StartQTimer);
     queueTimer_.setInterval(intervals_.QueueTimer);
-    picTimer_.setInterval(intervals_.PicTimer);
     quitTimer_.setInterval(intervals_.QuitTimer);
     connect(&startQTimer_, &QTimer::timeout, this, &Engine::StartQTick);
     connect(&queueTimer_, &QTimer::timeout, this, &Engine::QueueTick);
-    connect(&picTimer_, &QTimer::timeout, this, &Engine::PicTick);
     connect(&quitTimer_, &QTimer::timeout, this, &Engine::QuitTimerTick);
     for (int i = 0; i < ChannelCount; ++i) {
         rx_[i].Attach(i, *this);
@@ -87,7 +85,7 @@ void Engine::MainWindowLoad()
         Showit("Made private to their owner: " + tightened.join(", "));
     startQTimer_.start();
     SetStatusPanel(3, "  " + VersionText);
-    RefreshChannelStatus();
+    AnnounceSlots();
 }
 
 void Engine::BeginShutdown()
@@ -100,8 +98,8 @@ void Engine::BeginShutdown()
     Showit("Closing down program");
     SetStatusPanel(1, "");
     SetStatusPanel(2, "");
-    picTimer_.stop();
     ShuttingDown = true;
+    emit ShutdownBegun();
     // The dynamic-address side: abort a running upload, post the closed page, or report the
     // side closed at once; then cut off every address lookup still under way.
     posting_.BeginShutdown(Prefs);
@@ -163,7 +161,7 @@ void Engine::QuitTimerTick()
 
 bool Engine::TimersRunning() const
 {
-    return queueTimer_.isActive() || picTimer_.isActive();
+    return queueTimer_.isActive();
 }
 
 QByteArray Engine::LocalAddress() const
@@ -210,10 +208,9 @@ void Engine::StartChannels()
         PostOpenPage();
     for (ReceiveChannel &rc : rx_)
         rc.Start();
-    if (!picTimer_.isActive())
-        picTimer_.start();
     queueTimer_.start();
-    RefreshChannelStatus();
+    emit CommunicationsStarted();
+    AnnounceSlots();
 }
 
 void Engine::StartQTick()
@@ -227,34 +224,17 @@ void Engine::StartQTick()
         StartChannels();
 }
 
-void Engine::PicTick()
-{
-    ++animationFrame_;
-    if (animationFrame_ > 8 || animationFrame_ < 1)
-        animationFrame_ = 1;
-    emit AnimationFrameChanged(animationFrame_);
-}
-
 void Engine::QueueTick()
 {
     if (BusyUpdatingQ)
         return;
-    ++tickCounter_;
-    if (tickCounter_ >= 10) {
-        tickCounter_ = 1;
-        activityImage_ = 1;
-        emit ActivityImageChanged(activityImage_);
-    } else if (tickCounter_ == 5) {
-        activityImage_ = picFlag_ ? 3 : 2;
-        picFlag_ = false;
-        emit ActivityImageChanged(activityImage_);
-    }
+    emit Ticked();
     const QDateTime now = clock_.now();
     if (!panels_[0].isEmpty())
         SetStatusPanel(1, "");
     if (ShuttingDown)
         return;
-    RefreshChannelStatus();
+    AnnounceSlots();
     EnsureListening();
     for (int i = 0; i < ChannelCount; ++i) {
         rx_[i].Tick(now);
@@ -388,52 +368,24 @@ bool Engine::SavePrefs(const Preferences &prefs)
     return saved;
 }
 
-// ---- channel status display ----
+// ---- slot snapshots ----
 
-void Engine::ShowChannel(char direction, int number)
+SlotSnapshot Engine::Snapshot(char direction, int index) const
 {
-    shownDir_ = direction;
-    shownNumber_ = number;
-    RefreshChannelStatus();
+    const int i = std::clamp(index, 0, ChannelCount - 1);
+    return direction == 'I' ? rx_[i].Snapshot() : tx_[i].Snapshot();
 }
 
 void Engine::AnnounceProgress(char direction, int index)
 {
-    // The channel shown in the status frame gets its progress line with the new percent at once;
-    // the status line keeps to the refresh of the tick.
-    if (direction == shownDir_ && index == std::clamp(shownNumber_, 1, ChannelCount) - 1) {
-        const ChannelStatusText text = DescribeChannelStatus(ShownChannelSnapshot());
-        if (text.changeProgress && progressLine_ != text.progressLine) {
-            progressLine_ = text.progressLine;
-            emit ChannelStatusChanged();
-        }
-    }
+    emit SlotProgressed(Snapshot(direction, index));
     emit ProgressChanged(direction, index);
 }
 
-SlotSnapshot Engine::ShownChannelSnapshot() const
+void Engine::AnnounceSlots()
 {
-    const int i = std::clamp(shownNumber_, 1, ChannelCount) - 1;
-    SlotSnapshot snap = shownDir_ == 'I' ? rx_[i].Snapshot() : tx_[i].Snapshot();
-    // The frame names the channel as it was asked for.
-    snap.direction = shownDir_;
-    snap.number = shownNumber_;
-    return snap;
-}
-
-void Engine::RefreshChannelStatus()
-{
-    const ChannelStatusText text = DescribeChannelStatus(ShownChannelSnapshot());
-    bool changed = rate_ != text.rate;
-    rate_ = text.rate;
-    if (text.changeStatus && statusLine_ != text.statusLine) {
-        statusLine_ = text.statusLine;
-        changed = true;
+    for (int i = 0; i < ChannelCount; ++i) {
+        emit SlotUpdated(rx_[i].Snapshot());
+        emit SlotUpdated(tx_[i].Snapshot());
     }
-    if (text.changeProgress && progressLine_ != text.progressLine) {
-        progressLine_ = text.progressLine;
-        changed = true;
-    }
-    if (changed)
-        emit ChannelStatusChanged();
 }

@@ -12,6 +12,7 @@
 #include "dynaddr/AddressLookup.h"
 #include "dynaddr/AddressPosting.h"
 #include "dynaddr/PortMapper.h"
+#include "transfer/ChannelStatus.h"
 #include "transfer/Connection.h"
 #include "transfer/PeerTrust.h"
 #include "transfer/Queue.h"
@@ -29,7 +30,6 @@
 #include <functional>
 #include <memory>
 
-struct SlotSnapshot;
 class UserPrompt;
 
 // The slots ask their host (this engine) for what lies beyond them: the clock, the log, the
@@ -59,7 +59,6 @@ public:
     void QueueTick();
     // The scheduler's choice: the first idle send channel takes the next due queue row.
     void StartNextDueItem(const QDateTime &now);
-    void PicTick();
     void EnsureListening();
     // The receive port follows Prefs.ListenPort at once: once communications have started, the
     // port listened on moves to it (callers being served keep their connections), and with address
@@ -83,9 +82,10 @@ public:
     bool SaveUsers(const UserList &users);
     bool SavePrefs(const Preferences &prefs);
 
-    // Channel status display.
-    void ShowChannel(char direction, int number);
-    void RefreshChannelStatus();
+    // Hands the value snapshot of every slot to whoever shows them (SlotUpdated).
+    void AnnounceSlots();
+    // The value snapshot of receive ('I') or send ('O') slot index (0..ChannelCount-1).
+    SlotSnapshot Snapshot(char direction, int index) const;
 
     void Showit(const QByteArray &text) { log_.Showit(text); }
     // Empties one status-bar panel; the main window clears panel 1 when the mouse crosses its background.
@@ -104,9 +104,6 @@ public:
     bool ShutdownStepsDone = false;
     bool MayUnload = false;
     QByteArray VersionText;
-    // The about box's code word: the activity picture shows its one-shot image at its next turn.
-    void RaisePictureFlag() { picFlag_ = true; }
-    bool PictureFlag() const { return picFlag_; }
     // The dynamic-address side: nothing of the address posting is pending any more.
     bool DynamicSideClosed() const { return posting_.DynamicSideClosed(); }
     bool AbortFtpRequested() const { return posting_.AbortFtpRequested(); }
@@ -136,13 +133,7 @@ public:
     int SenderOfRow(QueueRowId row) const;
     QByteArray StatusPanel(int panel) const { return panels_[panel - 1]; }
     QByteArray OwnAddress() const { return ownAddress_; }
-    QByteArray StatusLine() const { return statusLine_; }
-    QByteArray ProgressLine() const { return progressLine_; }
-    QByteArray RateText() const { return rate_; }
-    char ShownDirection() const { return shownDir_; }
-    int ShownChannel() const { return shownNumber_; }
-    int ActivityImage() const { return activityImage_; }
-    int AnimationFrame() const { return animationFrame_; }
+    const TimerIntervals &Intervals() const { return intervals_; }
     bool TimersRunning() const;
     // The port the receive channels listen on right now (0 when none listens).
     int ListeningPort() const;
@@ -160,9 +151,15 @@ signals:
     void RouterMappingChanged();
     void ReceiveChannelChanged(int index);
     void SendChannelChanged(int index);
-    void ChannelStatusChanged();
-    void ActivityImageChanged(int image);
-    void AnimationFrameChanged(int frame);
+    // A slot's state as a value, whenever what is shown of it may have changed (and on every
+    // scheduler tick, for the rate): the window or --status renders it.
+    void SlotUpdated(const SlotSnapshot &slot);
+    // A slot's rounded percent changed (with ProgressChanged).
+    void SlotProgressed(const SlotSnapshot &slot);
+    // The scheduler's tick (also while shutting down, not while the queue is being edited).
+    void Ticked();
+    void CommunicationsStarted();
+    void ShutdownBegun();
     void FileReceived(const QByteArray &login, const QByteArray &fileName);
     void MessageReceived(const QByteArray &login);
     void SendFailed(const QByteArray &user, const QByteArray &fileName, const QByteArray &statusText);
@@ -175,7 +172,6 @@ private:
     void OnNewConnection();
     void TurnAwayBusy(Connection *connection);
     void AnnounceProgress(char direction, int index);
-    SlotSnapshot ShownChannelSnapshot() const;
 
     // Send side.
     void OnLookupFinished(int channel, const LookupResult &result);
@@ -185,7 +181,7 @@ private:
     const Clock &SlotClock() const override { return clock_; }
     bool Stopping() const override { return ShuttingDown; }
     void LogLine(const QByteArray &line) override { Showit(line); }
-    void SlotStatusChanged() override { RefreshChannelStatus(); }
+    void SlotStatusChanged() override { AnnounceSlots(); }
     void LocalEndSeen(const QHostAddress &local) override;
     bool LoginValid(const QByteArray &login, const QByteArray &password) const override;
     QString DownloadsFolder() const override { return paths_.DownloadsFolder; }
@@ -234,11 +230,10 @@ private:
     std::array<SendChannel, ChannelCount> tx_;
     ConnectionServer *server_ = nullptr;
     int receiveWriteDelayUs_ = 0;
-    bool picFlag_ = false;      // one-shot activity picture, set from the about box
     bool listeningGuard_ = false;
     bool finishQueued_ = false;  // the end of the shutdown waits for the event loop's next turn
     bool listenFailureLogged_ = false;
-    QTimer startQTimer_, queueTimer_, picTimer_, quitTimer_;
+    QTimer startQTimer_, queueTimer_, quitTimer_;
     AddressLookup lookup_;
     AddressPosting posting_;
     PortMapper mapper_;
@@ -253,10 +248,4 @@ private:
     std::array<QByteArray, 3> panels_;
     QByteArray ownAddress_ = "127.0.0.1";
     bool ownAddressFixed_ = false;
-    char shownDir_ = 'O';
-    int shownNumber_ = 1;
-    QByteArray statusLine_, progressLine_, rate_;
-    int tickCounter_ = 0;
-    int activityImage_ = 1;
-    int animationFrame_ = 1;
 };

@@ -8,6 +8,7 @@
 #include "ui/Icons.h"
 #include "ui/PrefWin.h"
 #include "ui/QLoadWin.h"
+#include "ui/ScreenState.h"
 #include "ui/UserWin.h"
 #include "ui/Viewers.h"
 #include "ui/Widgets.h"
@@ -171,7 +172,8 @@ QFrame *HorizontalLine(const char *name)
 
 } // namespace
 
-ParcelWin::ParcelWin(Engine &engine, QWidget *parent) : QMainWindow(parent), engine_(engine)
+ParcelWin::ParcelWin(Engine &engine, QWidget *parent)
+    : QMainWindow(parent), engine_(engine), screen_(new ScreenState(engine, this))
 {
     setWindowTitle(QStringLiteral("Parcelwise"));
     setObjectName(QStringLiteral("ParcelWin"));
@@ -199,7 +201,7 @@ ParcelWin::ParcelWin(Engine &engine, QWidget *parent) : QMainWindow(parent), eng
     logo_->setCursor(Qt::PointingHandCursor);
     logo_->setToolTip(QString::fromLatin1(WebAddress));
     logo_->setFixedSize(LogoSize());
-    logo_->setPixmap(LogoPixmap(engine_.ActivityImage(), devicePixelRatioF()));
+    logo_->setPixmap(LogoPixmap(screen_->ActivityImage(), devicePixelRatioF()));
     connect(logo_, &PictureLabel::clicked, this, &ParcelWin::OpenWebAddress);
     ownAddress_ = new QLabel;
     ownAddress_->setObjectName(QStringLiteral("Statictext1"));
@@ -331,7 +333,7 @@ QWidget *ParcelWin::BuildChannelFrame(const QString &title, bool incoming)
         button->setAutoDefault(false);
         button->setFocusPolicy(Qt::TabFocus);
         const char direction = incoming ? 'I' : 'O';
-        connect(button, &QPushButton::clicked, this, [this, direction, i] { engine_.ShowChannel(direction, i + 1); });
+        connect(button, &QPushButton::clicked, this, [this, direction, i] { screen_->ShowChannel(direction, i + 1); });
         const int row = i / 2;
         const int col = (i % 2) * 2;
         grid->addWidget(pic, row, col);
@@ -475,7 +477,7 @@ void ParcelWin::BuildToolbar()
     animation_ = new QLabel;
     animation_->setObjectName(QStringLiteral("Picture2"));
     animation_->setFixedSize(AnimationSize());
-    animation_->setPixmap(AnimationFrame(engine_.AnimationFrame(), devicePixelRatioF()));
+    animation_->setPixmap(AnimationFrame(screen_->AnimationFrame(), devicePixelRatioF()));
     bar->addWidget(animation_);
     auto *edge = new QWidget;
     edge->setFixedWidth(PxX(200));
@@ -534,10 +536,10 @@ void ParcelWin::ConnectEngine()
     });
 
     ShowChannelStatus();
-    connect(&engine_, &Engine::ChannelStatusChanged, this, &ParcelWin::ShowChannelStatus);
-    connect(&engine_, &Engine::ActivityImageChanged, this,
+    connect(screen_, &ScreenState::ChannelStatusChanged, this, &ParcelWin::ShowChannelStatus);
+    connect(screen_, &ScreenState::ActivityImageChanged, this,
             [this](int image) { logo_->setPixmap(LogoPixmap(image, devicePixelRatioF())); });
-    connect(&engine_, &Engine::AnimationFrameChanged, this,
+    connect(screen_, &ScreenState::AnimationFrameChanged, this,
             [this](int frame) { animation_->setPixmap(AnimationFrame(frame, devicePixelRatioF())); });
 
     connect(&engine_, &Engine::FileReceived, this, [this](const QByteArray &login, const QByteArray &fileName) {
@@ -571,13 +573,14 @@ void ParcelWin::ShowChannelPicture(bool incoming, int index)
 
 void ParcelWin::ShowChannelStatus()
 {
-    statusLine_->setFullText(DisplayText(engine_.StatusLine()));
-    progressLine_->setFullText(DisplayText(engine_.ProgressLine()));
-    rate_->setText(DisplayText(engine_.RateText()));
-    // The rate in kilobytes per second as specified; the tool tip gives megabytes per second.
+    const QByteArray rate = screen_->RateText();
+    statusLine_->setFullText(DisplayText(screen_->StatusLine()));
+    progressLine_->setFullText(DisplayText(screen_->ProgressLine()));
+    rate_->setText(DisplayText(rate));
+    // The rate in kilobytes per second; the tool tip gives megabytes per second.
     bool ok = false;
-    const double kPerSec = engine_.RateText().chopped(std::min<qsizetype>(5, engine_.RateText().size())).toDouble(&ok);
-    rate_->setToolTip(ok && engine_.RateText().endsWith("k/sec")
+    const double kPerSec = rate.chopped(std::min<qsizetype>(5, rate.size())).toDouble(&ok);
+    rate_->setToolTip(ok && rate.endsWith("k/sec")
                           ? QStringLiteral("%1 MB/s").arg(kPerSec / 1000.0, 0, 'f', 2)
                           : QString());
     UpdateProgressBar();
@@ -585,17 +588,7 @@ void ParcelWin::ShowChannelStatus()
 
 void ParcelWin::UpdateProgressBar()
 {
-    const size_t i = static_cast<size_t>(std::clamp(engine_.ShownChannel(), 1, 4) - 1);
-    int percent = -1;
-    if (engine_.ShownDirection() == 'I') {
-        const ReceiveChannel &rc = engine_.Receivers()[i];
-        if (rc.Letter == ReceiveLetter::Connected && rc.FileOpen())
-            percent = rc.Percent;
-    } else {
-        const SendChannel &sc = engine_.Senders()[i];
-        if (sc.Letter == SendLetter::Busy)
-            percent = sc.PercentDone;
-    }
+    const int percent = screen_->ShownPercent();
     progressBar_->setEnabled(percent >= 0);
     progressBar_->setTextVisible(percent >= 0);
     progressBar_->setValue(std::clamp(percent, 0, 100));
@@ -797,7 +790,7 @@ void ParcelWin::ShowHelp()
 void ParcelWin::ShowAbout()
 {
     AboutWin dialog(DisplayText(engine_.VersionText), this, QString::fromLatin1(engine_.Trust().OwnFingerprint()));
-    connect(&dialog, &AboutWin::codeWordTyped, this, [this] { engine_.RaisePictureFlag(); });
+    connect(&dialog, &AboutWin::codeWordTyped, this, [this] { screen_->RaisePictureFlag(); });
     dialog.exec();
 }
 

@@ -12,6 +12,7 @@
 class Engine;
 class ElidedLabel;
 class PictureLabel;
+class ScreenState;
 class QAction;
 class QLabel;
 class QLoadWin;
@@ -32,6 +33,9 @@ public:
     static constexpr int ToolbarPositions = 22;
 
     explicit ParcelWin(Engine &engine, QWidget *parent = nullptr);
+
+    // What the window shows of the slots, the shown channel and the activity pictures.
+    ScreenState &Screen() { return *screen_; }
 
     // The commands of the menus and the toolbar.
     void ShowPreferences();
@@ -93,6 +97,7 @@ private:
     int PxY(int twips) const;
 
     Engine &engine_;
+    ScreenState *screen_ = nullptr;
     QTreeView *queueView_ = nullptr;
     QPlainTextEdit *log_ = nullptr;
     QLabel *ownAddress_ = nullptr;

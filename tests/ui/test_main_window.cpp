@@ -5,6 +5,7 @@
 #include "core/Users.h"
 #include "ui/ParcelWin.h"
 #include "ui/QLoadWin.h"
+#include "ui/ScreenState.h"
 #include "ui/Viewers.h"
 #include "ui/Widgets.h"
 
@@ -308,8 +309,8 @@ TEST_F(MainWindowTest, ChannelButtonsPickTheChannelShown)
     EXPECT_EQ(LabelText("Statictext4"), "Receive channel  1 status: Listening");
     ClickOn(Button("OutCom3"));
     EXPECT_EQ(LabelText("Statictext4"), "Send channel  4 status: Disabled");
-    EXPECT_EQ(inst.engine->ShownDirection(), 'O');
-    EXPECT_EQ(inst.engine->ShownChannel(), 4);
+    EXPECT_EQ(win->Screen().ShownDirection(), 'O');
+    EXPECT_EQ(win->Screen().ShownChannel(), 4);
     auto *bar = win->findChild<QProgressBar *>("ChannelProgress");
     ASSERT_TRUE(bar);
     EXPECT_FALSE(bar->isEnabled());
@@ -449,7 +450,7 @@ TEST_F(MainWindowTest, AboutBoxCodeWordSetsThePictureFlag)
     });
     win->menuAction("mnuAbout")->trigger();
     EXPECT_TRUE(opened);
-    EXPECT_TRUE(inst.engine->PictureFlag());
+    EXPECT_TRUE(win->Screen().PictureFlag());
     // The installation's own key, to be compared by phone.
     ASSERT_EQ(inst.engine->Trust().OwnFingerprint().size(), 79);
     EXPECT_TRUE(keyShown.contains(QString::fromLatin1(inst.engine->Trust().OwnFingerprint()))) << keyShown.toStdString();

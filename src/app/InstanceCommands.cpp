@@ -4,6 +4,7 @@
 #include "app/HandoverJournal.h"
 
 #include "app/SendRequest.h"
+#include "core/TextUtil.h"
 #include "transfer/ChannelStatus.h"
 #include "transfer/Engine.h"
 
@@ -23,20 +24,11 @@ QByteArray Padded(const QByteArray &text, qsizetype width)
     return text + QByteArray(std::max<qsizetype>(0, width - ShownWidth(text)), ' ');
 }
 
-// Control characters (a tab or line end in a name or status) would break the table's lines.
-QByteArray OneLine(QByteArray text)
-{
-    for (char &c : text)
-        if (static_cast<unsigned char>(c) < 32 || c == 127)
-            c = ' ';
-    return text;
-}
-
 // One line of --status for a slot, from the snapshot the engine gives of it.
 QByteArray ChannelLine(SlotSnapshot snap)
 {
-    snap.fileName = OneLine(snap.fileName);
-    snap.peer = OneLine(snap.peer);
+    snap.fileName = BlankControls(snap.fileName);
+    snap.peer = BlankControls(snap.peer);
     const ChannelStatusText text = DescribeChannelStatus(snap);
     QByteArray line = text.statusLine;
     if (!text.progressLine.isEmpty())
@@ -55,9 +47,9 @@ QByteArray QueueTable(const std::vector<QueueItem> &items)
     QList<QList<QByteArray>> rows;
     for (size_t r = 0; r < items.size(); ++r) {
         const QueueItem &item = items[r];
-        rows.append({QByteArray::number(static_cast<qulonglong>(r + 1)), OneLine(item.status()),
-                     OneLine(item.priority()), OneLine(item.tries()), OneLine(item.userName()),
-                     OneLine(item.fileName()), OneLine(item.statusText())});
+        rows.append({QByteArray::number(static_cast<qulonglong>(r + 1)), BlankControls(item.status()),
+                     BlankControls(item.priority()), BlankControls(item.tries()), BlankControls(item.userName()),
+                     BlankControls(item.fileName()), BlankControls(item.statusText())});
     }
     QList<qsizetype> widths;
     for (qsizetype c = 0; c < heads.size(); ++c) {

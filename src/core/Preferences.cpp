@@ -52,7 +52,7 @@ EncryptionSetting EncryptionSettingFrom(const QByteArray &text)
 
 int CheckedListenPort(int64_t port)
 {
-    return (port < MinListenPort || port > MaxListenPort) ? DefaultListenPort : static_cast<int>(port);
+    return IsListenPort(port) ? static_cast<int>(port) : DefaultListenPort;
 }
 
 void ApplyPrefsText(Preferences &prefs, const QByteArray &content)
@@ -89,8 +89,8 @@ void ApplyPrefsText(Preferences &prefs, const QByteArray &content)
             encryption = EncryptionSettingFrom(value);
     }
     prefs.ListenPort = CheckedListenPort(port);
-    prefs.ReceiveChannels = (receive < 1 || receive > 4) ? 1 : static_cast<int>(receive);
-    prefs.SendChannels = (send < 0 || send > 4) ? 1 : static_cast<int>(send);
+    prefs.ReceiveChannels = (receive < 1 || receive > ChannelCount) ? 1 : static_cast<int>(receive);
+    prefs.SendChannels = (send < 0 || send > ChannelCount) ? 1 : static_cast<int>(send);
     // A file written before the line existed: map where the address page is posted.
     prefs.PortMapping = mapping.value_or(prefs.AddressType == AddressKind::Dynamic);
     prefs.Encryption = encryption;

@@ -2,16 +2,12 @@
 #pragma once
 
 #include "core/AddressKind.h"
+#include "core/Limits.h"
 
 #include <QByteArray>
 #include <QString>
 
 class UserPrompt;
-
-// The ports this installation may listen on, and the one it listens on unless told otherwise.
-inline constexpr int MinListenPort = 1024;
-inline constexpr int MaxListenPort = 65535;
-inline constexpr int DefaultListenPort = 4444;
 
 // "EN": whether transfers are encrypted. Off: never offered, never asked for. Prefer: offered
 // and taken whenever the peer can, plain otherwise. Require: nothing goes in the clear.

@@ -17,7 +17,7 @@ ProgramPaths MakeProgramPaths(const QString &programFolder)
     p.DownloadsFolder = root.filePath(QStringLiteral("Parcelwise_Downloads"));
     p.LogsFolder = root.filePath(QStringLiteral("Parcelwise_Logs"));
     p.TempFolder = root.filePath(QStringLiteral("Temporary_Files"));
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < ChannelCount; ++i)
         p.LookupTempFolder[i] = QDir(p.TempFolder).filePath(QStringLiteral("Temp") + QString::number(i));
     return p;
 }

@@ -2,6 +2,8 @@
 // starts from.
 #pragma once
 
+#include "core/Limits.h"
+
 #include <QString>
 #include <array>
 
@@ -16,7 +18,7 @@ struct ProgramPaths {
     QString DownloadsFolder;
     QString LogsFolder;
     QString TempFolder;
-    std::array<QString, 4> LookupTempFolder;
+    std::array<QString, ChannelCount> LookupTempFolder;
 };
 
 ProgramPaths MakeProgramPaths(const QString &programFolder);

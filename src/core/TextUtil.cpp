@@ -172,12 +172,34 @@ bool IsCp1252Undefined(unsigned char byte)
     return byte == 0x81 || byte == 0x8D || byte == 0x8F || byte == 0x90 || byte == 0x9D;
 }
 
-QByteArray Escaped(unsigned code)
+// Hands every control character of the text (read by the one rule) to onControl with its code,
+// and every other byte to onByte as it is.
+template <class OnByte, class OnControl>
+void ScanControls(const QByteArray &bytes, OnByte &&onByte, OnControl &&onControl)
+{
+    const bool utf8 = IsUtf8(bytes);
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        if (IsControlChar(byte) && byte < 0x80) {
+            onControl(byte);
+        } else if (utf8 && byte == 0xC2 && i + 1 < bytes.size() &&
+                   IsControlChar(static_cast<unsigned char>(bytes[i + 1]))) {
+            // U+0080..U+009F as UTF-8: C2 followed by the code itself.
+            onControl(static_cast<unsigned char>(bytes[++i]));
+        } else if (!utf8 && IsCp1252Undefined(byte)) {
+            onControl(byte);
+        } else {
+            onByte(bytes[i]);
+        }
+    }
+}
+} // namespace
+
+QByteArray ControlEscape(char32_t code)
 {
     static const char digits[] = "0123456789ABCDEF";
     return QByteArray("\\x") + digits[(code >> 4) & 0xF] + digits[code & 0xF];
 }
-} // namespace
 
 QChar Cp1252ToUnicode(unsigned char byte)
 {
@@ -211,22 +233,16 @@ bool HasControlChars(const QByteArray &bytes)
 QByteArray EscapeControls(const QByteArray &bytes)
 {
     // Works on the bytes, so what is not a control character keeps its exact bytes.
-    const bool utf8 = IsUtf8(bytes);
     QByteArray out;
     out.reserve(bytes.size());
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(bytes[i]);
-        if (IsControlChar(byte) && byte < 0x80) {
-            out += Escaped(byte);
-        } else if (utf8 && byte == 0xC2 && i + 1 < bytes.size() &&
-                   IsControlChar(static_cast<unsigned char>(bytes[i + 1]))) {
-            // U+0080..U+009F as UTF-8: C2 followed by the code itself.
-            out += Escaped(static_cast<unsigned char>(bytes[++i]));
-        } else if (!utf8 && IsCp1252Undefined(byte)) {
-            out += Escaped(byte);
-        } else {
-            out += bytes[i];
-        }
-    }
+    ScanControls(bytes, [&](char byte) { out += byte; }, [&](char32_t code) { out += ControlEscape(code); });
+    return out;
+}
+
+QByteArray BlankControls(const QByteArray &bytes)
+{
+    QByteArray out;
+    out.reserve(bytes.size());
+    ScanControls(bytes, [&](char byte) { out += byte; }, [&](char32_t) { out += ' '; });
     return out;
 }

@@ -63,3 +63,8 @@ bool HasControlChars(const QByteArray &bytes);
 // text from elsewhere can neither break a log line nor drive the terminal that shows it. The
 // other bytes stay as they are.
 QByteArray EscapeControls(const QByteArray &bytes);
+// How a control character is written where it is escaped: "\x1B".
+QByteArray ControlEscape(char32_t code);
+// The text with every control character (read by the rule above) made one blank, for a text
+// that must stay on one line of a table; the other bytes stay as they are.
+QByteArray BlankControls(const QByteArray &bytes);

@@ -27,7 +27,7 @@ QByteArray Shown(const QByteArray &text, qsizetype limit)
 AddressLookup::AddressLookup(const Clock &clock, TransferLog &log, QObject *parent)
     : QObject(parent), log_(log)
 {
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < ChannelCount; ++i) {
         clients_[i] = new HttpLookup(i, clock, this);
         connect(clients_[i], &HttpLookup::Done, this, &AddressLookup::OnClientDone);
     }
@@ -37,7 +37,7 @@ AddressLookup::~AddressLookup() = default;
 
 quint64 AddressLookup::StartLookup(int channel, const QByteArray &user, const QByteArray &url)
 {
-    if (closed_ || channel < 0 || channel > 3)
+    if (closed_ || channel < 0 || channel >= ChannelCount)
         return 0;
     const quint64 ticket = nextTicket_++;
     users_[channel] = user;
@@ -62,13 +62,13 @@ void AddressLookup::OnClientDone(int channel, quint64 ticket, const QByteArray &
 
 bool AddressLookup::Busy(int channel) const
 {
-    return channel >= 0 && channel < 4 && clients_[channel]->Busy();
+    return channel >= 0 && channel < ChannelCount && clients_[channel]->Busy();
 }
 
 void AddressLookup::CloseLookups()
 {
     closed_ = true;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < ChannelCount; ++i) {
         if (!clients_[i]->Busy())
             continue;
         clients_[i]->Cut();

@@ -4,6 +4,7 @@
 // lookup has ended.
 #pragma once
 
+#include "core/Limits.h"
 #include "dynaddr/AddressPage.h"
 
 #include <QByteArray>
@@ -48,8 +49,8 @@ private:
     void OnClientDone(int channel, quint64 ticket, const QByteArray &page);
 
     TransferLog &log_;
-    std::array<QByteArray, 4> users_;
-    std::array<HttpLookup *, 4> clients_{};
+    std::array<QByteArray, ChannelCount> users_;
+    std::array<HttpLookup *, ChannelCount> clients_{};
     quint64 nextTicket_ = 1;
     bool closed_ = false;
 };

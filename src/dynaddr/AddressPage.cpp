@@ -1,6 +1,7 @@
 // Building and reading the address page.
 #include "dynaddr/AddressPage.h"
 
+#include "core/Limits.h"
 #include "core/TextUtil.h"
 
 QByteArray BuildAddressPage(const QByteArray &pageMode, const QByteArray &ip, const QByteArray &date,
@@ -54,7 +55,7 @@ LookupResult ParseAddressPage(const QByteArray &page)
             closed = true;
     }
     // Ports up to 65535 are valid: a peer may listen on any port its preferences accept.
-    if (port < 1 || port > 65535 || ip.isEmpty()) {
+    if (!IsValidPort(port) || ip.isEmpty()) {
         if (closed)
             result.Failure = LookupFailure::PageClosed;
         return result;

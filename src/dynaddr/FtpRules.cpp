@@ -65,7 +65,7 @@ std::optional<FtpTarget> CheckFtpStart(const QByteArray &url, const QByteArray &
     if (target.Login.isEmpty() || target.Password.isEmpty() || url.startsWith("http://"))
         return std::nullopt;
     const int64_t port = LeadingInteger(target.PortText, -1, 65536);
-    if (port < 1 || port > 65535 || parts.File.isEmpty() || parts.Site.isEmpty())
+    if (!IsValidPort(port) || parts.File.isEmpty() || parts.Site.isEmpty())
         return std::nullopt;
     target.Port = static_cast<int>(port);
     target.File = parts.File.mid(1);

@@ -3,6 +3,7 @@
 // records. No sockets and no clock here; FtpUpload feeds these and acts on the answers.
 #pragma once
 
+#include "core/Limits.h"
 #include "dynaddr/UrlMask.h"
 
 #include <QByteArray>
@@ -61,9 +62,8 @@ inline constexpr int FirstDataPortCounter = 1555;
 // The next value of the data-port counter: +1; 2000 and above wrap to 1002; 1080 becomes 1082
 // and 1417 becomes 1445; a result equal to the receive port moves on by 2.
 int AdvanceDataPort(int counter, int listenPort);
-// A port the client may announce: servers refuse ports below 1024 and unprivileged users cannot
-// listen there.
-inline bool UsableDataPort(int port) { return port >= 1024 && port <= 65535; }
+// A port the client may announce: one it may listen on.
+inline bool UsableDataPort(int port) { return IsListenPort(port); }
 // How many further candidates are tried when a data port cannot be used.
 inline constexpr int DataPortSkips = 64;
 // Advances the counter to the first candidate that is usable and that tryListen takes, trying

@@ -44,7 +44,7 @@ struct FtpJob {
     int DLTimeout = 60;
     int RetryDelay = 60;  // seconds between attempts (below 1 counts as 1)
     int RetryLimit = 1;   // the highest attempt number
-    int ListenPort = 4444; // the receive port: shown on the page and never used as a data port
+    int ListenPort = DefaultListenPort; // the receive port: shown on the page and never used as a data port
     // What the open page names instead of the control connection's local address and the receive
     // port (an address outside a router, for example); empty and 0 take those.
     QByteArray PageIp;

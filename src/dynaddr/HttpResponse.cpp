@@ -1,6 +1,7 @@
 // The address lookup's HTTP exchange as plain code.
 #include "dynaddr/HttpResponse.h"
 
+#include "core/Limits.h"
 #include "core/TextUtil.h"
 #include "dynaddr/UrlMask.h"
 
@@ -41,7 +42,7 @@ std::optional<qint64> PlainHex(QByteArrayView line)
 int HttpUrl::Port() const
 {
     const int64_t port = LeadingInteger(PortText, 0, 65536);
-    return port >= 1 && port <= 65535 ? static_cast<int>(port) : 0;
+    return IsValidPort(port) ? static_cast<int>(port) : 0;
 }
 
 std::optional<HttpUrl> ParseHttpUrl(const QByteArray &url)

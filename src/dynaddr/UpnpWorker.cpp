@@ -1,6 +1,7 @@
 // The UPnP calls on their worker thread, and the capped fetch of the root description.
 #include "dynaddr/UpnpWorker.h"
 
+#include "core/Limits.h"
 #include "dynaddr/HttpResponse.h"
 
 #include <QMetaObject>
@@ -337,7 +338,7 @@ UpnpResult UpnpWorker::Shared::Do(const UpnpJob &job)
     const int tries = job.kind == UpnpJob::Kind::Refresh ? 0 : ConflictTries;
     for (int k = 0; k <= tries; ++k) {
         const int port = first + k;
-        if (port > 65535)
+        if (port > MaxPort)
             break;
         code = add(port, lease, granted);
         if (code == OnlyPermanentLeases && lease != 0) {
@@ -351,7 +352,7 @@ UpnpResult UpnpWorker::Shared::Do(const UpnpJob &job)
         r.reason = code > 0 ? ErrorText(code) : QByteArray("no usable answer from the router");
         return r;
     }
-    if (granted <= 0 || granted > 65535) {
+    if (!IsValidPort(granted)) {
         r.reason = "the answer was malformed (external port " + QByteArray::number(granted) + ")";
         return r;
     }

@@ -168,7 +168,7 @@ void SendChannel::Connect()
 {
     if (host_->Stopping())
         return;
-    if (Port < 1 || Port > 65535 || TrimBlanks(Host).isEmpty()) {
+    if (!IsValidPort(Port) || TrimBlanks(Host).isEmpty()) {
         Result = OutcomeCode::NoAddress;
         HandleOutcome();
         return;

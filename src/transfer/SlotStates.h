@@ -3,10 +3,9 @@
 // shown, logged or stored.
 #pragma once
 
-#include <QByteArray>
+#include "core/Limits.h"
 
-// How many receive slots and how many send slots an installation has, at most.
-inline constexpr int ChannelCount = 4;
+#include <QByteArray>
 
 // What the channel display says about a receive slot.
 enum class ReceiveLetter {

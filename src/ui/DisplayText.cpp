@@ -12,7 +12,7 @@ QString Escaped(const QString &text, bool keepLineFeeds)
     shown.reserve(text.size());
     for (const QChar c : text) {
         if (IsControlChar(c.unicode()) && !(keepLineFeeds && c == u'\n'))
-            shown += QStringLiteral("\\x") + QString::number(c.unicode(), 16).toUpper().rightJustified(2, u'0');
+            shown += QString::fromLatin1(ControlEscape(c.unicode()));
         else
             shown += c;
     }
@@ -40,7 +40,7 @@ QString OneLineText(const QString &text, int most)
 {
     QString line = text;
     for (QChar &c : line)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+        if (IsControlChar(c.unicode()))
             c = u' ';
     if (line.size() > most && most > 2) {
         const qsizetype half = (most - 1) / 2;

@@ -323,7 +323,7 @@ QWidget *ParcelWin::BuildChannelFrame(const QString &title, bool incoming)
     auto *grid = new QGridLayout(frame);
     grid->setHorizontalSpacing(PxX(90));
     grid->setVerticalSpacing(PxY(60));
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < ChannelCount; ++i) {
         auto *pic = new QLabel;
         pic->setObjectName(QStringLiteral("%1Pic%2").arg(incoming ? "Inc" : "Out").arg(i));
         pic->setFixedSize(ChannelPictureSize, ChannelPictureSize);
@@ -525,7 +525,7 @@ void ParcelWin::ConnectEngine()
     connect(&engine_, &Engine::OwnAddressChanged, this, &ParcelWin::ShowOwnAddress);
     connect(&engine_, &Engine::RouterMappingChanged, this, &ParcelWin::ShowOwnAddress);
 
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < ChannelCount; ++i) {
         ShowChannelPicture(true, i);
         ShowChannelPicture(false, i);
     }
@@ -558,7 +558,7 @@ void ParcelWin::ConnectEngine()
 
 void ParcelWin::ShowChannelPicture(bool incoming, int index)
 {
-    if (index < 0 || index > 3)
+    if (index < 0 || index >= ChannelCount)
         return;
     const size_t i = static_cast<size_t>(index);
     const int picture = static_cast<int>(incoming ? engine_.Receivers()[i].Picture() : engine_.Senders()[i].Picture());

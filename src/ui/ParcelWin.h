@@ -3,6 +3,8 @@
 // and change signals.
 #pragma once
 
+#include "core/Limits.h"
+
 #include <QList>
 #include <QMainWindow>
 #include <QPointer>
@@ -107,10 +109,10 @@ private:
     ElidedLabel *progressLine_ = nullptr;
     QLabel *rate_ = nullptr;
     QProgressBar *progressBar_ = nullptr;
-    std::array<QLabel *, 4> incPics_ = {};
-    std::array<QLabel *, 4> outPics_ = {};
-    std::array<QPushButton *, 4> incButtons_ = {};
-    std::array<QPushButton *, 4> outButtons_ = {};
+    std::array<QLabel *, ChannelCount> incPics_ = {};
+    std::array<QLabel *, ChannelCount> outPics_ = {};
+    std::array<QPushButton *, ChannelCount> incButtons_ = {};
+    std::array<QPushButton *, ChannelCount> outButtons_ = {};
     std::array<ElidedLabel *, 3> panels_ = {};
     QSystemTrayIcon *tray_ = nullptr;
     QAction *messagesTool_ = nullptr;

@@ -144,12 +144,12 @@ void PrefWin::Save()
     const double send = LeadingNumber(sendChannels_->text().toLocal8Bit());
     const double receive = LeadingNumber(receiveChannels_->text().toLocal8Bit());
     const double port = LeadingNumber(port_->text().toLocal8Bit());
-    if (!(send >= 0 && send <= 4))
+    if (!(send >= 0 && send <= ChannelCount))
         return Refuse(QStringLiteral("Please enter a value between 0 and 4"), sendChannels_);
-    if (!(receive >= 1 && receive <= 4))
+    if (!(receive >= 1 && receive <= ChannelCount))
         return Refuse(QStringLiteral("Please enter a value between 1 and 4"), receiveChannels_);
     // One message for both ends of the range (1024 itself is accepted); a port is 16 bits wide.
-    if (!(port >= MinListenPort && port <= MaxListenPort))
+    if (!IsListenPort(port))
         return Refuse(QStringLiteral("Please enter a value between 1024 and 65535"), port_);
     // A line end pasted into a field would start a new line of the preferences file.
     const auto lineBytes = [](const QLineEdit *edit) { return RemoveAll(RemoveAll(FieldBytes(edit), '\r'), '\n'); };

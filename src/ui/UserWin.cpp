@@ -1,6 +1,7 @@
 // The users window.
 #include "ui/UserWin.h"
 
+#include "core/Limits.h"
 #include "core/TextUtil.h"
 #include "core/UserPrompt.h"
 #include "core/Users.h"
@@ -40,7 +41,7 @@ bool HasControlCode(const QByteArray &text)
     return text.contains('\x01') || text.contains('\x02') || text.contains('\r');
 }
 
-// Digits only, 1 to 65535.
+// Digits only, and a port.
 bool IsPortNumber(const QByteArray &text)
 {
     if (text.isEmpty() || text.size() > 5)
@@ -48,8 +49,7 @@ bool IsPortNumber(const QByteArray &text)
     for (char c : text)
         if (c < '0' || c > '9')
             return false;
-    const int port = text.toInt();
-    return port >= 1 && port <= 65535;
+    return IsValidPort(text.toInt());
 }
 
 QByteArray Bytes(const QLineEdit *edit)
@@ -122,7 +122,7 @@ UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     sendPassword_ = NamedField("Editfield2");
     address_ = NamedField("Editfield3");
     port_ = NamedField("Editfield4");
-    port_->setText(QStringLiteral("4444"));
+    port_->setText(QString::number(DefaultListenPort));
     QHBoxLayout *types = AddressTypeRow(static_, dynamic_);
     static_->setChecked(true);
     sendForm->addRow(QStringLiteral("User Name:"), sendName_);
@@ -313,7 +313,7 @@ void UserWin::ClearFields()
     sendPassword_->clear();
     address_->clear();
     SelectStatic(true);
-    port_->setText(QStringLiteral("4444"));
+    port_->setText(QString::number(DefaultListenPort));
 }
 
 void UserWin::Refuse(const QString &message, QLineEdit *field)
@@ -345,7 +345,7 @@ void UserWin::AddUpdate()
     if (HasControlCode(Bytes(address_)))
         return Refuse(QStringLiteral("Invalid IP Address/URL"), address_);
     if (TrimBlanks(Bytes(port_)).isEmpty())
-        port_->setText(QStringLiteral("4444"));
+        port_->setText(QString::number(DefaultListenPort));
     // A static address is called on this port; a dynamic one takes its port from the page.
     if (static_->isChecked() && !IsPortNumber(TrimBlanks(Bytes(port_))))
         return Refuse(QStringLiteral("Please enter a port between 1 and 65535"), port_);

@@ -1,6 +1,7 @@
 // Small widgets shared by the windows.
 #include "ui/Widgets.h"
 
+#include "core/TextUtil.h"
 #include "ui/DisplayText.h"
 
 #include <QApplication>
@@ -52,7 +53,7 @@ void ElidedLabel::refresh()
     // Control characters would start new lines or draw as boxes; one line is wanted here.
     QString shown = full_;
     for (QChar &c : shown)
-        if (c.unicode() < 0x20)
+        if (IsControlChar(c.unicode()))
             c = u' ';
     const int room = std::max(0, contentsRect().width());
     QLabel::setText(fontMetrics().elidedText(shown, Qt::ElideRight, room));

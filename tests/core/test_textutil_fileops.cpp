@@ -239,21 +239,23 @@ TEST(TextUtil, OneReadingForDiskAndScreen)
     }
 }
 
-TEST(TextUtil, EscapeControlsKeepsEveryOtherByte)
+TEST(TextUtil, ControlsAreEscapedOrBlankedAndEveryOtherByteKept)
 {
     const struct {
-        QByteArray bytes, escaped;
+        QByteArray bytes, escaped, blanked;
     } cases[] = {
-        {"name\r\nFORGED", "name\\x0D\\x0AFORGED"},
-        {"\x1B]0;x\x07", "\\x1B]0;x\\x07"},
-        {"\t\x7F", "\\x09\\x7F"},
-        {"caf\xC3\xA9 \xC2\x9B", "caf\xC3\xA9 \\x9B"},      // UTF-8: U+009B escaped, the rest kept
-        {"it\x92s \x81", "it\x92s \\x81"},                  // Windows-1252: the undefined byte escaped
-        {"\x9B", "\x9B"},                                    // Windows-1252's single right quote
-        {"", ""},
+        {"name\r\nFORGED", "name\\x0D\\x0AFORGED", "name  FORGED"},
+        {"\x1B]0;x\x07", "\\x1B]0;x\\x07", " ]0;x "},
+        {"\t\x7F", "\\x09\\x7F", "  "},
+        {"caf\xC3\xA9 \xC2\x9B", "caf\xC3\xA9 \\x9B", "caf\xC3\xA9  "}, // UTF-8: U+009B escaped, the rest kept
+        {"it\x92s \x81", "it\x92s \\x81", "it\x92s  "},                 // Windows-1252: the undefined byte escaped
+        {"\x9B", "\x9B", "\x9B"},                                        // Windows-1252's single right quote
+        {"", "", ""},
     };
-    for (const auto &c : cases)
+    for (const auto &c : cases) {
         EXPECT_EQ(EscapeControls(c.bytes), c.escaped) << c.bytes.toHex().constData();
+        EXPECT_EQ(BlankControls(c.bytes), c.blanked) << c.bytes.toHex().constData();
+    }
 }
 
 } // namespace

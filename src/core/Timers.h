@@ -1,8 +1,16 @@
 // The engine's repeating timers in one table (tests may shorten them or call the tick handlers
-// directly) and its silence limit. Intervals kept beside the code they time: the yield before
-// each batch of a send (0 ms, transfer/Engine.cpp), the close of a retired connection (30 s,
-// transfer/Connection.h), the queue's retry delay (transfer/Queue.h) and the address clients'
-// own limits (dynaddr/: the lookup's 30 seconds of silence, the posting's watchdog).
+// directly) and the transfers' silence limit. Every other interval is a named constant beside
+// the code it times:
+//   transfer/  the yield before each batch of a send (a zero-interval single shot, Engine.cpp),
+//              the close of a retired connection (Connection::RetireLimitMs), the first
+//              posting's wait for the router (Engine::PageWaitMs), a failed row's retry delay
+//              (QueueModel::RetryDelayDays);
+//   dynaddr/   the lookup's watchdog, silence and whole-lookup limits (HttpLookup), the FTP
+//              client's watchdog (FtpUpload::WatchdogIntervalMs) and its DLTimeout and
+//              RetryDelay (FtpJob), the router mapping's resends, give-ups, renewals and checks
+//              (PortMapper.h/.cpp, UpnpWorker.cpp);
+//   app/       the local link's idle connections (InstanceLink.cpp) and the waits for another
+//              instance (WindowRun.cpp, CliRun.cpp).
 #pragma once
 
 struct TimerIntervals {

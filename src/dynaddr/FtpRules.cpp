@@ -168,7 +168,7 @@ std::optional<int> PassivePort(const QByteArray &line)
             return std::nullopt;
         at += 4;
         const std::optional<int> port = number(at);
-        if (!port || at + 1 >= line.size() || line[at] != d || line[at + 1] != ')' || *port < 1 || *port > 65535)
+        if (!port || at + 1 >= line.size() || line[at] != d || line[at + 1] != ')' || !IsValidPort(*port))
             return std::nullopt;
         return port;
     }
@@ -189,7 +189,7 @@ std::optional<int> PassivePort(const QByteArray &line)
             values[i] = *value;
         }
         const int port = values[4] * 256 + values[5];
-        if (port < 1)
+        if (!IsValidPort(port))
             return std::nullopt;
         return port;
     }

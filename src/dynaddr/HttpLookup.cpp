@@ -137,7 +137,7 @@ void HttpLookup::WatchdogTick()
     if (!running_)
         return;
     const QDateTime now = clock_.now();
-    if (AbsSecondsBetween(activity_, now) > SilenceLimitSeconds) {
+    if (AbsSecondsBetween(activity_, now) > LookupSilenceLimitSeconds) {
         reader_.Silence();
         End();
     } else if (AbsSecondsBetween(started_, now) >= LookupLimitSeconds) {

@@ -22,7 +22,9 @@ class HttpLookup : public QObject {
     Q_OBJECT
 public:
     static constexpr int WatchdogInterval = 15000; // milliseconds
-    static constexpr int SilenceLimitSeconds = 30;
+    // A lookup ends after this many seconds without a byte from the server (the transfers have
+    // their own limit, TransferSilenceLimitSeconds).
+    static constexpr int LookupSilenceLimitSeconds = 30;
     // A whole lookup, from its start to the last byte, may last this long.
     static constexpr int LookupLimitSeconds = 60;
 

@@ -41,10 +41,14 @@ public:
            TimerIntervals intervals = {}, QObject *parent = nullptr);
     ~Engine() override;
 
-    // Start-up, for the windowed and the headless run alike (the names are the historic ones).
-    // InitGlobals: program folders, the posting's flags, default then stored preferences, users.
-    // MainWindowLoad: everything the engine needs before communications start, window or not:
-    // queue file, channel slots, log and message files, stored files tightened, start timer.
+    // Start-up in two steps, called in this order by the windowed and the headless run alike;
+    // the names are the historic ones, neither needs a window.
+    // InitGlobals: makes the program folders, resets the posting's flags, sets the default
+    // preferences and reads the stored ones over them, reads the users file.
+    // MainWindowLoad: everything else the engine needs before communications start: the version
+    // text and the own address, the queue file, the channel slots (letters and pictures from the
+    // channel counts), the day's log and message files, stored files made private to their
+    // owner, the start timer and the status panels.
     void InitGlobals();
     void MainWindowLoad();
     // The shutdown steps, in order; the process may end (QuitReady) on the event loop's turn after

@@ -159,7 +159,6 @@ protected:
 
 // Visible queue columns and their design widths in twips; every other column is hidden.
 constexpr std::pair<int, int> VisibleColumns[] = {{0, 617}, {3, 2646}, {5, 5468}, {7, 529}, {10, 706}, {12, 5080}};
-constexpr int StatusTextColumn = 12;
 
 QFrame *HorizontalLine(const char *name)
 {

@@ -3,12 +3,16 @@
 //
 //   bench_peer receive <folder> <port> [files=N] [channels=N] [delay_us=N]
 //   bench_peer send <folder> <port> [channels=N] <file>...
+//   bench_peer setup <folder> <port>
 //
 // files: how many files the receiver waits for (1); channels: receive or send channels (1);
 // delay_us: a pause before each write to disk, standing in for a slow disk (0). The sender queues
-// every file at once and starts as many rows as it has channels; every further row starts when
-// one is delivered. Both print "RESULT key=value" lines on standard output; the receiver prints
-// "READY" once it listens. The exit status is 0 only when every file went through whole.
+// every file at once; every idle channel takes a row at once, and every further row starts when
+// one ends. Both print "RESULT key=value" lines on standard output (cpu_s: the process's user
+// and system CPU seconds); the receiver prints "READY" once it listens. The exit status is 0 only
+// when every file went through whole. "setup" writes the stored preferences (port, four receive
+// channels, no router mapping) and users ("alice", password "pw1") of a folder for the program
+// itself, as the receiver here has them.
 #include "core/Clock.h"
 #include "core/FileOps.h"
 #include "core/UserPrompt.h"
@@ -60,6 +64,16 @@ void PrintResult(const char *key, const QByteArray &value)
     Print(QByteArray("RESULT ") + key + "=" + value);
 }
 
+// User and system CPU seconds of this process so far.
+QByteArray CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const double s = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return QByteArray::number(s, 'f', 3);
+}
+
 int FreeLoopbackPort()
 {
     QTcpServer probe;
@@ -82,8 +96,7 @@ struct Installation {
     void Start()
     {
         engine.MainWindowLoad();
-        engine.StartChannels();
-        engine.QueueTick(); // the first tick makes the receive channels listen
+        engine.StartChannels(); // the receive port listens at once
     }
 
     SystemClock clock;
@@ -192,6 +205,7 @@ int Receive(const QString &folder, int port, const Options &opt)
         PrintResult("mb_per_s", QByteArray::number(static_cast<double>(dataBytes) / seconds / 1e6, 'f', 1));
     }
     PrintResult("peak_rss_kb", QByteArray::number(PeakRssKb()));
+    PrintResult("cpu_s", CpuSeconds());
     return rc;
 }
 
@@ -294,18 +308,24 @@ int Send(const QString &folder, int port, const Options &opt)
         Print("FAILED the files were not queued");
         return 1;
     }
-    // A tick starts one row; run one per channel now rather than wait for the timer.
-    for (int i = 0; i < opt.channels; ++i)
-        engine.QueueTick();
-    if (engine.Queue().field(0, QueueItem::Status) == "Q")
-        QTimer::singleShot(200, &engine, [&engine, &opt] {
-            for (int i = 0; i < opt.channels; ++i)
-                engine.QueueTick();
-        });
+    // The queued rows start at once on every idle channel; no tick is waited for.
     const int rc = QCoreApplication::exec();
     probe.Report();
     PrintResult("peak_rss_kb", QByteArray::number(PeakRssKb()));
+    PrintResult("cpu_s", CpuSeconds());
     return rc;
+}
+
+// The stored files of a receiving installation for the program itself.
+int Setup(const QString &folder, int port)
+{
+    Installation inst(folder, port, 4, 1);
+    Engine &engine = inst.engine;
+    Preferences prefs = engine.Prefs;
+    prefs.PortMapping = false;
+    const bool saved = engine.SavePrefs(prefs) &&
+                       engine.SaveUsers({MakeUserRecord({"alice", "pw1", "", "", "S", "", QByteArray::number(port)})});
+    return saved ? 0 : 1;
 }
 
 } // namespace
@@ -323,7 +343,10 @@ int main(int argc, char **argv)
         return Receive(folder, port, opt);
     if (mode == QLatin1String("send") && portOk && opt.ok && !opt.rest.isEmpty())
         return Send(folder, port, opt);
+    if (mode == QLatin1String("setup") && portOk)
+        return Setup(folder, port);
     std::fprintf(stderr, "usage: bench_peer receive <folder> <port> [files=N] [channels=N] [delay_us=N]\n"
-                         "       bench_peer send <folder> <port> [channels=N] <file>...\n");
+                         "       bench_peer send <folder> <port> [channels=N] <file>...\n"
+                         "       bench_peer setup <folder> <port>\n");
     return 2;
 }

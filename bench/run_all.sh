@@ -12,12 +12,20 @@
 #  4. FILES files of FILE_SIZE bytes to one peer, one after the other on one channel.
 #  5. A queue of QUEUE_ROWS rows: load, the scheduler's choice, a tick, one edit with its save,
 #     and the peak memory above the same engine with an empty queue.
+#  6. A long link: bench_relay delays each direction by DELAY_MS (25); FILES files on 4 channels
+#     against the rsync daemon through the same relay, and RELAY_SIZE bytes against socat.
+#  7. The program itself (PROGRAM, default parcelwise in the build dir; skipped when missing),
+#     headless: from its start to its port listening, and from SIGTERM to its exit, idle and
+#     during a 1 GiB transfer.
+# The CPU seconds (user + system) of each side of the 1 GiB transfers are kept for the program
+# and for socat with 1 MiB blocks.
 #
 #   bash bench/run_all.sh [build-dir]      (default: build-bench beside bench/, a Release build
 #                                           of the bench_peer and bench_queue targets)
 #
 # Environment: RUNS (5), SCRATCH (/tmp/parcelwise-bench), BIG (1073741824), SMALL (10000000),
-# DELAY_US (2000), FOUR_SIZE (268435456), FILES (1000), FILE_SIZE (10240), QUEUE_ROWS (100000).
+# DELAY_US (2000), FOUR_SIZE (268435456), FILES (1000), FILE_SIZE (10240), QUEUE_ROWS (100000),
+# DELAY_MS (25), RELAY_SIZE (268435456), PROGRAM.
 # MB = 10^6 bytes. Every received copy is compared with the source. Each timed transfer starts
 # after a sync, so none pays for writing back the one before it.
 set -euo pipefail
@@ -35,6 +43,10 @@ four_size=${FOUR_SIZE:-268435456}
 files=${FILES:-1000}
 file_size=${FILE_SIZE:-10240}
 queue_rows=${QUEUE_ROWS:-100000}
+delay_ms=${DELAY_MS:-25}
+relay_size=${RELAY_SIZE:-268435456}
+relay=$build/bench/bench_relay
+program=${PROGRAM:-$build/parcelwise}
 
 for b in "$peer" "$queue"; do
     [[ -x $b ]] || { echo "no $b: build the bench_peer and bench_queue targets first" >&2; exit 1; }
@@ -81,29 +93,56 @@ run_parcelwise() {
     local rxpid=$!
     pids+=("$rxpid")
     wait_ready "$scratch/rx.out" "$rxpid" 400 || { note "receiver did not start"; cat "$scratch"/rx.* >&2; exit 1; }
+    local to=$port
+    if [[ ${via_relay:-0} == 1 ]]; then start_relay "$port"; to=$relay_port; fi
     sync
-    "$peer" send "$scratch/tx" "$port" "$@" >"$scratch/tx.out" 2>"$scratch/tx.err" ||
+    local t0
+    t0=$(now_ns)
+    "$peer" send "$scratch/tx" "$to" "$@" >"$scratch/tx.out" 2>"$scratch/tx.err" ||
         { note "send failed"; cat "$scratch"/tx.* "$scratch"/rx.* >&2; exit 1; }
     wait "$rxpid" || { note "receive failed"; cat "$scratch"/rx.* >&2; exit 1; }
+    parcelwise_wall=$(seconds_since "$t0")
+    if [[ ${via_relay:-0} == 1 ]]; then stop_relay; fi
 }
+
+# The delaying relay: start_relay <target port> sets relay_port; stop_relay ends it.
+start_relay() {
+    relay_port=$(free_port)
+    "$relay" "$relay_port" "$1" "$delay_ms" 30 3600 >/dev/null 2>&1 &
+    relay_pid=$!
+    pids+=("$relay_pid")
+    wait_listening "$relay_port" || { note "bench_relay did not listen"; exit 1; }
+}
+stop_relay() {
+    kill "$relay_pid" 2>/dev/null || true
+    wait "$relay_pid" 2>/dev/null || true
+}
+cpu_of() { awk '{ printf "%.3f", $1 + $2 }' "$1"; }
 
 received() { echo "$scratch/rx/Parcelwise_Downloads/$1"; }
 
-# socat: from the sender's start to the listener's exit; run_socat <file> [socat options].
+# socat: from the sender's start to the listener's exit, and each side's CPU seconds (user +
+# system); run_socat <file> [socat options]. With via_relay=1 the sender goes through the relay.
 run_socat() {
-    local file=$1 port out=$scratch/socat.out t0
+    local file=$1 port out=$scratch/socat.out t0 to
     shift
     port=$(free_port)
     rm -f "$out"
-    socat -u "$@" "TCP-LISTEN:$port,reuseaddr,bind=127.0.0.1" "OPEN:$out,creat,trunc" &
+    ( TIMEFORMAT='%U %S'; time socat -u "$@" "TCP-LISTEN:$port,reuseaddr,bind=127.0.0.1" "OPEN:$out,creat,trunc" ) \
+        2>"$scratch/socat-rx.time" &
     local lpid=$!
     pids+=("$lpid")
     wait_listening "$port" || { note "socat did not listen"; exit 1; }
+    to=$port
+    if [[ ${via_relay:-0} == 1 ]]; then start_relay "$port"; to=$relay_port; fi
     sync
     t0=$(now_ns)
-    socat -u "$@" "OPEN:$file" "TCP:127.0.0.1:$port"
+    ( TIMEFORMAT='%U %S'; time socat -u "$@" "OPEN:$file" "TCP:127.0.0.1:$to" ) 2>"$scratch/socat-tx.time"
     wait "$lpid"
     socat_seconds=$(seconds_since "$t0")
+    if [[ ${via_relay:-0} == 1 ]]; then stop_relay; fi
+    socat_rx_cpu=$(cpu_of "$scratch/socat-rx.time")
+    socat_tx_cpu=$(cpu_of "$scratch/socat-tx.time")
     cmp -s "$file" "$out" || { note "socat copy differs"; exit 1; }
 }
 
@@ -167,10 +206,13 @@ run_copier() {
 bigfile=$(source_file "$big")
 start_rsync_daemon
 pw=(); so=(); sb=(); sm=(); cp=(); rs=(); late99=(); latemax=(); rxrss_big=""
+pwrxcpu=(); pwtxcpu=(); smrxcpu=(); smtxcpu=()
 for run in $(seq "$runs"); do
     run_parcelwise -- "$bigfile"
     cmp -s "$bigfile" "$(received big.bin)" || { note "received file differs"; exit 1; }
     pw+=("$(field mb_per_s "$scratch/rx.out")")
+    pwrxcpu+=("$(field cpu_s "$scratch/rx.out")")
+    pwtxcpu+=("$(field cpu_s "$scratch/tx.out")")
     late99+=("$(field late_p99_ms "$scratch/tx.out")")
     latemax+=("$(field late_max_ms "$scratch/tx.out")")
     [[ -n $rxrss_big ]] || rxrss_big=$(field peak_rss_kb "$scratch/rx.out")
@@ -180,6 +222,8 @@ for run in $(seq "$runs"); do
     sb+=("$(mbps "$big" "$socat_seconds")")
     run_socat "$bigfile" -b 1048576
     sm+=("$(mbps "$big" "$socat_seconds")")
+    smrxcpu+=("$socat_rx_cpu")
+    smtxcpu+=("$socat_tx_cpu")
     if [[ -x $copier ]]; then run_copier "$bigfile"; cp+=("$(mbps "$big" "$copier_seconds")"); fi
     run_rsync "$bigfile"
     rs+=("$(mbps "$big" "$rsync_seconds")")
@@ -188,6 +232,8 @@ done
 pw_med=$(median "${pw[@]}"); so_med=$(median "${so[@]}"); sb_med=$(median "${sb[@]}"); sm_med=$(median "${sm[@]}")
 cp_med=$( [[ ${#cp[@]} -gt 0 ]] && median "${cp[@]}" || echo 0 ); rs_med=$(median "${rs[@]}")
 late99_med=$(median "${late99[@]}")
+pwrxcpu_med=$(median "${pwrxcpu[@]}"); pwtxcpu_med=$(median "${pwtxcpu[@]}")
+smrxcpu_med=$(median "${smrxcpu[@]}"); smtxcpu_med=$(median "${smtxcpu[@]}")
 latemax_all=$(printf '%s\n' "${latemax[@]}" | sort -g | tail -n1)
 
 # ---- 2. receiver memory, 10 MB and 1 GiB, normal and slow disk ----
@@ -236,6 +282,90 @@ diff -r "$smalldir" "$scratch/rx/Parcelwise_Downloads" >/dev/null || { note "sma
 many_seconds=$(field seconds "$scratch/tx.out")
 note "$files files of $file_size bytes: $many_seconds s from the first data (wall $many_wall s)"
 
+# ---- 6. a long link: the delaying relay ----
+lk_pw=(); lk_pwdata=(); lk_rs=(); lb_pw=(); lb_so=()
+for run in $(seq "$runs"); do
+    via_relay=1 run_parcelwise "files=$files" channels=4 -- channels=4 "$smalldir"/*.bin
+    diff -r "$smalldir" "$scratch/rx/Parcelwise_Downloads" >/dev/null || { note "small files differ (relay)"; exit 1; }
+    lk_pw+=("$parcelwise_wall")
+    lk_pwdata+=("$(field seconds "$scratch/tx.out")")
+    start_relay "$rsync_port"
+    rm -rf "$scratch/rsync-dest/"*
+    sync
+    t0=$(now_ns)
+    rsync -r --whole-file "$smalldir/" "rsync://127.0.0.1:$relay_port/bench/"
+    lk_rs+=("$(seconds_since "$t0")")
+    stop_relay
+    diff -r "$smalldir" "$scratch/rsync-dest" >/dev/null || { note "rsync small files differ (relay)"; exit 1; }
+    note "relay run $run: $files files parcelwise ${lk_pw[-1]} s (data ${lk_pwdata[-1]} s), rsync ${lk_rs[-1]} s"
+done
+relayfile=$(source_file "$relay_size")
+for run in $(seq "$runs"); do
+    via_relay=1 run_parcelwise -- "$relayfile"
+    cmp -s "$relayfile" "$(received big.bin)" || { note "received file differs (relay)"; exit 1; }
+    lb_pw+=("$parcelwise_wall")
+    via_relay=1 run_socat "$relayfile" -b 1048576
+    lb_so+=("$socat_seconds")
+    note "relay run $run: $relay_size bytes parcelwise ${lb_pw[-1]} s, socat ${lb_so[-1]} s"
+done
+lk_pw_med=$(median "${lk_pw[@]}"); lk_pwdata_med=$(median "${lk_pwdata[@]}"); lk_rs_med=$(median "${lk_rs[@]}")
+lb_pw_med=$(median "${lb_pw[@]}"); lb_so_med=$(median "${lb_so[@]}")
+
+# ---- 7. the program itself: start to listening, SIGTERM to exit ----
+# listening <port>: whether the port is in the kernel's table of listening sockets.
+listening() {
+    local hex
+    hex=$(printf ':%04X ' "$1")
+    awk -v p="$hex" '$4 == "0A" && index($2, p) { f = 1 } END { exit !f }' /proc/net/tcp /proc/net/tcp6
+}
+# run_program <folder> <port>: starts the program headless and sets prog_pid and listen_s.
+run_program() {
+    local dir=$1 port=$2 t0
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    "$peer" setup "$dir" "$port" >/dev/null
+    t0=$(now_ns)
+    "$program" --headless --folder "$dir" >"$scratch/prog.out" 2>&1 &
+    prog_pid=$!
+    pids+=("$prog_pid")
+    for _ in $(seq 20000); do listening "$port" && break; done
+    listen_s=$(seconds_since "$t0")
+}
+# stop_program: SIGTERM, then the seconds to the process's end in stop_s.
+stop_program() {
+    local t0
+    t0=$(now_ns)
+    kill -TERM "$prog_pid"
+    wait "$prog_pid" || true
+    stop_s=$(seconds_since "$t0")
+}
+st_listen=(); st_idle=(); st_busy=()
+if [[ -x $program ]]; then
+    for run in $(seq "$runs"); do
+        port=$(free_port)
+        run_program "$scratch/prog" "$port"
+        st_listen+=("$listen_s")
+        sleep 0.5
+        stop_program
+        st_idle+=("$stop_s")
+        port=$(free_port)
+        run_program "$scratch/prog" "$port"
+        rm -rf "$scratch/tx"
+        "$peer" send "$scratch/tx" "$port" "$bigfile" >/dev/null 2>&1 &
+        txpid=$!
+        for _ in $(seq 400); do grep -q " is sending " "$scratch/prog.out" && break; sleep 0.01; done
+        sleep 0.1
+        stop_program
+        st_busy+=("$stop_s")
+        kill "$txpid" 2>/dev/null || true
+        wait "$txpid" 2>/dev/null || true
+        note "program run $run: listening after ${st_listen[-1]} s, SIGTERM to exit ${st_idle[-1]} s idle, ${st_busy[-1]} s during a transfer"
+    done
+fi
+st_listen_med=$( [[ ${#st_listen[@]} -gt 0 ]] && median "${st_listen[@]}" || echo -)
+st_idle_med=$( [[ ${#st_idle[@]} -gt 0 ]] && median "${st_idle[@]}" || echo -)
+st_busy_med=$( [[ ${#st_busy[@]} -gt 0 ]] && median "${st_busy[@]}" || echo -)
+
 # ---- 5. the queue at scale ----
 "$queue" "$scratch/queue/empty" 0 >"$scratch/q0.out"
 "$queue" "$scratch/queue/full" "$queue_rows" >"$scratch/q1.out"
@@ -262,6 +392,11 @@ row "receiver peak RSS, $small_label -> $big_label" "$rxrss_small -> $rxrss_big 
 row "the same, disk slowed by $delay_us us a write" "$rxrss_small_slow -> $rxrss_big_slow kB ($(( rxrss_big_slow - rxrss_small_slow )) kB), $slow_mbps MB/s, timer max $slow_late_max ms"
 row "4 x $four_size bytes at once on 4 channels" "$four_mbps MB/s together, $four_seconds s, receiver peak $four_rss kB, timer max $four_late_max ms"
 row "$files files of $file_size bytes, one channel" "$many_seconds s"
+row "CPU s per $big_label, receiver / sender (median)" "parcelwise $pwrxcpu_med / $pwtxcpu_med, socat -b 1048576 $smrxcpu_med / $smtxcpu_med"
+row "4 at once against 1 GiB alone" "$(ratio "$four_mbps" "$pw_med")x"
+row "relay ${delay_ms} ms each way: $files files, 4 channels (median)" "parcelwise $lk_pw_med s (data $lk_pwdata_med s), rsync daemon $lk_rs_med s, ratio $(ratio "$lk_pw_med" "$lk_rs_med")x (runs: ${lk_pw[*]} / ${lk_rs[*]})"
+row "relay: $relay_size bytes (median)" "parcelwise $lb_pw_med s, socat -b 1048576 $lb_so_med s, ratio $(ratio "$lb_pw_med" "$lb_so_med")x"
+row "program: start to listening, SIGTERM to exit idle / busy" "$st_listen_med s, $st_idle_med s / $st_busy_med s (runs: ${st_listen[*]:-} / ${st_idle[*]:-} / ${st_busy[*]:-})"
 row "queue of $(q rows) rows ($(q file_bytes) bytes): load" "$(q load_ms) ms ($(q load_cpu_ms) ms of CPU)"
 row "queue: first choice after the load, then each" "$(q first_pick_ms) ms, $(q pick_median_us) us (median)"
 row "queue: tick that starts a row (median, max of 200)" "$(q tick_median_ms) ms, $(q tick_max_ms) ms"

@@ -80,7 +80,8 @@ int RunHeadless(const QString &programFolder)
         PrintLines(true, {"no local link for --send, --list and --status: " + link.ErrorText().toLocal8Bit()});
 
     // With only the loopback address the window waits for the user's command; without a window
-    // there is no one to give it, so communications start anyway after the first tick.
+    // there is no one to give it, so communications start anyway, on the event loop's first turn
+    // right after the engine's own check of the address.
     QTimer loopbackStart;
     loopbackStart.setSingleShot(true);
     QObject::connect(&loopbackStart, &QTimer::timeout, &engine, [&engine] {
@@ -92,7 +93,7 @@ int RunHeadless(const QString &programFolder)
         engine.Showit("No network address: communications started on 127.0.0.1");
         engine.StartChannels();
     });
-    loopbackStart.start(intervals.StartQTimer);
+    loopbackStart.start(0);
 
     QObject::connect(&engine, &Engine::QuitReady, qApp, [] { QCoreApplication::quit(); });
     TermSignals termSignals([&engine] { engine.BeginShutdown(); });

@@ -84,6 +84,12 @@ void Engine::MainWindowLoad()
     if (!tightened.isEmpty())
         Showit("Made private to their owner: " + tightened.join(", "));
     startQTimer_.start();
+    // A machine that has its address already starts communications on the event loop's first
+    // turn, not a start tick later.
+    QTimer::singleShot(0, this, [this] {
+        if (startQTimer_.isActive())
+            StartQTick();
+    });
     SetStatusPanel(3, "  " + VersionText);
     AnnounceSlots();
 }
@@ -209,6 +215,9 @@ void Engine::StartChannels()
     for (ReceiveChannel &rc : rx_)
         rc.Start();
     queueTimer_.start();
+    // The port listens and the due rows start now, not on the first scheduler tick.
+    EnsureListening();
+    StartDueItemsSoon();
     emit CommunicationsStarted();
     AnnounceSlots();
 }
@@ -245,21 +254,36 @@ void Engine::QueueTick()
 
 void Engine::StartNextDueItem(const QDateTime &now)
 {
-    if (ShuttingDown || BusyUpdatingQ)
+    // Every idle channel, lowest first, takes the next due row, each at most once per call: a
+    // row that ends at once frees its channel for the next call (StartDueItemsSoon), so a long
+    // run of such rows never holds the event loop.
+    for (int channel = 0; channel < ChannelCount; ++channel) {
+        if (ShuttingDown || BusyUpdatingQ)
+            return;
+        if (tx_[channel].Letter != SendLetter::Idle)
+            continue;
+        const int row = queue_.PickNextItem(ToDateSerial(now));
+        if (row < 0)
+            return;
+        tx_[channel].Reserve();
+        const QueueRowId id = queue_.MarkBusy(row, channel);
+        const QueueItem item = queue_.item(row);
+        tx_[channel].Begin(id, item.userName(), item.filePath(), item.message());
+    }
+}
+
+void Engine::StartDueItemsSoon()
+{
+    // Only once communications run; the queue may be edited in between, so the choice is made
+    // when the call comes.
+    if (dueItemsQueued_ || ShuttingDown || !queueTimer_.isActive())
         return;
-    int channel = -1;
-    for (int i = 0; i < ChannelCount && channel < 0; ++i)
-        if (tx_[i].Letter == SendLetter::Idle)
-            channel = i;
-    if (channel < 0)
-        return;
-    const int row = queue_.PickNextItem(ToDateSerial(now));
-    if (row < 0)
-        return;
-    tx_[channel].Reserve();
-    const QueueRowId id = queue_.MarkBusy(row, channel);
-    const QueueItem item = queue_.item(row);
-    tx_[channel].Begin(id, item.userName(), item.filePath(), item.message());
+    dueItemsQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        dueItemsQueued_ = false;
+        if (queueTimer_.isActive())
+            StartNextDueItem(clock_.now());
+    });
 }
 
 int Engine::SenderOfRow(QueueRowId row) const
@@ -316,6 +340,7 @@ void Engine::EditQueue(const std::function<void()> &edit)
 void Engine::EnableSelectedItems(const QList<int> &rows)
 {
     EditQueue([&] { queue_.EnableSelectedItems(rows, clock_.nowSerial()); });
+    StartDueItemsSoon();
 }
 
 void Engine::HoldSelectedItems(const QList<int> &rows)
@@ -350,6 +375,7 @@ void Engine::AddQueueItems(const std::vector<QueueItem> &items)
         queue_.AddItem(item);
     SaveQueueFile();
     BusyUpdatingQ = false;
+    StartDueItemsSoon();
 }
 
 bool Engine::SaveUsers(const UserList &users)

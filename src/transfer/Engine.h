@@ -61,7 +61,7 @@ public:
     void StartChannels();
     void StartQTick();
     void QueueTick();
-    // The scheduler's choice: the first idle send channel takes the next due queue row.
+    // The scheduler's choice: every idle send channel takes the next due queue row.
     void StartNextDueItem(const QDateTime &now);
     void EnsureListening();
     // The receive port follows Prefs.ListenPort at once: once communications have started, the
@@ -180,6 +180,9 @@ private:
     // Send side.
     void OnLookupFinished(int channel, const LookupResult &result);
     void FinishShutdownSoon();
+    // StartNextDueItem on the event loop's next turn (once, however often asked), while
+    // communications run: after an ending frees a channel and after rows were queued or enabled.
+    void StartDueItemsSoon();
 
     // What the slots ask of the engine.
     const Clock &SlotClock() const override { return clock_; }
@@ -236,6 +239,7 @@ private:
     int receiveWriteDelayUs_ = 0;
     bool listeningGuard_ = false;
     bool finishQueued_ = false;  // the end of the shutdown waits for the event loop's next turn
+    bool dueItemsQueued_ = false; // a StartNextDueItem waits for the event loop's next turn
     bool listenFailureLogged_ = false;
     QTimer startQTimer_, queueTimer_, quitTimer_;
     AddressLookup lookup_;

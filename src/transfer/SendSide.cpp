@@ -33,13 +33,12 @@ void Engine::SendEnded(int slot, QueueRowId row, const Outcome &outcome, const Q
         emit SendFailed(user, fileName, "Error: " + outcome.shortText);
 }
 
-void Engine::SendSlotFreed(int, OutcomeClass outcomeClass)
+void Engine::SendSlotFreed(int, OutcomeClass)
 {
-    // A file that arrived frees its slot for the next due row at once (after the socket handler
-    // that ended it has returned), so many small files do not wait a tick each. Failures keep
-    // their wait for the next tick and their retry time.
-    if (outcomeClass == OutcomeClass::Delivered && queueTimer_.isActive())
-        QTimer::singleShot(0, this, [this] { StartNextDueItem(clock_.now()); });
+    // Every ending frees its slot for the next due row at once (after the socket handler that
+    // ended it has returned), so rows do not wait a tick each; a failed row itself waits for its
+    // retry time.
+    StartDueItemsSoon();
 }
 
 void Engine::AbortAllSends()

@@ -514,9 +514,9 @@ TEST(Send, ASentFileFreesItsChannelForTheNextRowAtOnce)
     }
 }
 
-TEST(Send, AFailedRowLeavesTheNextRowToTheTick)
+TEST(Send, EveryIdleChannelTakesADueRowAtOnceAlsoAfterAFailure)
 {
-    Pair p;
+    Pair p; // two send channels
     ScriptedReceiver busy("400 PARCELWISE BUSY\r\r", {}, true);
     p.tx.AddUser({"carol", "x", "c", "pw", "S", "127.0.0.1", QByteArray::number(busy.port())});
     p.tx.dir.write("first.bin", "12345");
@@ -524,12 +524,14 @@ TEST(Send, AFailedRowLeavesTheNextRowToTheTick)
                                              p.tx.clock.nowSerial());
     p.tx.engine->AddQueueItems({item});
     p.Queue("second", "second.bin");
+    p.Queue("third", "third.bin");
+    // One tick fills both channels.
     p.tx.engine->QueueTick();
-    ASSERT_TRUE(WaitFor([&] { return p.RowSettled(0); }));
+    EXPECT_EQ(p.Row(0).status(), "B");
+    EXPECT_EQ(p.Row(1).status(), "B");
+    EXPECT_EQ(p.Row(2).status(), "Q");
+    // The refused row waits for its retry time; its channel takes the third row without a tick.
+    ASSERT_TRUE(WaitFor([&] { return p.Row(1).status() == "S" && p.Row(2).status() == "S"; }));
     EXPECT_EQ(p.Row(0).status(), "W");
-    for (int k = 0; k < 5; ++k)
-        QCoreApplication::processEvents();
-    EXPECT_EQ(p.Row(1).status(), "Q");
-    p.tx.engine->QueueTick();
-    ASSERT_TRUE(WaitFor([&] { return p.Row(1).status() == "S"; }));
+    EXPECT_EQ(ReadWholeFile(p.rx.Downloads("third.bin")), QByteArray("third"));
 }

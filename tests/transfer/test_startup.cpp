@@ -381,8 +381,36 @@ TEST(Startup, StartTimerWaitsForANetworkAddress)
     h.engine->SetOwnAddress("192.0.2.7");
     h.engine->StartQTick();
     EXPECT_TRUE(h.engine->TimersRunning());
-    EXPECT_EQ(h.engine->Receivers()[0].Letter, ReceiveLetter::Idle);
+    // The port listens as communications start, not on the first scheduler tick.
+    EXPECT_EQ(h.engine->Receivers()[0].Letter, ReceiveLetter::Listening);
+    EXPECT_EQ(h.engine->ListeningPort(), h.port);
     EXPECT_EQ(h.engine->Receivers()[2].Letter, ReceiveLetter::Disabled);
+}
+
+TEST(Startup, AKnownAddressStartsCommunicationsOnTheFirstTurnAndDueRowsGoOut)
+{
+    // Start ticks of a minute never come within this test: the start is checked at once.
+    TimerIntervals intervals;
+    intervals.StartQTimer = intervals.QueueTimer = 60000;
+    ScratchDir dir;
+    FakeClock clock;
+    RecordingPrompt prompt;
+    Engine e(dir.path(), clock, prompt, intervals);
+    e.InitGlobals();
+    e.Prefs.ListenPort = FreeLoopbackPort();
+    e.Prefs.SendChannels = 2;
+    e.SetOwnAddress("192.0.2.7");
+    // Two rows to a user nobody knows: each channel takes one and fails it at once.
+    dir.write("a.txt", "a");
+    dir.write("b.txt", "b");
+    e.MainWindowLoad();
+    e.AddQueueItems({QueueModel::MakeNewItem("nobody", "a.txt", dir.file("a.txt").toLocal8Bit(), "", clock.nowSerial()),
+                     QueueModel::MakeNewItem("nobody", "b.txt", dir.file("b.txt").toLocal8Bit(), "", clock.nowSerial())});
+    EXPECT_FALSE(e.TimersRunning());
+    ASSERT_TRUE(WaitFor([&] { return e.ListeningPort() == e.Prefs.ListenPort; }, 2000));
+    EXPECT_TRUE(e.TimersRunning());
+    ASSERT_TRUE(WaitFor([&] { return e.Queue().item(1).status() == "E"; }, 2000));
+    EXPECT_EQ(e.Queue().item(0).status(), "E");
 }
 
 TEST(QueueFile, FailedSaveWarnsKeepsTheOldFileAndTheRows)

@@ -207,6 +207,8 @@ private:
     void SendEnded(int slot, QueueRowId row, const Outcome &outcome, const QByteArray &result,
                    const QByteArray &user, const QByteArray &fileName) override;
     void SendSlotFreed(int slot, OutcomeClass outcomeClass) override;
+    std::vector<DueRow> DueRowsOf(const QByteArray &user, int limit) override;
+    void MarkRowBusy(int slot, QueueRowId row) override;
     void SendSlotChanged(int slot) override { emit SendChannelChanged(slot); }
     void SendProgress(int slot) override { AnnounceProgress('O', slot); }
 

@@ -72,36 +72,50 @@ bool ReceiveChannel::ReceiveFromKernel()
     }
     if (const int delay = host_->ReceiveWriteDelayUs(); delay > 0)
         QThread::usleep(static_cast<unsigned long>(delay));
-    const ZeroCopy::Moved m = Conn->ReceiveFile(FileHandle->handle(), BytesReceived, KernelTurnBytes);
-    if (m.bytes > 0) {
-        BytesReceived += m.bytes;
-        ConnectionBytes += m.bytes;
-        LastWriteTime = LastActivity;
-    }
-    if (m.fileFailed) {
-        // Only what reached the file counts; the next attempt resumes from there.
-        WriteFailed = true;
-        Result = Protocol::CannotCreateCode;
-        Finish();
-        return true;
-    }
-    if (BytesReceived >= AnnouncedSize) {
-        Result = OutcomeCode::Closed;
-        Percent = 100;
-        Finish();
-        return true;
-    }
-    if (m.refused) {
-        // The rest is read through the socket's buffer and appended, beginning with what waits.
-        KernelPath = false;
-        Conn->EndFileReceive();
-        ZeroCopy::SetAppending(FileHandle->handle(), true);
-        return false;
+    int64_t turn = KernelTurnBytes;
+    for (;;) {
+        // In a batch each file takes only its remainder; the bytes after it are the next file's.
+        const int64_t want = BatchBoundary() >= 0 ? std::min(turn, BatchBoundary()) : turn;
+        const ZeroCopy::Moved m = Conn->ReceiveFile(FileHandle->handle(), BytesReceived, want);
+        if (m.bytes > 0) {
+            BytesReceived += m.bytes;
+            ConnectionBytes += m.bytes;
+            LastWriteTime = LastActivity;
+            turn -= m.bytes;
+        }
+        if (m.fileFailed) {
+            // Only what reached the file counts; the next attempt resumes from there.
+            WriteFailed = true;
+            Result = Protocol::CannotCreateCode;
+            Finish();
+            return true;
+        }
+        if (BytesReceived >= AnnouncedSize) {
+            if (BatchBoundary() < 0) {
+                Result = OutcomeCode::Closed;
+                Percent = 100;
+                Finish();
+                return true;
+            }
+            if (!NextBatchFile() || !KernelPath)
+                return true;
+            if (turn > 0 && !m.wouldBlock && !m.atEnd)
+                continue;
+            return true;
+        }
+        if (m.refused) {
+            // The rest is read through the socket's buffer and appended, beginning with what waits.
+            KernelPath = false;
+            Conn->EndFileReceive();
+            ZeroCopy::SetAppending(FileHandle->handle(), true);
+            return false;
+        }
+        break;
     }
     const int before = Percent;
     Percent = AnnouncedSize < 1 ? 0
-                                      : static_cast<int>(RoundHalfEven(static_cast<double>(BytesReceived) * 100.0 /
-                                                                       static_cast<double>(AnnouncedSize)));
+                                : static_cast<int>(RoundHalfEven(static_cast<double>(BytesReceived) * 100.0 /
+                                                                 static_cast<double>(AnnouncedSize)));
     if (Percent != before)
         host_->ReceiveProgress(index_);
     return true;

@@ -751,6 +751,20 @@ int QueueModel::PickNextItem(double nowSerial) const
     return -1;
 }
 
+std::vector<int> QueueModel::DueRowsOf(QByteArrayView user, double nowSerial, int limit) const
+{
+    AdvanceTo(nowSerial);
+    std::vector<int> rows;
+    for (const std::vector<int> &due : due_)
+        for (int row : due) {
+            if (static_cast<int>(rows.size()) >= limit)
+                return rows;
+            if (FieldView(row, QueueItem::UserName) == user)
+                rows.push_back(row);
+        }
+    return rows;
+}
+
 QueueRowId QueueModel::MarkBusy(int row, int channel)
 {
     if (row < 0 || row >= rowCount())

@@ -167,6 +167,8 @@ public:
     // The row the scheduler starts next: the first due "Q" or "W" row of priority "1", else of
     // "2", else of "3"; -1 when none. A NextTry that is no number counts as due.
     int PickNextItem(double nowSerial) const;
+    // The due rows for one user, in the order PickNextItem would take them, at most limit.
+    std::vector<int> DueRowsOf(QByteArrayView user, double nowSerial, int limit) const;
     // The chosen row goes to the send channel (index 0 to 3), which field 19 shows; the id the
     // channel holds while it sends the row (0 for a row out of range).
     QueueRowId MarkBusy(int row, int channel);

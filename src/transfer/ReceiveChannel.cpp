@@ -7,6 +7,7 @@
 #include "core/SocketErrors.h"
 #include "core/TextUtil.h"
 #include "core/Timers.h"
+#include "transfer/BatchProtocol.h"
 #include "transfer/ChannelStatus.h"
 #include "transfer/Connection.h"
 #include "transfer/Downloads.h"
@@ -51,6 +52,7 @@ void ReceiveChannel::ResetForNextCaller()
     AnnouncedSize = ExistingSize = BytesReceived = ConnectionBytes = 0;
     Percent = 0;
     StartTime = LastWriteTime = GreetedAt = QDateTime();
+    BatchRest.clear();
 }
 
 void ReceiveChannel::SetPicture(ChannelPicture picture)
@@ -121,7 +123,9 @@ void ReceiveChannel::SendWelcome()
     Buffer.clear();
     Raise(ReceiveEvent::Welcome);
     GreetedAt = host_->SlotClock().now();
-    Write(WelcomeGreeting);
+    // Several files may come over this connection; a caller that reads only the code never sees
+    // the offer.
+    Write(BatchProtocol::WithOffer(WelcomeGreeting, BatchProtocol::OfferWord));
 }
 
 void ReceiveChannel::ReadIntoBuffer()
@@ -152,6 +156,23 @@ void ReceiveChannel::OnData(const QByteArray &arrived)
     case ReceiveState::Idle:
         break;
     case ReceiveState::Greeted: {
+        const BatchProtocol::Frame batch = BatchProtocol::FrameBatch(Buffer);
+        if (batch.framing == BatchProtocol::Framing::Incomplete)
+            return;
+        if (batch.framing == BatchProtocol::Framing::Bad) {
+            Buffer.clear();
+            SendRefusal(BadRequestCode);
+            return;
+        }
+        if (batch.framing == BatchProtocol::Framing::Complete) {
+            Buffer.remove(0, batch.consumed);
+            TakeBatch(batch.requests);
+            if (State != ReceiveState::Receiving || Buffer.isEmpty())
+                return;
+            // File data that came with the batch is read below.
+        }
+        if (State == ReceiveState::Receiving)
+            break;
         const RequestFraming framing = FrameRequest(Buffer);
         if (framing == RequestFraming::Complete) {
             ParseRequest();
@@ -159,34 +180,50 @@ void ReceiveChannel::OnData(const QByteArray &arrived)
             Buffer.clear();
             SendRefusal(BadRequestCode);
         }
-        break;
+        // The single request's file data follows its reply.
+        return;
     }
     case ReceiveState::Receiving:
-        if (Buffer.size() + BytesReceived < AnnouncedSize) {
-            if (Buffer.size() <= WriteThreshold)
-                return;
-            if (!WriteBuffered(LastActivity)) {
-                Result = CannotCreateCode;
-                Finish();
-                return;
-            }
-            const int before = Percent;
-            Percent = AnnouncedSize < 1 ? 0
-                                        : static_cast<int>(RoundHalfEven(static_cast<double>(BytesReceived) * 100.0 /
-                                                                         static_cast<double>(AnnouncedSize)));
-            if (Percent != before)
-                host_->ReceiveProgress(index_);
-        } else {
-            WriteBuffered(LastActivity);
-            Result = OutcomeCode::Closed;
-            Percent = 100;
-            Finish();
-        }
         break;
     case ReceiveState::Closing:
         // A refusal is on its way out: what still arrives is thrown away.
         Buffer.clear();
-        break;
+        return;
+    }
+    if (State != ReceiveState::Receiving)
+        return;
+    // In a batch, each file takes its remainder and the bytes after it are the next file's.
+    while (BatchBoundary() >= 0 && Buffer.size() >= BatchBoundary()) {
+        const QByteArray next = Buffer.mid(BatchBoundary());
+        Buffer.truncate(BatchBoundary());
+        if (!WriteBuffered(LastActivity)) {
+            Result = CannotCreateCode;
+            Finish();
+            return;
+        }
+        if (!NextBatchFile())
+            return;
+        Buffer = next;
+    }
+    if (Buffer.size() + BytesReceived < AnnouncedSize) {
+        if (Buffer.size() <= WriteThreshold)
+            return;
+        if (!WriteBuffered(LastActivity)) {
+            Result = CannotCreateCode;
+            Finish();
+            return;
+        }
+        const int before = Percent;
+        Percent = AnnouncedSize < 1 ? 0
+                                    : static_cast<int>(RoundHalfEven(static_cast<double>(BytesReceived) * 100.0 /
+                                                                     static_cast<double>(AnnouncedSize)));
+        if (Percent != before)
+            host_->ReceiveProgress(index_);
+    } else {
+        WriteBuffered(LastActivity);
+        Result = OutcomeCode::Closed;
+        Percent = 100;
+        Finish();
     }
 }
 
@@ -247,23 +284,41 @@ void ReceiveChannel::ParseRequest()
     const QDateTime start = host_->SlotClock().now();
     const QByteArray request = Buffer;
     Buffer.clear();
+    const QByteArray code = JudgeRequest(request, start);
+    if (code.isEmpty()) {
+        Raise(ReceiveEvent::Request);
+        LastActivity = StartTime = LastWriteTime = host_->SlotClock().now();
+        Write(AcceptReply(ExistingSize));
+        StartKernelReceive();
+        host_->SlotStatusChanged();
+        return;
+    }
+    if (!host_->Stopping())
+        SendRefusal(code);
+}
+
+QByteArray ReceiveChannel::JudgeRequest(const QByteArray &request, const QDateTime &start)
+{
     const RequestCheck check = CheckRequest(request, [this](const QByteArray &login, const QByteArray &password) {
         return host_->LoginValid(login, password);
     });
     Login = check.login;
     Password = check.password;
+    FileName.clear();
+    Path.clear();
+    AnnouncedSize = ExistingSize = 0;
     QByteArray code = check.code;
     if (code.isEmpty()) {
         FileName = check.fileName;
         AnnouncedSize = check.announcedSize;
         if (check.hasMessage)
             host_->MessageArrived(start, Login, check.message, FileName);
-        Raise(ReceiveEvent::Request);
         // The name reads by the same rule on disk as on the screen.
         const DownloadTarget target = DownloadTargetFor(host_->DownloadsFolder(), TextFromBytes(FileName));
         Path = target.path;
         UnsafeName = !target.contained;
-        const bool beingWritten = host_->FileBeingReceived(index_, Path);
+        // Another slot writes it, or this one will, earlier in its batch.
+        const bool beingWritten = host_->FileBeingReceived(index_, Path) || Holds(Path);
         if (target.contained && FileExists(Path))
             ExistingSize = std::max<int64_t>(0, FileLength(Path));
         code = DownloadRefusal(target.contained, beingWritten, ExistingSize, AnnouncedSize);
@@ -275,15 +330,7 @@ void ReceiveChannel::ParseRequest()
         if (!OpenFile())
             code = CannotCreateCode;
     }
-    if (code.isEmpty()) {
-        LastActivity = StartTime = LastWriteTime = host_->SlotClock().now();
-        Write(AcceptReply(ExistingSize));
-        StartKernelReceive();
-        host_->SlotStatusChanged();
-        return;
-    }
-    if (!host_->Stopping())
-        SendRefusal(code);
+    return code;
 }
 
 void ReceiveChannel::SendRefusal(const QByteArray &code)
@@ -363,6 +410,7 @@ void ReceiveChannel::Finish()
     ending.bytesReceived = BytesReceived;
     ending.announcedSize = AnnouncedSize;
     host_->ReceiveEnded(index_, ClassifyReceiveEnding(ending), Login, FileName);
+    EndBatchRest(Result);
     // Back to idle.
     CloseSlotFile(FileHandle);
     if (Conn) {

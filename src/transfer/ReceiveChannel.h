@@ -15,6 +15,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class Clock;
 class Connection;
@@ -110,6 +111,17 @@ public:
     QDateTime GreetedAt;        // when the WELCOME went out; the request must follow in time
     QPointer<Connection> Conn;  // the caller's connection while one is served
 
+    // The files of a batch still to come after the one being received, in order.
+    struct BatchFile {
+        QByteArray login, fileName;
+        QString path;
+        int64_t announcedSize = 0;
+        int64_t existingSize = 0; // the offset answered: what the file held when it was checked
+    };
+    std::vector<BatchFile> BatchRest;
+    // The slot writes this file now, or will in its batch.
+    bool Holds(const QString &path) const;
+
     // Everything of one caller's conversation back to its empty start (the letter, the
     // picture, the connection and the file are the slot's to change).
     void ResetForNextCaller();
@@ -120,6 +132,19 @@ private:
     void SendWelcome();
     void ReadIntoBuffer();
     void ParseRequest();
+    // The checks of one request, in their order, with its log lines: the refusal code, or empty
+    // with the slot's fields set and its file open.
+    QByteArray JudgeRequest(const QByteArray &request, const QDateTime &start);
+    // Several files over one connection (BatchReceive.cpp).
+    void TakeBatch(const QList<QByteArray> &requests);
+    bool BeginBatchFile();
+    // The file being received has all its bytes and another follows: the first ends as if it had
+    // come alone, the next begins. False when the conversation ended instead.
+    bool NextBatchFile();
+    // How much the file being received still takes when another follows it; -1 for the last.
+    int64_t BatchBoundary() const { return BatchRest.empty() ? -1 : AnnouncedSize - BytesReceived; }
+    // The files of a batch that never began, each ended as it would have alone on this ending.
+    void EndBatchRest(const QByteArray &result);
     bool OpenFile();
     bool WriteBuffered(const QDateTime &now);
     bool WriteReceived(const QByteArray &data);

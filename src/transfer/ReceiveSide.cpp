@@ -150,7 +150,7 @@ bool Engine::LoginValid(const QByteArray &login, const QByteArray &password) con
 bool Engine::FileBeingReceived(int slot, const QString &path) const
 {
     for (int k = 0; k < ChannelCount; ++k)
-        if (k != slot && rx_[k].FileOpen() && rx_[k].Path == path)
+        if (k != slot && rx_[k].Holds(path))
             return true;
     return false;
 }

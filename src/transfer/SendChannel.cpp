@@ -57,6 +57,8 @@ void SendChannel::ResetForNextItem()
     SendStarted = LastPieceAt = QDateTime();
     LookupTicket = 0;
     CopyOnly = false;
+    BatchFiles.clear();
+    BatchFileAt = 0;
     batchTimer_.stop();
 }
 
@@ -254,6 +256,8 @@ void SendChannel::OnData(const QByteArray &arrived)
             return OnGreeting();
         break;
     case SendState::Requested:
+        if (!BatchFiles.empty())
+            return OnBatchReplies();
         if (HasTerminator(Buffer))
             return OnReply();
         break;
@@ -273,6 +277,9 @@ void SendChannel::OnGreeting()
         HandleOutcome();
         return;
     }
+    // A receiver that offers it takes this user's other due rows over the same connection.
+    if (OfferBatch(greeting))
+        return;
     Raise(SendEvent::Welcome);
     if (Conn)
         Conn->Write(BuildRequest(RandomDigits(), LoginName, Password, FileName, FileSize, Message));
@@ -392,9 +399,9 @@ void SendChannel::OnBytesWritten()
     if (host_->Stopping() || !Conn || State != SendState::Sending || Conn->BytesToWrite() > 0 ||
         batchTimer_.isActive())
         return;
-    if (BytesLeft >= 1) {
+    if (BytesLeft >= 1 || (!BatchFiles.empty() && NextBatchFile())) {
         SendNextBatch();
-    } else {
+    } else if (State == SendState::Sending) {
         Raise(SendEvent::AllSent);
         Result = OutcomeCode::Sent;
     }
@@ -449,20 +456,28 @@ void SendChannel::HandleOutcome()
     Raise(SendEvent::End);
     batchTimer_.stop();
     const Outcome outcome = ClassifyOutcome(Result, UserName, FileName, FilePath);
-    // A failure once a connection was tried names the address it was tried at.
-    const bool connectionTried = from == SendState::Connecting || from == SendState::Requested ||
-                                 from == SendState::Sending || from == SendState::AllSent;
-    if (outcome.outcomeClass != OutcomeClass::Delivered && connectionTried && !Host.isEmpty())
-        host_->LogLine(outcome.logLine + " (" + Host + ":" + QByteArray::number(Port) + ")");
-    else
-        host_->LogLine(outcome.logLine);
+    if (!BatchFiles.empty()) {
+        // Every file of a batch not ended yet ends with the attempt's outcome.
+        for (BatchFile &f : BatchFiles)
+            if (!f.ended)
+                EndBatchFile(f, Result);
+    } else {
+        // A failure once a connection was tried names the address it was tried at.
+        const bool connectionTried = from == SendState::Connecting || from == SendState::Requested ||
+                                     from == SendState::Sending || from == SendState::AllSent;
+        if (outcome.outcomeClass != OutcomeClass::Delivered && connectionTried && !Host.isEmpty())
+            host_->LogLine(outcome.logLine + " (" + Host + ":" + QByteArray::number(Port) + ")");
+        else
+            host_->LogLine(outcome.logLine);
+    }
     CloseFile();
     if (Conn) {
         Connection *connection = Conn;
         Conn = nullptr;
         connection->Abort();
     }
-    host_->SendEnded(index_, QueueRow, outcome, Result, UserName, FileName);
+    if (BatchFiles.empty())
+        host_->SendEnded(index_, QueueRow, outcome, Result, UserName, FileName);
     ResetForNextItem();
     Letter = SendLetter::Idle;
     host_->SendSlotChanged(index_);

@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class Clock;
 class Connection;
@@ -39,6 +40,14 @@ public:
     virtual quint64 StartLookup(int slot, const QByteArray &user, const QByteArray &pageUrl) = 0;
     // Connects the slot's new connection to the peer (the engine shows where it connects).
     virtual void Dial(Connection &connection, const QByteArray &host, int port) = 0;
+    // The due rows for one user (besides the slot's own), in the scheduler's order, at most limit.
+    struct DueRow {
+        QueueRowId id = 0;
+        QByteArray filePath, message;
+    };
+    virtual std::vector<DueRow> DueRowsOf(const QByteArray &, int) { return {}; }
+    // The row joins the slot's attempt (a batch): busy on this slot.
+    virtual void MarkRowBusy(int, QueueRowId) {}
     // The attempt to send the queue row ended with this outcome; the slot is about to become idle.
     virtual void SendEnded(int slot, QueueRowId row, const Outcome &outcome, const QByteArray &result,
                            const QByteArray &user, const QByteArray &fileName) = 0;
@@ -117,6 +126,17 @@ public:
     quint64 LookupTicket = 0;   // the address lookup this slot waits for; 0 when none
     bool CopyOnly = false;      // the kernel refused to send from the file: read and write instead
 
+    // The files of a batch, in the order of their requests (the slot's own row first).
+    struct BatchFile {
+        QueueRowId row = 0;
+        QByteArray filePath, fileName, message;
+        int64_t size = 0;        // as announced
+        int64_t offset = -1;     // the receiver's "101" offset; -1 before it or when refused
+        bool ended = false;      // its outcome is logged and its row has its status
+    };
+    std::vector<BatchFile> BatchFiles;
+    size_t BatchFileAt = 0;      // the file being sent
+
     // Everything of one queue item's attempt back to its empty start (the letter, the
     // connection, the file and the batch timer are the slot's to change).
     void ResetForNextItem();
@@ -127,6 +147,14 @@ private:
     void Connect();
     bool OpenFile();
     void OnGreeting();
+    // Several files over one connection (BatchSend.cpp). OfferBatch is false when the single
+    // request goes instead.
+    bool OfferBatch(const QByteArray &greeting);
+    void OnBatchReplies();
+    bool BeginBatchFile();
+    // The next accepted file of the batch begins; false when there is none or the attempt ended.
+    bool NextBatchFile();
+    void EndBatchFile(BatchFile &f, const QByteArray &result, bool connectionTried = true);
     void OnReply();
     bool ReadBatch();
     // Counts bytes handed over: BytesSent, BytesLeft and the percent, announced when it moves.

@@ -41,6 +41,25 @@ void Engine::SendSlotFreed(int, OutcomeClass)
     StartDueItemsSoon();
 }
 
+std::vector<SendHost::DueRow> Engine::DueRowsOf(const QByteArray &user, int limit)
+{
+    std::vector<DueRow> rows;
+    if (ShuttingDown || BusyUpdatingQ)
+        return rows;
+    for (int row : queue_.DueRowsOf(user, clock_.nowSerial(), limit)) {
+        const QueueItem item = queue_.item(row);
+        rows.push_back({queue_.RowId(row), item.filePath(), item.message()});
+    }
+    return rows;
+}
+
+void Engine::MarkRowBusy(int slot, QueueRowId row)
+{
+    const int index = queue_.RowOf(row);
+    if (index >= 0)
+        queue_.MarkBusy(index, slot);
+}
+
 void Engine::AbortAllSends()
 {
     for (SendChannel &sc : tx_)

@@ -30,7 +30,9 @@ QByteArray Request(const QByteArray &name, int64_t size, const QByteArray &login
 std::unique_ptr<RawPeer> Greeted(const Receiver &r)
 {
     auto peer = std::make_unique<RawPeer>(r.port);
-    EXPECT_EQ(peer->ReadMessage(), QByteArray("100 PARCELWISE WELCOME\r\r"));
+    // The welcome may offer more words after its own (BATCH); a peer reads only the code.
+    const QByteArray welcome = peer->ReadMessage();
+    EXPECT_TRUE(welcome.startsWith("100 PARCELWISE WELCOME") && welcome.endsWith("\r\r")) << welcome.constData();
     return peer;
 }
 
@@ -388,7 +390,7 @@ TEST(Receive, ANewPortIsListenedOnAtOnceAndACallerBeingServedStays)
     EXPECT_TRUE(r.LogHas("Listening on slot  2 Port  " + QByteArray::number(newPort)));
 
     RawPeer moved(newPort);
-    EXPECT_EQ(moved.ReadMessage(), QByteArray("100 PARCELWISE WELCOME\r\r"));
+    EXPECT_TRUE(moved.ReadMessage().startsWith("100 PARCELWISE WELCOME"));
     RawPeer stale(oldPort);
     EXPECT_FALSE(stale.Connected());
 

@@ -315,8 +315,8 @@ lb_pw_med=$(median "${lb_pw[@]}"); lb_so_med=$(median "${lb_so[@]}")
 # listening <port>: whether the port is in the kernel's table of listening sockets.
 listening() {
     local hex
-    hex=$(printf ':%04X ' "$1")
-    awk -v p="$hex" '$4 == "0A" && index($2, p) { f = 1 } END { exit !f }' /proc/net/tcp /proc/net/tcp6
+    hex=$(printf ':%04X' "$1")
+    awk -v p="$hex" '$4 == "0A" && substr($2, length($2) - 4) == p { f = 1 } END { exit !f }' /proc/net/tcp /proc/net/tcp6
 }
 # run_program <folder> <port>: starts the program headless and sets prog_pid and listen_s.
 run_program() {

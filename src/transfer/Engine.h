@@ -211,6 +211,8 @@ private:
     void MarkRowBusy(int slot, QueueRowId row) override;
     void SendSlotChanged(int slot) override { emit SendChannelChanged(slot); }
     void SendProgress(int slot) override { AnnounceProgress('O', slot); }
+    PeerTrust *TransferTrust() override { return &trust_; }
+    EncryptionSetting EncryptionPreference() const override { return Prefs.Encryption; }
 
     // The shape every edit of selected rows shares: nothing on an empty queue, the scheduler kept
     // out while the rows change and the queue file is written.

@@ -13,6 +13,16 @@
 #include <QSslConfiguration>
 #include <QString>
 
+// Where one channel's connection stands with encryption; reset with the channel.
+struct ChannelEncryption {
+    enum Step { Plain, StartTlsSent, Handshaking, Encrypted };
+    Step step = Plain;
+    bool offered = false;       // receive: the greeting offered STARTTLS
+    QByteArray peerKey;         // the fingerprint of the certificate the peer showed
+    bool pinAfterReply = false; // send: pin peerKey once the receiver accepts
+    QByteArray detail;          // send: added to the outcome's log line
+};
+
 class PeerTrust {
 public:
     // Reads the key file of the program folder (made at the first start) and the pins file; the

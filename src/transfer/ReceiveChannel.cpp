@@ -53,6 +53,7 @@ void ReceiveChannel::ResetForNextCaller()
     Percent = 0;
     StartTime = LastWriteTime = GreetedAt = QDateTime();
     BatchRest.clear();
+    Tls = ChannelEncryption();
 }
 
 void ReceiveChannel::SetPicture(ChannelPicture picture)
@@ -100,6 +101,8 @@ void ReceiveChannel::Accept(Connection *connection)
         connect(connection, &Connection::Closed, this, &ReceiveChannel::OnClosed);
         connect(connection, &Connection::Failed, this, &ReceiveChannel::OnError);
         connect(connection, &Connection::BytesWritten, this, &ReceiveChannel::OnReplyWritten);
+        connect(connection, &Connection::Encrypted, this, &ReceiveChannel::OnEncrypted);
+        connect(connection, &Connection::HandshakeFailed, this, &ReceiveChannel::OnHandshakeFailed);
         const QHostAddress local = connection->LocalAddress();
         if (!local.isLoopback())
             host_->LocalEndSeen(local);
@@ -125,7 +128,7 @@ void ReceiveChannel::SendWelcome()
     GreetedAt = host_->SlotClock().now();
     // Several files may come over this connection; a caller that reads only the code never sees
     // the offer.
-    Write(BatchProtocol::WithOffer(WelcomeGreeting, BatchProtocol::OfferWord));
+    Write(BatchProtocol::WithOffer(Greeting(), BatchProtocol::OfferWord));
 }
 
 void ReceiveChannel::ReadIntoBuffer()
@@ -175,7 +178,8 @@ void ReceiveChannel::OnData(const QByteArray &arrived)
             break;
         const RequestFraming framing = FrameRequest(Buffer);
         if (framing == RequestFraming::Complete) {
-            ParseRequest();
+            if (!TakeUpgradeCommand())
+                ParseRequest();
         } else if (framing == RequestFraming::TooLong) {
             Buffer.clear();
             SendRefusal(BadRequestCode);
@@ -308,6 +312,8 @@ QByteArray ReceiveChannel::JudgeRequest(const QByteArray &request, const QDateTi
     Path.clear();
     AnnouncedSize = ExistingSize = 0;
     QByteArray code = check.code;
+    if (KeyRefusesRequest(check))
+        code = BadLoginCode;
     if (code.isEmpty()) {
         FileName = check.fileName;
         AnnouncedSize = check.announcedSize;

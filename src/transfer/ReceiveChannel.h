@@ -4,6 +4,8 @@
 // the installation it asks of its ReceiveHost, the engine.
 #pragma once
 
+#include "core/Preferences.h"
+#include "transfer/PeerTrust.h"
 #include "transfer/SlotStates.h"
 
 #include <QByteArray>
@@ -19,6 +21,9 @@
 
 class Clock;
 class Connection;
+namespace Protocol {
+struct RequestCheck;
+}
 struct ReceiveOutcome;
 struct SlotSnapshot;
 
@@ -52,6 +57,10 @@ public:
     virtual void LocalEndSeen(const QHostAddress &local) = 0;
     // Every write of received data first waits this long (the benchmark's slow disk).
     virtual int ReceiveWriteDelayUs() const { return 0; }
+    // The own key and the pinned keys, and whether to offer encryption; without them the slot
+    // speaks only the plain conversation.
+    virtual PeerTrust *TransferTrust() { return nullptr; }
+    virtual EncryptionSetting EncryptionPreference() const { return EncryptionSetting::Off; }
 };
 
 class ReceiveChannel : public QObject {
@@ -110,6 +119,7 @@ public:
     QDateTime StartTime, LastWriteTime;
     QDateTime GreetedAt;        // when the WELCOME went out; the request must follow in time
     QPointer<Connection> Conn;  // the caller's connection while one is served
+    ChannelEncryption Tls;      // the offer, the upgrade and the key the caller showed
 
     // The files of a batch still to come after the one being received, in order.
     struct BatchFile {
@@ -156,6 +166,14 @@ private:
     // Every ending: the log line, the file closed, the connection retired, the slot idle.
     void Finish();
     void Write(const QByteArray &bytes);
+    // Encryption (ChannelTls.cpp). The greeting, with the offer when this end may encrypt.
+    QByteArray Greeting();
+    // A complete message in place of the request: true when it was STARTTLS, answered here.
+    bool TakeUpgradeCommand();
+    void OnEncrypted();
+    void OnHandshakeFailed(const QByteArray &reason);
+    // True when the request's key (or its lack of one) refuses it ("402"); pins a first key.
+    bool KeyRefusesRequest(const Protocol::RequestCheck &check);
 
     int index_ = 0;
     ReceiveHost *host_ = nullptr;

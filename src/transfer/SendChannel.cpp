@@ -59,6 +59,7 @@ void SendChannel::ResetForNextItem()
     CopyOnly = false;
     BatchFiles.clear();
     BatchFileAt = 0;
+    Tls = ChannelEncryption();
     batchTimer_.stop();
 }
 
@@ -206,6 +207,8 @@ void SendChannel::Connect()
     connect(connection, &Connection::BytesWritten, this, &SendChannel::OnBytesWritten);
     connect(connection, &Connection::Closed, this, &SendChannel::OnClosed);
     connect(connection, &Connection::Failed, this, &SendChannel::OnError);
+    connect(connection, &Connection::Encrypted, this, &SendChannel::OnEncrypted);
+    connect(connection, &Connection::HandshakeFailed, this, &SendChannel::OnHandshakeFailed);
     host_->Dial(*connection, Host, Port);
 }
 
@@ -252,7 +255,7 @@ void SendChannel::OnData(const QByteArray &arrived)
     LastActivity = host_->SlotClock().now();
     switch (State) {
     case SendState::Connecting:
-        if (HasTerminator(Buffer))
+        if (HasTerminator(Buffer) && !TakeUpgradeReply())
             return OnGreeting();
         break;
     case SendState::Requested:
@@ -272,14 +275,14 @@ void SendChannel::OnGreeting()
 {
     const QByteArray greeting = Buffer;
     Buffer.clear();
-    if (!IsWelcome(greeting)) {
-        Result = OutcomeCode::NoWelcome;
-        HandleOutcome();
-        return;
-    }
-    // A receiver that offers it takes this user's other due rows over the same connection.
-    if (OfferBatch(greeting))
-        return;
+    // No WELCOME ends the attempt; otherwise the request goes out now (in the clear, where a
+    // receiver that offers it takes this user's other due rows over the same connection) or after
+    // the upgrade.
+    AnswerGreeting(greeting);
+}
+
+void SendChannel::WriteRequest()
+{
     Raise(SendEvent::Welcome);
     if (Conn)
         Conn->Write(BuildRequest(RandomDigits(), LoginName, Password, FileName, FileSize, Message));
@@ -290,6 +293,7 @@ void SendChannel::OnReply()
     const QByteArray reply = Buffer;
     Buffer.clear();
     const QByteArray code = ReplyCode(reply);
+    PinAfterReply(code);
     if (code != AcceptCode) {
         Result = code;
         HandleOutcome();
@@ -413,6 +417,9 @@ void SendChannel::OnClosed()
     if (!InUse())
         return;
     Result = SendCloseOutcome(State, BytesLeft);
+    // A close during the upgrade came after the WELCOME: the receiver dropped the connection.
+    if (Result == OutcomeCode::NoWelcome && Tls.step != ChannelEncryption::Plain)
+        Result = OutcomeCode::Closed;
     // Every byte handed over is not every byte taken: a receiver that reset the connection
     // dropped what it had not read.
     if (Result == OutcomeCode::Sent && Conn && Conn->PeerReset())
@@ -466,9 +473,9 @@ void SendChannel::HandleOutcome()
         const bool connectionTried = from == SendState::Connecting || from == SendState::Requested ||
                                      from == SendState::Sending || from == SendState::AllSent;
         if (outcome.outcomeClass != OutcomeClass::Delivered && connectionTried && !Host.isEmpty())
-            host_->LogLine(outcome.logLine + " (" + Host + ":" + QByteArray::number(Port) + ")");
+            host_->LogLine(outcome.logLine + Tls.detail + " (" + Host + ":" + QByteArray::number(Port) + ")");
         else
-            host_->LogLine(outcome.logLine);
+            host_->LogLine(outcome.logLine + Tls.detail);
     }
     CloseFile();
     if (Conn) {

@@ -8,6 +8,8 @@
 #include "core/AddressKind.h"
 #include "core/Users.h"
 #include "dynaddr/AddressPage.h"
+#include "core/Preferences.h"
+#include "transfer/PeerTrust.h"
 #include "transfer/Queue.h"
 #include "transfer/SlotStates.h"
 
@@ -60,6 +62,10 @@ public:
     virtual void SendProgress(int slot) = 0;
     // The address the connection left this machine from.
     virtual void LocalEndSeen(const QHostAddress &local) = 0;
+    // The own key and the pinned keys, and whether to take an offer of encryption; without them
+    // the slot speaks only the plain conversation.
+    virtual PeerTrust *TransferTrust() { return nullptr; }
+    virtual EncryptionSetting EncryptionPreference() const { return EncryptionSetting::Off; }
 };
 
 class SendChannel : public QObject {
@@ -123,6 +129,7 @@ public:
     int PercentDone = 0;
     QDateTime SendStarted, LastPieceAt;
     QPointer<Connection> Conn;  // the connection to the peer while connecting or sending
+    ChannelEncryption Tls;      // STARTTLS, the handshake and the key the receiver showed
     quint64 LookupTicket = 0;   // the address lookup this slot waits for; 0 when none
     bool CopyOnly = false;      // the kernel refused to send from the file: read and write instead
 
@@ -156,6 +163,15 @@ private:
     bool NextBatchFile();
     void EndBatchFile(BatchFile &f, const QByteArray &result, bool connectionTried = true);
     void OnReply();
+    // Writes the request (in the clear, or inside the TLS session once it is up).
+    void WriteRequest();
+    // Encryption (ChannelTls.cpp). A complete message while connecting: true when it belonged
+    // to the upgrade (the answer to STARTTLS).
+    bool TakeUpgradeReply();
+    void AnswerGreeting(const QByteArray &greeting);
+    void OnEncrypted();
+    void OnHandshakeFailed(const QByteArray &reason);
+    void PinAfterReply(const QByteArray &replyCode);
     bool ReadBatch();
     // Counts bytes handed over: BytesSent, BytesLeft and the percent, announced when it moves.
     void CountSent(int64_t bytes);

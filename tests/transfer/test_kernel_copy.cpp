@@ -19,6 +19,8 @@ struct KernelPair {
     {
         rx.AddUser({"alice", "pw1", "", "", "S", "", "4444"});
         tx.AddUser({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(rx.port)});
+        // The kernel moves the bytes of plain connections only.
+        rx.engine->Prefs.Encryption = tx.engine->Prefs.Encryption = EncryptionSetting::Off;
         rx.Start();
         tx.Start();
     }

@@ -26,7 +26,8 @@ QByteArray Request(const QByteArray &name, int64_t size, const QByteArray &login
     return BuildRequest("123", login, password, name, size, message);
 }
 
-// Greeted peer: connects and checks the WELCOME.
+// Greeted peer: connects and checks the WELCOME, which offers encryption (the receiver
+// prefers it); these peers answer in the clear, as a peer without encryption does.
 std::unique_ptr<RawPeer> Greeted(const Receiver &r)
 {
     auto peer = std::make_unique<RawPeer>(r.port);

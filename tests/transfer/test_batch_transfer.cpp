@@ -230,12 +230,15 @@ TEST(BatchTransfer, RefusalsInTheMiddleOfABatchLeaveTheRestDelivered)
 TEST(BatchTransfer, ACutInTheMiddleOfABatchKeepsTheFinishedFilesAndResumesTheRest)
 {
     EngineHarness rx(2, 0);
+    // The gate counts the bytes of a plain connection.
+    rx.engine->Prefs.Encryption = EncryptionSetting::Off;
     rx.AddUser({"alice", "pw1", "", "", "S", "", "4444"});
     rx.Start();
     const QByteArray one = PatternBytes(200003, 8), two = PatternBytes(300007, 9), three = PatternBytes(1001, 10);
     // The gate passes the batch, the first file and part of the second.
     Gate gate(rx.port, 20000 + one.size() + 100000);
     EngineHarness tx(1, 1);
+    tx.engine->Prefs.Encryption = EncryptionSetting::Off;
     tx.AddUser({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(gate.port())});
     QueueFile(tx, "one.bin", one);
     QueueFile(tx, "two.bin", two);

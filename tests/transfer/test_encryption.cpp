@@ -6,6 +6,7 @@
 #include "EngineHarness.h"
 #include "core/FileOps.h"
 #include "core/Identity.h"
+#include "transfer/BatchProtocol.h"
 #include "transfer/Protocol.h"
 #include "transfer/Upgrade.h"
 
@@ -220,7 +221,7 @@ TEST(Encryption, PlainPeersAreServedUnchangedBothWays)
     // A plain sender to an encrypting receiver: it reads the offer as a WELCOME and sends its
     // request in the clear.
     RawPeer sender(p.rx.port);
-    EXPECT_EQ(sender.ReadMessage(), "100 PARCELWISE WELCOME STARTTLS\r\r");
+    EXPECT_EQ(sender.ReadMessage(), "100 PARCELWISE WELCOME STARTTLS BATCH\r\r");
     const QByteArray data = PatternBytes(40000, 3);
     sender.Send(Protocol::BuildRequest("12", "alice", "pw1", "in.bin", data.size(), ""));
     EXPECT_EQ(sender.ReadMessage(), "1010\r\r");
@@ -420,7 +421,7 @@ TEST(Encryption, BadInputDuringTheUpgradeEndsOnlyThatConnection)
 {
     Pair p;
     auto upgraded = [&](RawPeer &peer) {
-        EXPECT_EQ(peer.ReadMessage(), Upgrade::OfferingWelcome);
+        EXPECT_EQ(peer.ReadMessage(), BatchProtocol::WithOffer(Upgrade::OfferingWelcome, BatchProtocol::OfferWord));
         peer.Send(Upgrade::StartTlsCommand);
         EXPECT_EQ(peer.ReadMessage(), Upgrade::GoAheadReply);
     };
@@ -453,7 +454,7 @@ TEST(Encryption, BadInputDuringTheUpgradeEndsOnlyThatConnection)
         // STARTTLS that was never offered.
         p.rx.engine->Prefs.Encryption = EncryptionSetting::Off;
         RawPeer peer(p.rx.port);
-        EXPECT_EQ(peer.ReadMessage(), "100 PARCELWISE WELCOME\r\r");
+        EXPECT_EQ(peer.ReadMessage(), "100 PARCELWISE WELCOME BATCH\r\r");
         peer.Send(Upgrade::StartTlsCommand);
         EXPECT_EQ(peer.ReadMessage(), "401\r\r");
         EXPECT_TRUE(peer.WaitClosed());

@@ -183,11 +183,11 @@ int RunList(const QString &programFolder)
     if (const qint64 pid = SingleInstance::LiveHolder(programFolder)) {
         PrintLines(true, {"Parcelwise is running in " + FolderText(programFolder) + " (process " +
                           QByteArray::number(pid) + ") but does not answer; the queue as last stored:"});
-        PrintLines(false, {QueueTable(items)});
+        PrintLines(false, {QueueTable(items, clock.nowSerial())});
         return ExitFailure;
     }
     PrintLines(false, {"Parcelwise is not running in " + FolderText(programFolder) + "; the stored queue:",
-                       QueueTable(items)});
+                       QueueTable(items, clock.nowSerial())});
     return ExitOk;
 }
 

@@ -39,7 +39,8 @@ QByteArray ChannelLine(SlotSnapshot snap)
 }
 } // namespace
 
-QByteArray QueueTable(const std::vector<QueueItem> &items)
+QByteArray QueueTable(const std::vector<QueueItem> &items, double nowSerial,
+                      const std::function<AttemptDetail(const QueueItem &)> &detailOf)
 {
     if (items.empty())
         return "The queue is empty.\n";
@@ -47,9 +48,11 @@ QByteArray QueueTable(const std::vector<QueueItem> &items)
     QList<QList<QByteArray>> rows;
     for (size_t r = 0; r < items.size(); ++r) {
         const QueueItem &item = items[r];
+        const QByteArray words = RowStatusWords(item, detailOf ? detailOf(item) : AttemptDetail{}, nowSerial);
         rows.append({QByteArray::number(static_cast<qulonglong>(r + 1)), BlankControls(item.status()),
                      BlankControls(item.priority()), BlankControls(item.tries()), BlankControls(item.userName()),
-                     BlankControls(item.fileName()), BlankControls(item.statusText())});
+                     BlankControls(item.fileName()),
+                     BlankControls(words.isEmpty() ? item.statusText() : item.statusText() + " (" + words + ")")});
     }
     QList<qsizetype> widths;
     for (qsizetype c = 0; c < heads.size(); ++c) {
@@ -122,7 +125,10 @@ std::optional<LinkMessage> AnswerEngineRequest(Engine &engine, const LinkMessage
 {
     const QByteArray &verb = request.first();
     if (verb == LinkVerb::List)
-        return LinkMessage{LinkVerb::Ok, QueueTable(engine.Queue().items())};
+        return LinkMessage{LinkVerb::Ok, QueueTable(engine.Queue().items(), engine.ClockRef().nowSerial(),
+                                                    [&engine](const QueueItem &item) {
+                                                        return engine.LastAttempt(item.userName(), item.filePath());
+                                                    })};
     if (verb == LinkVerb::Status)
         return LinkMessage{LinkVerb::Ok, StatusReport(engine, runMode)};
     if (verb == LinkVerb::ClearSent) {

@@ -3,16 +3,22 @@
 #pragma once
 
 #include "app/InstanceLink.h"
+#include "transfer/OutcomeWords.h"
 #include "transfer/Queue.h"
 
 #include <QByteArray>
+#include <functional>
 #include <vector>
 
 class Engine;
 
 // The queue as a table of numbered rows: status letter, priority, tries, addressee, file and
-// status text; a line saying so when the queue is empty.
-QByteArray QueueTable(const std::vector<QueueItem> &items);
+// status text, the text followed by its words in brackets where it has any ("Retry Wait 10061
+// (connection refused by 192.0.2.7:4444; next try at 10:00)"); a line saying so when the queue
+// is empty. nowSerial is the present; detailOf gives what the running installation learnt of a
+// row's last attempt (nothing for a stored queue).
+QByteArray QueueTable(const std::vector<QueueItem> &items, double nowSerial,
+                      const std::function<AttemptDetail(const QueueItem &)> &detailOf = {});
 
 // Where the installation is, its port and address, the queue's size and one line per channel.
 QByteArray StatusReport(const Engine &engine, const QByteArray &runMode);

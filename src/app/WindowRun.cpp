@@ -63,8 +63,8 @@ std::optional<int> SecondStart(SingleInstance &instance, const QString &programF
 
 int RunWindow(QApplication &app, const QString &programFolder, const QList<QByteArray> &files)
 {
-    // Every dialog opens within its screen, however small or scaled.
-    app.installEventFilter(new DialogFitter(&app));
+    // Every dialog opens within its screen, however small or scaled, and names the installation.
+    app.installEventFilter(new DialogFitter(&app, programFolder));
     WidgetPrompt prompt;
     SingleInstance instance(programFolder);
     const SingleInstance::Result lock = instance.Acquire();

@@ -57,6 +57,7 @@ void AddressLookup::OnClientDone(int channel, quint64 ticket, const QByteArray &
         result.Failure = LookupFailure::NotFetched;
     if (result.Failure == LookupFailure::UnusableHost)
         log_.Showit("Unusable address on the page of " + users_[channel] + ": " + Shown(result.RefusedHost, 80));
+    results_[channel] = result;
     emit Finished(channel, result);
 }
 

@@ -38,6 +38,8 @@ public:
     // Trusts these certificates for https page URLs besides the system's store. Set in code
     // only (the tests' own certificate authority); no stored file or argument reaches it.
     void AlsoTrust(const QList<QSslCertificate> &certificates);
+    // The last result that the lookup of a send channel (0..3) reported, with why it holds no address.
+    const LookupResult &LastResult(int channel) const { return results_[channel]; }
     // The client of a send channel (0..3), for its diagnostics and its watchdog.
     HttpLookup &Client(int channel) { return *clients_[channel]; }
 
@@ -50,6 +52,7 @@ private:
 
     TransferLog &log_;
     std::array<QByteArray, ChannelCount> users_;
+    std::array<LookupResult, ChannelCount> results_;
     std::array<HttpLookup *, ChannelCount> clients_{};
     quint64 nextTicket_ = 1;
     bool closed_ = false;

@@ -14,6 +14,7 @@
 #include "dynaddr/PortMapper.h"
 #include "transfer/ChannelStatus.h"
 #include "transfer/Connection.h"
+#include "transfer/OutcomeWords.h"
 #include "transfer/PeerTrust.h"
 #include "transfer/Queue.h"
 #include "transfer/ReceiveChannel.h"
@@ -23,6 +24,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QFile>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -141,6 +143,11 @@ public:
     bool TimersRunning() const;
     // The port the receive channels listen on right now (0 when none listens).
     int ListeningPort() const;
+    // Communications have started; Start Communications has nothing more to do.
+    bool CommsStarted() const { return commsStarted_; }
+    // What the last failed attempt of this user's file learnt beyond the row's status (where a
+    // connection was tried, why the page gave no address); kept while this installation runs.
+    AttemptDetail LastAttempt(const QByteArray &user, const QByteArray &filePath) const;
 
     // For tests: fixes the machine's address instead of reading it from the interfaces.
     void SetOwnAddress(const QByteArray &address);
@@ -176,6 +183,8 @@ private:
     void OnNewConnection();
     void TurnAwayBusy(Connection *connection);
     void AnnounceProgress(char direction, int index);
+    // Keeps what a failed attempt learnt for the row's words; a delivery forgets it.
+    void NoteAttempt(int slot, bool delivered);
 
     // Send side.
     void OnLookupFinished(int channel, const LookupResult &result);
@@ -245,6 +254,7 @@ private:
     bool finishQueued_ = false;  // the end of the shutdown waits for the event loop's next turn
     bool dueItemsQueued_ = false; // a StartNextDueItem waits for the event loop's next turn
     bool listenFailureLogged_ = false;
+    QHash<QByteArray, AttemptDetail> attempts_; // by user and file path: the last failed attempt
     QTimer startQTimer_, queueTimer_, quitTimer_;
     AddressLookup lookup_;
     AddressPosting posting_;

@@ -56,7 +56,11 @@ void Engine::EnsureListening()
             !server_->listen(QHostAddress::Any, static_cast<quint16>(Prefs.ListenPort))) {
             // Another program holds the port: say so once and try again on the next tick.
             if (!listenFailureLogged_)
-                Showit("Cannot listen on port " + QByteArray::number(Prefs.ListenPort));
+                Showit("Cannot listen on port " + QByteArray::number(Prefs.ListenPort) + ": " +
+                       (server_->serverError() == QAbstractSocket::AddressInUseError
+                            ? QByteArray("the port is in use by another program or installation; another port "
+                                         "can be set in Preferences")
+                            : server_->errorString().toLocal8Bit()));
             listenFailureLogged_ = true;
             SetStatusPanel(2, "");
             listeningGuard_ = false;

@@ -6,6 +6,7 @@
 #include "core/TextUtil.h"
 #include "transfer/Outcomes.h"
 #include "transfer/Protocol.h"
+#include "dynaddr/HttpLookup.h"
 
 void Engine::OnLookupFinished(int channel, const LookupResult &result)
 {
@@ -27,10 +28,34 @@ void Engine::Dial(Connection &connection, const QByteArray &host, int port)
 void Engine::SendEnded(int slot, QueueRowId row, const Outcome &outcome, const QByteArray &result,
                        const QByteArray &user, const QByteArray &fileName)
 {
-    queue_.SetOutcomeStatus(row, outcome.outcomeClass, result, clock_.nowSerial(), outcome.shortText);
-    queue_.ClearChannelMark(slot);
+#include "dynaddr/HttpLookup.h"
     if (outcome.outcomeClass == OutcomeClass::Failed)
         emit SendFailed(user, fileName, "Error: " + outcome.shortText);
+}
+
+void Engine::NoteAttempt(int slot, bool delivered)
+{
+    const SendChannel &sc = tx_[slot];
+    const QByteArray key = sc.UserName + '\x01' + sc.FilePath;
+    if (delivered) {
+        attempts_.remove(key);
+        return;
+    }
+    AttemptDetail detail;
+    // The address a connection went to (the slot's, until it is reset after this ending).
+    if (!sc.Host.isEmpty() && sc.Port > 0 && sc.Result != OutcomeCode::NoAddress)
+        detail.address = sc.Host + ":" + QByteArray::number(sc.Port);
+    // Why the peer's page gave no address: the slot's lookup has just ended.
+    if (sc.Result == OutcomeCode::NoAddress && sc.AddressType == AddressKind::Dynamic) {
+        const HttpResponseReader &reader = lookup_.Client(slot).Reader();
+        detail.pageProblem = PageProblemWords(lookup_.LastResult(slot).Failure, reader.SocketStatus(), reader.HttpStatus());
+    }
+    attempts_.insert(key, detail);
+}
+
+AttemptDetail Engine::LastAttempt(const QByteArray &user, const QByteArray &filePath) const
+{
+    return attempts_.value(user + '\x01' + filePath);
 }
 
 void Engine::SendSlotFreed(int, OutcomeClass)
@@ -58,6 +83,23 @@ void Engine::MarkRowBusy(int slot, QueueRowId row)
     const int index = queue_.RowOf(row);
     if (index >= 0)
         queue_.MarkBusy(index, slot);
+}
+
+void Engine::NoteAttempt(int channel, char outcomeClass, const QByteArray &address)
+{
+    const SendChannel &sc = tx_[channel];
+    const QByteArray key = sc.UserName + '\x01' + sc.FilePath;
+    if (outcomeClass == 'A')
+        attempts_.remove(key);
+    else
+        attempts_.insert(key, AttemptDetail{address, sc.Result == OutcomeCode::NoAddress ? pageProblems_[channel]
+                                                                                        : QByteArray()});
+    pageProblems_[channel].clear();
+}
+
+AttemptDetail Engine::LastAttempt(const QByteArray &user, const QByteArray &filePath) const
+{
+    return attempts_.value(user + '\x01' + filePath);
 }
 
 void Engine::AbortAllSends()

@@ -3,6 +3,8 @@
 
 #include "core/TextUtil.h"
 
+#include <QDir>
+
 namespace {
 // The control characters of the text written as "\x" and two hexadecimal digits, as the log
 // writes them; line feeds stay when keepLineFeeds is set.
@@ -47,4 +49,37 @@ QString OneLineText(const QString &text, int most)
         line = line.left(half) + QChar(0x2026) + line.right(half);
     }
     return line;
+}
+
+QString CutText(const QString &text, int most)
+{
+    if (text.size() <= most || most < 1)
+        return text;
+    return text.left(most - 1) + QChar(0x2026);
+}
+
+QString WrapLines(const QString &text, int width)
+{
+    if (width < 1)
+        return text;
+    QStringList out;
+    for (QString line : text.split(u'\n')) {
+        while (line.size() > width) {
+            qsizetype cut = line.lastIndexOf(u' ', width);
+            if (cut <= 0)
+                cut = width; // a word longer than the line is broken inside
+            out << line.left(cut);
+            line = line.mid(cut);
+            if (line.startsWith(u' '))
+                line.remove(0, 1);
+        }
+        out << line;
+    }
+    return out.join(u'\n');
+}
+
+QString FolderTitle(const QString &title, const QString &programFolder)
+{
+    const QString name = QDir(programFolder).dirName();
+    return name.isEmpty() ? title : title + QStringLiteral(" (") + name + u')';
 }

@@ -15,3 +15,10 @@ QString OneLineText(const QString &text, int most = 80);
 // A received message as the message viewer shows it: its CR LF pairs are its line breaks, and
 // every other control character, a lone CR or LF included, is shown escaped.
 QString MessageText(const QByteArray &bytes);
+// The text cut to at most `most` characters, an ellipsis in place of the rest.
+QString CutText(const QString &text, int most);
+// The text with every line broken into lines of at most `width` characters: at the last blank
+// that fits, or inside a word longer than the width.
+QString WrapLines(const QString &text, int width);
+// A window's title naming the installation: "Parcelwise (run)" for the folder /home/me/run.
+QString FolderTitle(const QString &title, const QString &programFolder);

@@ -4,6 +4,7 @@
 
 #include "core/UserPrompt.h"
 #include "transfer/Engine.h"
+#include "transfer/OutcomeWords.h"
 #include "ui/DisplayText.h"
 #include "ui/Icons.h"
 #include "ui/PrefWin.h"
@@ -42,6 +43,9 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QWindow>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -58,6 +62,10 @@
 #include <set>
 
 namespace {
+
+// A row's tool tip: paths and messages cut at this many characters, lines wrapped at this many.
+constexpr int TipTextLimit = 500;
+constexpr int TipLineLength = 80;
 
 // The queue as the list shows it: the engine's model with the row images drawn, and a row being
 // sent showing how far its channel has got (on screen only; the stored status stays "Busy").
@@ -101,16 +109,22 @@ public:
         return QIdentityProxyModel::headerData(section, orientation, role);
     }
 
-    // A row's tool tip: the file's size and path, and the message sent with it.
-    static QString RowToolTip(const QueueItem &item)
+    // A row's tool tip: the file's path and size, what its status means (with where the last
+    // attempt went and when the next comes), and the message sent with it, cut at 500
+    // characters; every line wrapped so that the tip stays narrower than a screen.
+    QString RowToolTip(const QueueItem &item) const
     {
         const QFileInfo info(QString::fromLocal8Bit(item.filePath()));
-        QString tip = DisplayText(item.filePath());
-        tip += info.exists() ? QStringLiteral("\n%1 bytes").arg(QLocale().toString(info.size()))
-                             : QStringLiteral("\n(file not found)");
+        QStringList lines{CutText(DisplayText(item.filePath()), TipTextLimit)};
+        lines << (info.exists() ? QStringLiteral("%1 bytes").arg(QLocale().toString(info.size()))
+                                : QStringLiteral("(file not found)"));
+        const QByteArray words = RowStatusWords(item, engine_.LastAttempt(item.userName(), item.filePath()),
+                                                engine_.ClockRef().nowSerial());
+        if (!words.isEmpty())
+            lines << DisplayText(item.statusText()) + QStringLiteral(": ") + DisplayText(words);
         if (!item.message().isEmpty())
-            tip += QStringLiteral("\nMessage: ") + DisplayText(item.message()).left(500);
-        return tip;
+            lines << QStringLiteral("Message: ") + CutText(DisplayText(item.message()), TipTextLimit);
+        return WrapLines(lines.join(u'\n'), TipLineLength);
     }
 
     // The percent of a row being sent moves as its channel reports progress. The queue keeps
@@ -138,12 +152,18 @@ QString ChannelPictureName(ChannelPicture picture)
     return QString();
 }
 
-// The queue list; while the queue is empty it says how to fill it, and files dropped on it go
-// to the queue loader.
+// The queue list; while the queue is empty it says what is missing to fill it (a user, then
+// files), and files dropped on it go to the queue loader.
 class QueueListView : public QTreeView {
 public:
-    static inline const QString EmptyHint = QStringLiteral(
-        "Add a user (Edit > Users), then add files (Queue > Load Files) or drop them here");
+    explicit QueueListView(const Engine &engine) : engine_(engine) {}
+
+    QString EmptyHint() const
+    {
+        return engine_.Users.isEmpty()
+                   ? QStringLiteral("Add a user (Edit > Users), then add files (Queue > Load Files) or drop them here")
+                   : QStringLiteral("Add files (Queue > Load Files) or drop them here");
+    }
 
 protected:
     void paintEvent(QPaintEvent *event) override
@@ -153,12 +173,18 @@ protected:
             return;
         QPainter painter(viewport());
         painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));
-        painter.drawText(viewport()->rect().adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap, EmptyHint);
+        painter.drawText(viewport()->rect().adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap, EmptyHint());
     }
+
+private:
+    const Engine &engine_;
 };
 
 // Visible queue columns and their design widths in twips; every other column is hidden.
 constexpr std::pair<int, int> VisibleColumns[] = {{0, 617}, {3, 2646}, {5, 5468}, {7, 529}, {10, 706}, {12, 5080}};
+
+// The progress bar and the percent of the rows being sent repaint at most this often.
+constexpr int ProgressRepaintMs = 250;
 
 QFrame *HorizontalLine(const char *name)
 {
@@ -174,7 +200,8 @@ QFrame *HorizontalLine(const char *name)
 ParcelWin::ParcelWin(Engine &engine, QWidget *parent)
     : QMainWindow(parent), engine_(engine), screen_(new ScreenState(engine, this))
 {
-    setWindowTitle(QStringLiteral("Parcelwise"));
+    // Which installation this is: its folder's name follows the program's.
+    setWindowTitle(FolderTitle(QStringLiteral("Parcelwise"), engine_.Paths().ProgramFolder));
     setObjectName(QStringLiteral("ParcelWin"));
 
     auto *central = new QWidget(this);
@@ -220,7 +247,7 @@ ParcelWin::ParcelWin(Engine &engine, QWidget *parent)
     auto *body = new QVBoxLayout;
     body->setContentsMargins(margin, 0, margin, 0);
     body->setSpacing(PxY(105));
-    queueView_ = new QueueListView;
+    queueView_ = new QueueListView(engine_);
     queueView_->setObjectName(QStringLiteral("ListBox1"));
     auto *viewModel = new QueueViewModel(engine_, this);
     viewModel->setSourceModel(&engine_.Queue());
@@ -288,21 +315,60 @@ ParcelWin::ParcelWin(Engine &engine, QWidget *parent)
         tray_->setToolTip(QStringLiteral("Parcelwise"));
         tray_->show();
     }
-    // The bar, the progress line (the engine refreshes it with the percent) and the percent of
-    // the rows being sent move when a channel's percent changes.
-    connect(&engine_, &Engine::ProgressChanged, this, [this, viewModel](char direction, int) {
+    // The progress line follows every change of a channel's percent (the engine refreshes it);
+    // the bar, whose repaint is costly, and the percent of the rows being sent follow at most a
+    // few times a second, always ending on the latest state.
+    progressPace_ = new PaceLimiter(ProgressRepaintMs, [this, viewModel] {
         UpdateProgressBar();
-        if (direction == 'O')
-            viewModel->RefreshBusyRows();
-    });
+        viewModel->RefreshBusyRows();
+    }, this);
+    connect(&engine_, &Engine::ProgressChanged, progressPace_, &PaceLimiter::Request);
 
     // The design minimum, or more where this screen's fonts make the channel frames and the logo
-    // need more room; below that they would overlap.
-    setMinimumSize(QSize(PxX(7735), PxY(7455)).expandedTo(minimumSizeHint()));
+    // need more room (below that they would overlap), or less where the screen is smaller.
+    FitMinimumToScreen();
     QSize start(PxX(13200), PxY(9600));
     if (screen())
         start = start.boundedTo(screen()->availableGeometry().size() * 9 / 10);
     resize(start.expandedTo(minimumSize()));
+}
+
+void ParcelWin::FitMinimumToScreen()
+{
+    const QSize available = screen() ? screen()->availableGeometry().size() : QSize();
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    const QSize minimum = MinimumWindowSize(QSize(PxX(7735), PxY(7455)), minimumSizeHint(), available, frame);
+    if (minimum == minimumSize())
+        return;
+    setMinimumSize(minimum);
+    // A window that the old minimum held larger than the screen now fits it.
+    if (isVisible() && screen() && !screen()->availableGeometry().contains(frameGeometry()))
+        FitOnScreen(this);
+}
+
+void ParcelWin::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    FitMinimumToScreen();
+    // The window manager's frame is known once the window is on screen.
+    QTimer::singleShot(0, this, [this] {
+        FitMinimumToScreen();
+        FitOnScreen(this);
+    });
+    if (windowHandle() && !property("screenWatched").toBool()) {
+        setProperty("screenWatched", true);
+        connect(windowHandle(), &QWindow::screenChanged, this, [this] {
+            FitMinimumToScreen();
+            FitOnScreen(this);
+        });
+    }
+}
+
+void ParcelWin::moveEvent(QMoveEvent *event)
+{
+    QMainWindow::moveEvent(event);
+    // A frame added or changed by the window manager shows as a move.
+    FitMinimumToScreen();
 }
 
 int ParcelWin::PxX(int twips) const
@@ -407,6 +473,7 @@ void ParcelWin::BuildMenus()
     add(queue, QStringLiteral("&Load Files..."), "mnuLoad", [this] { ShowQueueLoader(); }, QKeySequence(Qt::CTRL | Qt::Key_L));
 
     QMenu *comms = menuBar()->addMenu(QStringLiteral("&Communications"));
+    // Greyed out once communications run: there is nothing more to start.
     add(comms, QStringLiteral("&Start Communications"), "mnuStart", [this] { engine_.StartChannels(); });
 
     QMenu *view = menuBar()->addMenu(QStringLiteral("&View"));
@@ -468,6 +535,8 @@ void ParcelWin::BuildToolbar()
         connect(action, &QAction::triggered, this, tool->run);
         if (tool->icon == ToolId::Messages)
             messagesTool_ = action;
+        if (tool->icon == ToolId::StartComms)
+            startTool_ = action;
     }
     // The channel animation sits at the toolbar's right end.
     auto *spacer = new QWidget;
@@ -523,6 +592,10 @@ void ParcelWin::ConnectEngine()
     ShowOwnAddress();
     connect(&engine_, &Engine::OwnAddressChanged, this, &ParcelWin::ShowOwnAddress);
     connect(&engine_, &Engine::RouterMappingChanged, this, &ParcelWin::ShowOwnAddress);
+    // The port shows while it is listened on: a receive channel's change may be its start or end.
+    connect(&engine_, &Engine::ReceiveChannelChanged, this, &ParcelWin::ShowOwnAddress);
+    ShowCommsState();
+    connect(&engine_, &Engine::CommunicationsStarted, this, &ParcelWin::ShowCommsState);
 
     for (int i = 0; i < ChannelCount; ++i) {
         ShowChannelPicture(true, i);
@@ -582,7 +655,10 @@ void ParcelWin::ShowChannelStatus()
     rate_->setToolTip(ok && rate.endsWith("k/sec")
                           ? QStringLiteral("%1 MB/s").arg(kPerSec / 1000.0, 0, 'f', 2)
                           : QString());
-    UpdateProgressBar();
+    if (progressPace_)
+        progressPace_->Request();
+    else
+        UpdateProgressBar();
 }
 
 void ParcelWin::UpdateProgressBar()
@@ -637,8 +713,22 @@ void ParcelWin::HoldSelected()
 
 void ParcelWin::DeleteSelected()
 {
+    const QList<int> rows = SelectedRows();
+    // Several rows go only when the person says so; rows being sent stay whatever the answer.
+    if (rows.size() > 1) {
+        int busy = 0;
+        for (const int row : rows)
+            busy += engine_.Queue().field(row, QueueItem::Status) == "B" ? 1 : 0;
+        QString question = QStringLiteral("Delete %1 queue rows?").arg(rows.size());
+        if (busy == 1)
+            question += QStringLiteral("\n\n1 of them is being sent and stays in the queue.");
+        else if (busy > 1)
+            question += QStringLiteral("\n\n%1 of them are being sent and stay in the queue.").arg(busy);
+        if (!engine_.Prompt().Ask(question, QStringLiteral("Delete"), QStringLiteral("Cancel"), false))
+            return;
+    }
     NoteBusyRowsSkipped();
-    engine_.DeleteSelectedItems(SelectedRows());
+    engine_.DeleteSelectedItems(rows);
 }
 
 void ParcelWin::SetSelectedPriority(int priority)
@@ -709,16 +799,37 @@ void ParcelWin::ShowOwnAddress()
             address + ':' + QByteArray::number(engine_.Prefs.ListenPort))));
         return;
     }
-    // The port senders are to use: the one set, which the receive channels listen on.
+    // The port senders are to use, while the receive channels listen on it; without it while
+    // nothing listens (not started yet, or the port is taken).
+    const int listening = engine_.ListeningPort();
     ownAddress_->setText(address.isEmpty() ? QString()
-                                           : DisplayText(address) + QStringLiteral(":%1").arg(engine_.Prefs.ListenPort));
+                                           : DisplayText(address) + (listening > 0 ? QStringLiteral(":%1").arg(listening)
+                                                                                   : QString()));
+    QString tip = QStringLiteral("This computer's address");
+    if (listening == 0)
+        tip += engine_.CommsStarted()
+                   ? QStringLiteral("\nNot listening: port %1 cannot be listened on (see the log); another port "
+                                    "can be set in Edit > Preferences")
+                         .arg(engine_.Prefs.ListenPort)
+                   : QStringLiteral("\nNot listening yet: communications have not started");
     QStringList all;
     for (const QHostAddress &a : QNetworkInterface::allAddresses())
         if (!a.isLoopback())
             all << a.toString();
-    ownAddress_->setToolTip(all.isEmpty() ? QStringLiteral("This computer's address")
-                                          : QStringLiteral("This computer's address\nAll addresses: ") +
-                                                all.join(QStringLiteral(", ")));
+    if (!all.isEmpty())
+        tip += QStringLiteral("\nAll addresses: ") + all.join(QStringLiteral(", "));
+    ownAddress_->setToolTip(tip);
+}
+
+void ParcelWin::ShowCommsState()
+{
+    const bool started = engine_.CommsStarted();
+    if (QAction *start = menuAction(QStringLiteral("mnuStart")))
+        start->setEnabled(!started);
+    if (startTool_) {
+        startTool_->setEnabled(!started);
+        startTool_->setToolTip(started ? QStringLiteral("Start the Comms (started)") : QStringLiteral("Start the Comms"));
+    }
 }
 
 void ParcelWin::MarkNewMessages(bool fresh)
@@ -740,6 +851,8 @@ void ParcelWin::ShowUsers()
 {
     UserWin dialog(engine_, this);
     dialog.exec();
+    // The empty queue's hint says what is missing, users included.
+    queueView_->viewport()->update();
 }
 
 void ParcelWin::ShowQueueLoader(const QList<QByteArray> &files)
@@ -816,9 +929,31 @@ void ParcelWin::CopySelection()
     clipboard->setText(text);
 }
 
+namespace {
+// A file manager is set up to open folders: the desktop names a default program for them.
+bool FileManagerKnown()
+{
+    const QString query = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+    if (query.isEmpty() || QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty())
+        return false;
+    QProcess process;
+    process.start(query, {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("inode/directory")});
+    if (!process.waitForFinished(3000)) {
+        process.kill();
+        process.waitForFinished(1000);
+        return false;
+    }
+    return process.exitCode() == 0 && !process.readAllStandardOutput().trimmed().isEmpty();
+}
+} // namespace
+
 void ParcelWin::OpenDownloadsFolder()
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(engine_.Paths().DownloadsFolder));
+    const QString folder = engine_.Paths().DownloadsFolder;
+    const QUrl url = QUrl::fromLocalFile(folder);
+    const bool opened = openFolder_ ? openFolder_(url) : FileManagerKnown() && QDesktopServices::openUrl(url);
+    if (!opened)
+        engine_.Prompt().Message(QStringLiteral("No file manager could be opened. The downloads folder is:\n") + folder);
 }
 
 void ParcelWin::OpenWebAddress()

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QString>
 #include <array>
+#include <functional>
 
 class Engine;
 class ElidedLabel;
@@ -25,6 +26,8 @@ class QPushButton;
 class QSystemTrayIcon;
 class QTimer;
 class QTreeView;
+class QUrl;
+class PaceLimiter;
 
 class ParcelWin : public QMainWindow {
     Q_OBJECT
@@ -68,12 +71,17 @@ public:
     QString LastNotice() const { return lastNotice_; }
     // Messages arrived since the messages viewer was last opened.
     bool HasNewMessages() const { return newMessages_; }
+    // How Open Downloads Folder opens a folder; false when nothing could open it. By default
+    // the desktop's file manager, where one is set up.
+    void SetFolderOpener(std::function<bool(const QUrl &)> opener) { openFolder_ = std::move(opener); }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
@@ -91,6 +99,9 @@ private:
     void ShowRowMenu(const QPoint &position);
     int RunningTransfers() const;
     void ShowOwnAddress();
+    void ShowCommsState();
+    // The design minimum size, given way to a screen too small for it.
+    void FitMinimumToScreen();
     void MarkNewMessages(bool fresh);
     int StatusColumnWidth() const;
     void FitQueueColumns();
@@ -116,6 +127,9 @@ private:
     std::array<ElidedLabel *, 3> panels_ = {};
     QSystemTrayIcon *tray_ = nullptr;
     QAction *messagesTool_ = nullptr;
+    QAction *startTool_ = nullptr;
+    PaceLimiter *progressPace_ = nullptr; // the bar and the rows' percent repaint a few times a second
+    std::function<bool(const QUrl &)> openFolder_;
     bool newMessages_ = false;
     QString lastNotice_;
     QPointer<QLoadWin> openLoader_; // the queue loader while it is open

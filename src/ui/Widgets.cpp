@@ -208,10 +208,51 @@ void FitOnScreen(QWidget *window, const QRect &available)
         window->setGeometry(fitted);
 }
 
+QSize MinimumWindowSize(const QSize &design, const QSize &layoutMinimum, const QSize &available,
+                        const QMargins &frame)
+{
+    if (available.isEmpty())
+        return design.expandedTo(layoutMinimum);
+    const QSize room(available.width() - frame.left() - frame.right(), available.height() - frame.top() - frame.bottom());
+    return design.boundedTo(room).expandedTo(layoutMinimum);
+}
+
+PaceLimiter::PaceLimiter(int intervalMs, std::function<void()> action, QObject *parent)
+    : QObject(parent), timer_(new QTimer(this)), action_(std::move(action))
+{
+    timer_->setSingleShot(true);
+    timer_->setInterval(intervalMs);
+    connect(timer_, &QTimer::timeout, this, &PaceLimiter::IntervalEnded);
+}
+
+void PaceLimiter::Request()
+{
+    if (timer_->isActive()) {
+        pending_ = true;
+        return;
+    }
+    action_();
+    timer_->start();
+}
+
+void PaceLimiter::IntervalEnded()
+{
+    if (!pending_)
+        return;
+    pending_ = false;
+    action_();
+    timer_->start();
+}
+
 bool DialogFitter::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::Show) {
         auto *dialog = qobject_cast<QDialog *>(watched);
+        if (dialog && dialog->isWindow() && !programFolder_.isEmpty()) {
+            const QString named = FolderTitle(QString(), programFolder_);
+            if (!dialog->windowTitle().endsWith(named))
+                dialog->setWindowTitle(dialog->windowTitle() + named);
+        }
         if (dialog && dialog->isWindow()) {
             // A dialog nobody placed opens centred over the window it belongs to (or the active
             // one); placing it here, before it is fitted, keeps it from the screen's corner.

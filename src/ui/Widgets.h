@@ -4,6 +4,8 @@
 
 #include <QAbstractItemView>
 #include <QLabel>
+#include <QTimer>
+#include <functional>
 
 class QHBoxLayout;
 class QLineEdit;
@@ -78,14 +80,41 @@ QRect CentreOver(const QSize &size, const QRect &parent, const QSize &minimum, c
                  const QMargins &frame = {});
 // Makes a top-level window fit within `available`, or within its screen's available area.
 void FitOnScreen(QWidget *window, const QRect &available = {});
+// The smallest size of a main window: its design minimum, but no larger than the screen's
+// available area less the window manager's frame, and never smaller than what its layout needs.
+QSize MinimumWindowSize(const QSize &design, const QSize &layoutMinimum, const QSize &available,
+                        const QMargins &frame = {});
+
+// Runs an action at once, then at most once per interval: requests that come while it waits
+// are gathered into one run at the interval's end, so the last state is always shown.
+class PaceLimiter : public QObject {
+    Q_OBJECT
+public:
+    PaceLimiter(int intervalMs, std::function<void()> action, QObject *parent = nullptr);
+    void Request();
+    // A run is due at the end of the interval.
+    bool Pending() const { return pending_; }
+
+private:
+    void IntervalEnded();
+
+    QTimer *timer_;
+    std::function<void()> action_;
+    bool pending_ = false;
+};
 
 // Installed on the application: every dialog is fitted within its screen as it is shown, so no
-// button of it opens beyond the screen's edge.
+// button of it opens beyond the screen's edge. Given the program folder, every dialog's title
+// also names the installation (FolderTitle), so that two installations are told apart.
 class DialogFitter : public QObject {
     Q_OBJECT
 public:
-    using QObject::QObject;
+    explicit DialogFitter(QObject *parent = nullptr, const QString &programFolder = {})
+        : QObject(parent), programFolder_(programFolder) {}
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    QString programFolder_;
 };

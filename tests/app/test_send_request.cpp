@@ -135,15 +135,18 @@ TEST(SendRequestTest, QueueTableKeepsOneLinePerRowInColumns)
     QueueItem b = QueueModel::MakeNewItem("alexandra", "two\nlines.txt", "/t", "", 46000.0);
     b.field(QueueItem::Status) = "E";
     b.field(QueueItem::StatusText) = "Error: File Missing";
-    const QList<QByteArray> lines = QueueTable({a, b}).split('\n');
+    const QList<QByteArray> lines = QueueTable({a, b}, 46000.0).split('\n');
     ASSERT_EQ(lines.size(), 4) << "header, two rows, end";
     EXPECT_TRUE(lines[2].contains("two lines.txt"));
-    EXPECT_TRUE(lines[2].endsWith("Error: File Missing"));
+    // The stored status, then what it means.
+    EXPECT_TRUE(lines[2].endsWith("Error: File Missing (the file is no longer where it was queued from)"))
+        << lines[2].toStdString();
+    EXPECT_TRUE(lines[1].endsWith("Queued"));
     // The file column starts at the same place on every line.
     const qsizetype at = lines[0].indexOf("File");
     EXPECT_EQ(lines[1].indexOf("a.txt"), at);
     EXPECT_EQ(lines[2].indexOf("two lines.txt"), at);
-    EXPECT_EQ(QueueTable({}), "The queue is empty.\n");
+    EXPECT_EQ(QueueTable({}, 46000.0), "The queue is empty.\n");
 }
 
 TEST(EngineAnswers, AddListAndStatus)
@@ -254,4 +257,30 @@ TEST(SendRequestTest, RemovingSentRowsKeepsEveryOtherByte)
     ScratchDir empty;
     EXPECT_FALSE(HoldsInstallation(empty.path()));
     EXPECT_TRUE(HoldsInstallation(dir.path()));
+}
+
+TEST(EngineAnswers, ListSaysWhatARowsStatusMeansAndWhenItIsTriedAgain)
+{
+    ScratchDir dir;
+    dir.write(QStringLiteral("f.bin"), "content");
+    const QByteArray path = Bytes(dir.file(QStringLiteral("f.bin")));
+    const QByteArray port = QByteArray::number(FreeLoopbackPort());
+    FakeClock clock;
+    RecordingPrompt prompt;
+    Engine engine(dir.path(), clock, prompt);
+    engine.InitGlobals();
+    engine.Users = {MakeUserRecord({"bob", "pw", "alice", "apw", "S", "127.0.0.1", port})};
+    engine.MainWindowLoad();
+    ASSERT_EQ(AnswerEngineRequest(engine, {LinkVerb::Add, "bob", "", "3", path}, "headless")->first(), LinkVerb::Ok);
+    engine.StartChannels();
+    engine.QueueTick();
+    ASSERT_TRUE(WaitFor([&] { return engine.Queue().item(0).status() == "W"; }));
+    // The stored status keeps its words; --list adds what they mean, where and when.
+    EXPECT_EQ(engine.Queue().item(0).statusText(), "Retry Wait 10061");
+    const std::optional<LinkMessage> list = AnswerEngineRequest(engine, {LinkVerb::List}, "headless");
+    ASSERT_TRUE(list.has_value());
+    const QByteArray expected = "Retry Wait 10061 (connection refused by 127.0.0.1:" + port + "; next try at " +
+                                ShortTime(clock.now().addSecs(30 * 60)) + ")";
+    EXPECT_TRUE(list->at(1).contains(expected)) << list->at(1).toStdString();
+    engine.BeginShutdown();
 }

@@ -323,7 +323,9 @@ TEST(Receive, PortHeldByAnotherProgramIsRetried)
     EngineHarness h;
     h.engine->Prefs.ListenPort = port;
     h.Start();
-    EXPECT_TRUE(h.LogHas("Cannot listen on port " + QByteArray::number(port)));
+    EXPECT_TRUE(h.LogHas("Cannot listen on port " + QByteArray::number(port) +
+                         ": the port is in use by another program or installation; another port can be set in "
+                         "Preferences"));
     EXPECT_EQ(h.engine->ListeningPort(), 0);
     squatter.close();
     h.engine->QueueTick();

@@ -33,6 +33,8 @@
 #include <QToolBar>
 #include <QTreeView>
 #include <QUdpSocket>
+#include <QTcpServer>
+#include <QDir>
 #include <QUrl>
 
 namespace {
@@ -82,12 +84,14 @@ protected:
 
 TEST_F(MainWindowTest, ShowsTheEngineStateAtStart)
 {
-    EXPECT_EQ(win->windowTitle(), "Parcelwise");
+    // The title names the installation by its folder.
+    EXPECT_EQ(win->windowTitle(), "Parcelwise (" + QDir(inst.engine->Paths().ProgramFolder).dirName() + ")");
     EXPECT_EQ(LabelText("Statictext4"), "Send channel  1 status: Idle");
     EXPECT_EQ(LabelText("Statictext6"), "");
     EXPECT_EQ(LabelText("Statictext5"), "");
-    // The own address with the port callers use.
-    EXPECT_EQ(LabelText("Statictext1"), QStringLiteral("127.0.0.1:%1").arg(inst.engine->Prefs.ListenPort));
+    // The own address; the port callers use shows only once it is listened on.
+    EXPECT_EQ(LabelText("Statictext1"), "127.0.0.1");
+    EXPECT_TRUE(win->menuAction("mnuStart")->isEnabled());
     EXPECT_EQ(LabelText("Panel3"), "  Version 1.0");
     auto *incoming = win->findChild<QGroupBox *>("Frame1");
     auto *outgoing = win->findChild<QGroupBox *>("Frame2");
@@ -110,6 +114,29 @@ TEST_F(MainWindowTest, ShowsTheEngineStateAtStart)
     EXPECT_FALSE(win->findChild<QLabel *>("Picture1")->pixmap().isNull());
     EXPECT_FALSE(win->findChild<QLabel *>("Picture2")->pixmap().isNull());
     SaveScreenshot(win.get(), "main_window");
+
+    // Once started there is nothing more to start; the port shows once it listens.
+    inst.engine->StartChannels();
+    inst.engine->QueueTick();
+    EXPECT_FALSE(win->menuAction("mnuStart")->isEnabled());
+    int startTools = 0;
+    for (QAction *a : win->findChild<QToolBar *>("Toolbar1")->actions())
+        startTools += a->text() == "Start the Comms" && !a->isEnabled() ? 1 : 0;
+    EXPECT_EQ(startTools, 1);
+    EXPECT_EQ(LabelText("Statictext1"), QStringLiteral("127.0.0.1:%1").arg(inst.engine->Prefs.ListenPort));
+}
+
+TEST_F(MainWindowTest, AnAddressWhosePortIsTakenShowsNoPort)
+{
+    QTcpServer squatter;
+    ASSERT_TRUE(squatter.listen(QHostAddress::Any, static_cast<quint16>(inst.engine->Prefs.ListenPort)));
+    inst.engine->StartChannels();
+    inst.engine->QueueTick();
+    EXPECT_EQ(LabelText("Statictext1"), "127.0.0.1");
+    EXPECT_TRUE(win->findChild<QLabel *>("Statictext1")->toolTip().contains("Preferences"));
+    squatter.close();
+    inst.engine->QueueTick();
+    EXPECT_EQ(LabelText("Statictext1"), QStringLiteral("127.0.0.1:%1").arg(inst.engine->Prefs.ListenPort));
 }
 
 TEST_F(MainWindowTest, QueueListMirrorsTheModelWithSixVisibleColumns)
@@ -167,11 +194,66 @@ TEST_F(MainWindowTest, QueueMenuCommandsActOnTheSelectedRows)
     EXPECT_EQ(Field(1, QueueItem::Priority), "3");
     EXPECT_EQ(Field(2, QueueItem::Priority), "1");
 
+    // Several rows go only when the person agrees.
     Select({0, 1});
+    inst.prompt.answer = false;
     win->menuAction("mnuDelete")->trigger();
+    EXPECT_EQ(inst.engine->Queue().rowCount(), 4);
+    inst.prompt.answer = true;
+    win->menuAction("mnuDelete")->trigger();
+    EXPECT_EQ(inst.prompt.questions, QStringList({"Delete 2 queue rows?", "Delete 2 queue rows?"}));
     ASSERT_EQ(inst.engine->Queue().rowCount(), 2);
     EXPECT_EQ(Field(0, QueueItem::FileName), "c");
     EXPECT_EQ(Field(1, QueueItem::FileName), "d");
+    // One row goes without a question.
+    Select({1});
+    win->menuAction("mnuDelete")->trigger();
+    EXPECT_EQ(inst.prompt.questions.size(), 2);
+    EXPECT_EQ(inst.engine->Queue().rowCount(), 1);
+}
+
+TEST_F(MainWindowTest, DeletingSeveralRowsSaysThatRowsBeingSentStay)
+{
+    inst.dir.write("a.bin", QByteArray(8 * 1024 * 1024, 'a'));
+    // A receiver that accepts the connection and never greets keeps the row busy.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost));
+    inst.engine->Users = {MakeUserRecord({"bob", "pw", "me", "mine", "S", "127.0.0.1", QByteArray::number(silent.serverPort())})};
+    inst.engine->AddQueueItems({QueueModel::MakeNewItem("bob", "a.bin", inst.file("a.bin").toLocal8Bit(), "", inst.clock.nowSerial())});
+    Queue({"b", "c"});
+    inst.engine->StartChannels();
+    inst.engine->QueueTick();
+    ASSERT_TRUE(WaitFor([&] { return Field(0, QueueItem::Status) == "B"; }));
+    Select({0, 1, 2});
+    win->menuAction("mnuDelete")->trigger();
+    ASSERT_EQ(inst.prompt.questions.size(), 1);
+    EXPECT_EQ(inst.prompt.questions[0], "Delete 3 queue rows?\n\n1 of them is being sent and stays in the queue.");
+    ASSERT_EQ(inst.engine->Queue().rowCount(), 1);
+    EXPECT_EQ(Field(0, QueueItem::Status), "B");
+}
+
+TEST_F(MainWindowTest, ARowsToolTipSaysWhatItsStatusMeansAndStaysNarrow)
+{
+    // Nothing listens at the addressee's port: the connection is refused.
+    const QByteArray port = QByteArray::number(FreeLoopbackPort());
+    inst.dir.write("a.bin", "content");
+    inst.engine->Users = {MakeUserRecord({"bob", "pw", "me", "mine", "S", "127.0.0.1", port})};
+    inst.engine->AddQueueItems({QueueModel::MakeNewItem("bob", "a.bin", inst.file("a.bin").toLocal8Bit(),
+                                                        QByteArray(10000, 'm'), inst.clock.nowSerial())});
+    inst.engine->StartChannels();
+    inst.engine->QueueTick();
+    ASSERT_TRUE(WaitFor([&] { return Field(0, QueueItem::Status) == "W"; }));
+    const QString tip = win->queueView()->model()->index(0, 5).data(Qt::ToolTipRole).toString();
+    EXPECT_TRUE(tip.contains("Retry Wait 10061: connection refused by 127.0.0.1:" + port + "; next try at " +
+                             ShortTime(inst.clock.now().addSecs(30 * 60))))
+        << tip.toStdString();
+    // The 10,000-character message is cut at 500 and every line is wrapped.
+    EXPECT_LE(tip.count(u'm'), 500);
+    EXPECT_GE(tip.count(u'm'), 400);
+    for (const QString &line : tip.split(u'\n'))
+        EXPECT_LE(line.size(), 80) << line.toStdString();
+    // The row itself keeps the stored status.
+    EXPECT_EQ(win->queueView()->model()->index(0, 12).data().toString(), "Retry Wait 10061");
 }
 
 TEST_F(MainWindowTest, DeleteKeyInTheListDeletesTheSelectedRows)
@@ -407,14 +489,24 @@ TEST_F(MainWindowTest, LogoAndDownloadsOpenThroughTheDesktop)
 {
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler("https", &catcher, "open");
-    QDesktopServices::setUrlHandler("file", &catcher, "open");
     ClickOn(win->findChild<QLabel *>("Picture1"));
-    win->menuAction("mnuDownloads")->trigger();
     QDesktopServices::unsetUrlHandler("https");
-    QDesktopServices::unsetUrlHandler("file");
-    ASSERT_EQ(catcher.opened.size(), 2);
+    QList<QUrl> folders;
+    win->SetFolderOpener([&](const QUrl &url) {
+        folders << url;
+        return true;
+    });
+    win->menuAction("mnuDownloads")->trigger();
+    ASSERT_EQ(catcher.opened.size(), 1);
     EXPECT_EQ(catcher.opened[0], QUrl("https://parcelwise.example/"));
-    EXPECT_EQ(catcher.opened[1], QUrl::fromLocalFile(inst.engine->Paths().DownloadsFolder));
+    EXPECT_EQ(folders, QList<QUrl>({QUrl::fromLocalFile(inst.engine->Paths().DownloadsFolder)}));
+    EXPECT_TRUE(inst.prompt.messages.isEmpty());
+    // Without a file manager the person is told where the folder is.
+    win->SetFolderOpener([](const QUrl &) { return false; });
+    win->menuAction("mnuDownloads")->trigger();
+    ASSERT_EQ(inst.prompt.messages.size(), 1);
+    EXPECT_TRUE(inst.prompt.messages[0].contains("No file manager")) << inst.prompt.messages[0].toStdString();
+    EXPECT_TRUE(inst.prompt.messages[0].endsWith(inst.engine->Paths().DownloadsFolder));
 }
 
 TEST_F(MainWindowTest, ExitAndClosingStartTheShutdown)

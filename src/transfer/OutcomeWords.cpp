@@ -48,6 +48,8 @@ QByteArray ShortTextWords(const QByteArray &shortText, bool retry, const Attempt
         {"User Deleted", "the addressee is no longer in the users list", nullptr},
         {"Request Too Long", "the name, message and logins together are too long for a receiver", nullptr},
         {"OT Missing", "the receiver's answer was missing", " at "},
+        {"Peer Key Changed", "the peer's key is not the one pinned for it (Forget Key in the users window accepts a new one)", " at "},
+        {"Peer Not Encrypted", "the peer does not encrypt, and encryption is required", " at "},
     };
     if (shortText == "Bad Login")
         return retry ? "the receiver did not accept the login and password" + At(" at ", d)

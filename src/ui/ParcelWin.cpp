@@ -333,6 +333,11 @@ ParcelWin::ParcelWin(Engine &engine, QWidget *parent)
     resize(start.expandedTo(minimumSize()));
 }
 
+void ParcelWin::SetProgressRepaintInterval(int ms)
+{
+    progressPace_->SetInterval(ms);
+}
+
 void ParcelWin::FitMinimumToScreen()
 {
     const QSize available = screen() ? screen()->availableGeometry().size() : QSize();

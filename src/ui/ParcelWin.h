@@ -71,6 +71,9 @@ public:
     QString LastNotice() const { return lastNotice_; }
     // Messages arrived since the messages viewer was last opened.
     bool HasNewMessages() const { return newMessages_; }
+    // The bar and the percent of the rows being sent repaint at most once per this many
+    // milliseconds (a quarter of a second unless set).
+    void SetProgressRepaintInterval(int ms);
     // How Open Downloads Folder opens a folder; false when nothing could open it. By default
     // the desktop's file manager, where one is set up.
     void SetFolderOpener(std::function<bool(const QUrl &)> opener) { openFolder_ = std::move(opener); }

@@ -92,6 +92,7 @@ class PaceLimiter : public QObject {
 public:
     PaceLimiter(int intervalMs, std::function<void()> action, QObject *parent = nullptr);
     void Request();
+    void SetInterval(int intervalMs) { timer_->setInterval(intervalMs); }
     // A run is due at the end of the interval.
     bool Pending() const { return pending_; }
 

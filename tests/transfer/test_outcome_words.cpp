@@ -46,7 +46,7 @@ TEST(OutcomeWords, EveryShortTextOfTheOutcomeTableHasWordsOfItsOwn)
     // A short text added to the outcome table without words here would show as itself.
     const char *codes[] = {"100", "101", "10061", "102", "104", "10054", "10058", "400", "425", "402",
                            "405", "420", "444", "445", "813", "103", "11001", "11002", "401", "403",
-                           "404", "441", "442", "443", "446"};
+                           "404", "441", "442", "443", "446", "447", "448"};
     for (const char *code : codes) {
         const QByteArray shortText = ShortStatusText(code);
         for (const char *prefix : {"Retry Wait ", "Error: "}) {

@@ -4,7 +4,9 @@
 # Values are escaped as desktop entries require: every value escapes backslashes and line
 # breaks; the program in Exec is quoted (quotes, backslashes, "$" and "`" escaped inside) and
 # its "%" doubled, so no field code can hide in a folder's name. Paths that are not UTF-8 or
-# hold other control characters cannot be written into an entry; the script then fails.
+# hold other control characters cannot be written into an entry, and neither can a program path
+# with "%" (the desktop's launcher looks the program up before it undoes the doubling, and finds
+# nothing); the script then fails with the reason.
 set -euo pipefail
 if [ $# -ne 2 ]; then
     echo "usage: $0 PROGRAM FOLDER" >&2
@@ -42,6 +44,12 @@ exec_argument() {
     printf '"%s"' "$s"
 }
 
+case $program in
+*%*)
+    echo "$0: cannot write a desktop entry for a program whose path holds \"%\" ($program): the desktop's launcher cannot start it; build the program in a folder whose path has no \"%\"" >&2
+    exit 1
+    ;;
+esac
 for path in "$program" "$folder"; do
     if ! writable "$path"; then
         echo "$0: cannot write a desktop entry for a path that is not UTF-8 or holds control characters" >&2

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev libgtest-dev
           clang libclang-rt-14-dev xvfb xauth imagemagick socat fonts-dejavu-core
-          python3-pyftpdlib nginx-light openssl desktop-file-utils qt6-svg-dev rsync ccache
+          python3-pyftpdlib nginx-light openssl desktop-file-utils libglib2.0-bin qt6-svg-dev rsync ccache
           pkg-config libminiupnpc-dev libssl-dev python3-openssl vsftpd)
 missing=()
 SUDO=""

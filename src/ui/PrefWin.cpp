@@ -78,10 +78,10 @@ PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     postingBox->addWidget(note);
     postingBox->addLayout(postingForm);
 
-    auto *save = new QPushButton(QStringLiteral("Save"));
+    auto *save = new QPushButton(QStringLiteral("&Save"));
     save->setObjectName(QStringLiteral("PushButton1"));
     save->setDefault(true);
-    QPushButton *cancel = CommandButton("Cancel", "PushButton2");
+    QPushButton *cancel = CommandButton("&Cancel", "PushButton2");
     connect(save, &QPushButton::clicked, this, &PrefWin::Save);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     auto *buttons = new QHBoxLayout;

@@ -128,10 +128,12 @@ QLoadWin::QLoadWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(e
     files_->setToolTip(QStringLiteral("Drop files here to add them"));
     connect(files_, &PendingFileList::filesDropped, this, &QLoadWin::AddFiles);
 
-    QPushButton *select = CommandButton("Select File", "Command2");
-    QPushButton *remove = CommandButton("Delete", "Command3");
-    QPushButton *load = CommandButton("Load", "Command1");
-    QPushButton *cancel = CommandButton("Cancel", "Command4");
+    QPushButton *select = CommandButton("&Select File", "Command2");
+    QPushButton *remove = CommandButton("&Delete", "Command3");
+    QPushButton *load = CommandButton("&Load", "Command1");
+    QPushButton *cancel = CommandButton("&Cancel", "Command4");
+    // Return (outside the message, where it starts a new line) loads the files.
+    load->setDefault(true);
     connect(select, &QPushButton::clicked, this, &QLoadWin::SelectFile);
     connect(remove, &QPushButton::clicked, this, &QLoadWin::DeleteSelected);
     connect(load, &QPushButton::clicked, this, &QLoadWin::Load);

@@ -146,16 +146,18 @@ UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     pinnedKey_->setObjectName(QStringLiteral("PinnedKey"));
     pinnedKey_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     pinnedKey_->setWordWrap(true);
-    forgetKey_ = CommandButton("Forget Key", "ForgetKey");
+    forgetKey_ = CommandButton("&Forget Key", "ForgetKey");
     connect(forgetKey_, &QPushButton::clicked, this, &UserWin::ForgetKey);
     auto *keyRow = new QHBoxLayout;
     keyRow->addWidget(pinnedKey_, 1);
     keyRow->addWidget(forgetKey_);
 
-    QPushButton *add = CommandButton("Add/Update", "Command1");
-    QPushButton *clear = CommandButton("Clear", "Command2");
-    QPushButton *remove = CommandButton("Delete", "Command3");
-    QPushButton *close = CommandButton("Close", "Command4");
+    QPushButton *add = CommandButton("&Add/Update", "Command1");
+    QPushButton *clear = CommandButton("C&lear", "Command2");
+    QPushButton *remove = CommandButton("&Delete", "Command3");
+    QPushButton *close = CommandButton("&Close", "Command4");
+    // Return in a field stores the user.
+    add->setDefault(true);
     connect(add, &QPushButton::clicked, this, &UserWin::AddUpdate);
     connect(clear, &QPushButton::clicked, this, &UserWin::ClearFields);
     connect(remove, &QPushButton::clicked, this, &UserWin::DeleteUser);
@@ -307,6 +309,12 @@ void UserWin::ForgetKey()
 
 void UserWin::ClearFields()
 {
+    // No row stays current, so that Delete cannot offer a user the fields no longer show.
+    {
+        const QSignalBlocker quiet(list_);
+        list_->setCurrentItem(nullptr);
+        list_->clearSelection();
+    }
     name_->clear();
     password_->clear();
     sendName_->clear();
@@ -363,6 +371,14 @@ void UserWin::AddUpdate()
     for (int r = 0; r < RowCount() && !item; ++r)
         if (RowFields(r).value(0) == fields[0])
             item = list_->topLevelItem(r);
+    // The name of a user other than the one shown replaces that user only when the person says so.
+    if (item && item != list_->currentItem()) {
+        const QString question = QStringLiteral("Replace user %1?").arg(OneLineText(DisplayText(fields[0])));
+        if (!engine_.Prompt().Ask(question, QStringLiteral("Replace"), QStringLiteral("Cancel"), false)) {
+            name_->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
     if (item) {
         // Fields past the seventh are kept as they were.
         const QList<QByteArray> old = item->data(0, FieldsRole).value<QList<QByteArray>>();
@@ -373,6 +389,13 @@ void UserWin::AddUpdate()
     SetRowFields(item, fields);
     list_->scrollToItem(item);
     StoreList();
+    // A user without an address is kept (files can come from it), but nothing can go to it.
+    if (fields[UserAddress - 1].isEmpty())
+        engine_.Prompt().Message(
+            QStringLiteral("%1 is stored without an %2: files can come from this user, but none can be sent to it "
+                           "until one is entered.")
+                .arg(OneLineText(DisplayText(fields[0])),
+                     static_->isChecked() ? QStringLiteral("IP address") : QStringLiteral("address page URL")));
     // The row just written becomes the current one, and the fields show it as stored.
     list_->setCurrentItem(item);
     RowClicked(item);

@@ -33,7 +33,7 @@ ViewerLayout ComputeViewerLayout(QSize window, qreal dpiX, qreal dpiY)
 }
 
 ViewerWin::ViewerWin(const QString &title, QWidget *area, QSize initialTwips, QWidget *parent)
-    : QDialog(parent), area_(area), close_(new QPushButton(tr("Close"), this))
+    : QDialog(parent), area_(area), close_(new QPushButton(tr("&Close"), this))
 {
     setWindowTitle(title);
     setModal(true);
@@ -89,6 +89,8 @@ QPlainTextEdit *NewLogWin::textArea() const
 NewMessageWin::NewMessageWin(const QByteArray &messages, QWidget *parent)
     : ViewerWin(tr("Parcelwise New Messages"), ReadOnlyText(MessageText(messages)), QSize(9600, 6600), parent)
 {
+    // An empty viewer says why it is empty; the text itself stays empty.
+    textArea()->setPlaceholderText(tr("No messages yet"));
 }
 
 QPlainTextEdit *NewMessageWin::textArea() const
@@ -121,7 +123,7 @@ QTextBrowser *HelpWin::textArea() const
 }
 
 AboutWin::AboutWin(const QString &versionText, QWidget *parent, const QString &keyText)
-    : QDialog(parent), ok_(new QPushButton(tr("OK"), this))
+    : QDialog(parent), ok_(new QPushButton(tr("&OK"), this))
 {
     setWindowTitle(tr("About Parcelwise"));
     setModal(true);

@@ -4,6 +4,30 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <utility>
+
+namespace {
+// The two buttons' captions with mnemonics: each gets an "&" before its first letter that the
+// other does not already use, unless it brings its own.
+std::pair<QString, QString> WithMnemonics(const QString &yes, const QString &no)
+{
+    QString taken;
+    auto mark = [&taken](const QString &caption) {
+        if (caption.contains(u'&'))
+            return caption;
+        for (qsizetype i = 0; i < caption.size(); ++i) {
+            const QChar c = caption[i].toLower();
+            if (c.isLetterOrNumber() && !taken.contains(c)) {
+                taken += c;
+                return caption.left(i) + u'&' + caption.mid(i);
+            }
+        }
+        return caption;
+    };
+    const QString markedYes = mark(yes);
+    return {markedYes, mark(no)};
+}
+} // namespace
 
 void WidgetPrompt::Beep()
 {
@@ -21,8 +45,9 @@ bool WidgetPrompt::Ask(const QString &text, const QString &yes, const QString &n
 {
     QMessageBox box(QMessageBox::Question, QStringLiteral("Parcelwise"), text, QMessageBox::NoButton,
                     QApplication::activeWindow());
-    QPushButton *yesButton = box.addButton(yes, QMessageBox::AcceptRole);
-    QPushButton *noButton = box.addButton(no, QMessageBox::RejectRole);
+    const auto [yesCaption, noCaption] = WithMnemonics(yes, no);
+    QPushButton *yesButton = box.addButton(yesCaption, QMessageBox::AcceptRole);
+    QPushButton *noButton = box.addButton(noCaption, QMessageBox::RejectRole);
     box.setDefaultButton(yesIsDefault ? yesButton : noButton);
     box.setEscapeButton(noButton);
     box.exec();

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -68,7 +70,9 @@ TEST(DesktopEntry, OddFolderNamesGiveAValidEntryNamingThemExactly)
         QString::fromUtf8("/home/j\u00fcrgen/\u6771\u4eac/%F %u"),
     };
     for (const QString &root : odd) {
-        const QString program = root + QStringLiteral("/build/parcelwise");
+        // A program path with "%" is refused (below); the folder may hold anything.
+        const QString program =
+            (root.contains(u'%') ? QStringLiteral("/opt/plain") : root) + QStringLiteral("/build/parcelwise");
         const QString folder = root + QStringLiteral("/run");
         QProcess script;
         script.start(QStringLiteral("bash"),
@@ -94,11 +98,41 @@ TEST(DesktopEntry, OddFolderNamesGiveAValidEntryNamingThemExactly)
         EXPECT_FALSE(Key(text, QStringLiteral("Keywords")).isEmpty());
     }
 
-    // A control character cannot be written into an entry: the script says so and fails.
+    // A control character cannot be written into an entry, and a program path with "%" cannot be
+    // started by the desktop's launcher: the script says so and fails.
+    for (const QString &program : {QStringLiteral("/opt/x\x01y/parcelwise"), QStringLiteral("/opt/100% sure/parcelwise")}) {
+        QProcess script;
+        script.start(QStringLiteral("bash"),
+                     {QStringLiteral(PW_SOURCE_DIR "/scripts/desktop-entry.sh"), program, QStringLiteral("/opt/x")});
+        ASSERT_TRUE(script.waitForFinished(20000));
+        EXPECT_EQ(script.exitCode(), 1);
+        const QByteArray said = script.readAllStandardError();
+        EXPECT_FALSE(said.isEmpty());
+        EXPECT_EQ(said.contains("\"%\""), program.contains(u'%')) << said.toStdString();
+    }
+}
+
+TEST(DesktopEntry, TheDesktopsLauncherStartsTheProgramInAFolderWithOddCharacters)
+{
+    const QString gio = QStandardPaths::findExecutable(QStringLiteral("gio"));
+    ASSERT_FALSE(gio.isEmpty()) << "gio is missing (scripts/install-deps.sh installs it)";
+    ScratchDir dir;
+    // A stand-in program that notes the folder it was started in.
+    dir.write(QStringLiteral("prog"), "#!/bin/sh\npwd > \"$0.ran\"\n");
+    QFile::setPermissions(dir.file(QStringLiteral("prog")), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    const QString folder = dir.file(QStringLiteral("100% sure $x \"q\""));
+    ASSERT_TRUE(QDir().mkpath(folder));
     QProcess script;
-    script.start(QStringLiteral("bash"), {QStringLiteral(PW_SOURCE_DIR "/scripts/desktop-entry.sh"),
-                                          QStringLiteral("/opt/x\x01y/parcelwise"), QStringLiteral("/opt/x")});
+    script.start(QStringLiteral("bash"),
+                 {QStringLiteral(PW_SOURCE_DIR "/scripts/desktop-entry.sh"), dir.file(QStringLiteral("prog")), folder});
     ASSERT_TRUE(script.waitForFinished(20000));
-    EXPECT_EQ(script.exitCode(), 1);
-    EXPECT_FALSE(script.readAllStandardError().isEmpty());
+    ASSERT_EQ(script.exitCode(), 0) << script.readAllStandardError().toStdString();
+    dir.write(QStringLiteral("parcelwise.desktop"), script.readAllStandardOutput());
+    QProcess launch;
+    launch.setProcessChannelMode(QProcess::MergedChannels);
+    launch.start(gio, {QStringLiteral("launch"), dir.file(QStringLiteral("parcelwise.desktop"))});
+    ASSERT_TRUE(launch.waitForFinished(20000));
+    EXPECT_EQ(launch.exitCode(), 0) << launch.readAll().toStdString();
+    ASSERT_TRUE(WaitFor([&] { return QFile::exists(dir.file(QStringLiteral("prog.ran"))); }));
+    EXPECT_EQ(dir.read(QStringLiteral("prog.ran")).trimmed(), QFile::encodeName(folder));
 }

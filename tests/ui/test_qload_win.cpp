@@ -15,6 +15,7 @@
 #include <QFileDialog>
 #include <QMimeData>
 #include <QPlainTextEdit>
+#include <QTest>
 #include <QUrl>
 
 namespace {
@@ -281,3 +282,12 @@ TEST_F(QLoadWinTest, FilesHandedOverAreListedInOrder)
 }
 
 } // namespace
+
+TEST_F(QLoadWinTest, ReturnLoadsTheFiles)
+{
+    Open();
+    win->AddPendingFile(Path("one.txt"));
+    QTest::keyClick(win.get(), Qt::Key_Return);
+    ASSERT_EQ(inst.engine->Queue().rowCount(), 1);
+    EXPECT_EQ(inst.engine->Queue().item(0).fileName(), "one.txt");
+}

@@ -443,3 +443,58 @@ TEST_F(UserWinTest, AnUnchangedRowKeepsItsBytesWhateverTheirEncoding)
     ASSERT_EQ(inst.engine->Users.size(), 1);
     EXPECT_EQ(inst.engine->Users[0], before);
 }
+
+TEST_F(UserWinTest, TakingAnotherUsersNameAsksBeforeReplacingIt)
+{
+    inst.engine->Users = {MakeUserRecord({"ann", "p1", "", "", "S", "10.0.0.1", "4444"}),
+                          MakeUserRecord({"bea", "p2", "", "", "S", "10.0.0.2", "4444"})};
+    Open();
+    // Shown row "ann", its name changed to "bea": the other user is replaced only on "Replace".
+    win->list()->setCurrentItem(win->list()->topLevelItem(0));
+    TypeInto(Edit("Editfield5"), "bea");
+    inst.prompt.answer = false;
+    ClickOn(Button("Command1"));
+    EXPECT_EQ(inst.prompt.questions, QStringList({"Replace user bea?"}));
+    EXPECT_EQ(FieldOf(inst.engine->Users[1], UserPassword), "p2");
+    inst.prompt.answer = true;
+    ClickOn(Button("Command1"));
+    EXPECT_EQ(inst.prompt.questions.size(), 2);
+    EXPECT_EQ(FieldOf(inst.engine->Users[1], UserPassword), "p1");
+    // Updating the user shown asks nothing.
+    TypeInto(Edit("Editfield6"), "p3");
+    ClickOn(Button("Command1"));
+    EXPECT_EQ(inst.prompt.questions.size(), 2);
+    EXPECT_EQ(FieldOf(inst.engine->Users[1], UserPassword), "p3");
+
+    // Clear leaves no row current, so Delete offers nobody and a known name asks again.
+    ClickOn(Button("Command2"));
+    EXPECT_EQ(win->list()->currentItem(), nullptr);
+    EXPECT_TRUE(win->list()->selectedItems().isEmpty());
+    ClickOn(Button("Command3"));
+    EXPECT_EQ(inst.prompt.questions.size(), 2);
+    Fill("ann", "p4");
+    ClickOn(Button("Command1"));
+    EXPECT_EQ(inst.prompt.questions.last(), "Replace user ann?");
+}
+
+TEST_F(UserWinTest, ReturnStoresAndAUserWithoutAnAddressIsStoredWithAWarning)
+{
+    Open();
+    EXPECT_TRUE(Button("Command1")->isDefault());
+    Fill("ann", "pw", "", "", "", "");
+    QTest::keyClick(Edit("Editfield3"), Qt::Key_Return);
+    ASSERT_EQ(inst.engine->Users.size(), 1);
+    ASSERT_EQ(inst.prompt.messages.size(), 1);
+    EXPECT_TRUE(inst.prompt.messages[0].startsWith("ann is stored without an IP address")) << inst.prompt.messages[0].toStdString();
+    EXPECT_TRUE(win->isVisible());
+    // A dynamic user needs the page's URL instead.
+    Fill("bea", "pw", "", "", "", "");
+    ClickOn(Radio("RadioButton2"));
+    ClickOn(Button("Command1"));
+    ASSERT_EQ(inst.prompt.messages.size(), 2);
+    EXPECT_TRUE(inst.prompt.messages[1].startsWith("bea is stored without an address page URL"));
+    Fill("cid", "pw");
+    ClickOn(Button("Command1"));
+    EXPECT_EQ(inst.prompt.messages.size(), 2);
+    EXPECT_EQ(inst.engine->Users.size(), 3);
+}

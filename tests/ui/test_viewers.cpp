@@ -74,7 +74,7 @@ TEST(Viewers, LogViewerShowsACopyAndCloses)
     EXPECT_TRUE(win.textArea()->isReadOnly());
     EXPECT_EQ(win.textArea()->toPlainText(),
               "12/5/2026 17:45 Listening on slot  1 Port  4444\n12/5/2026 17:46 Closing Queue\n");
-    EXPECT_EQ(win.closeButton()->text(), "Close");
+    EXPECT_EQ(win.closeButton()->text(), "&Close");
     EXPECT_EQ(ExecAndClose(win, win.closeButton()), QDialog::Accepted);
     EXPECT_FALSE(win.isVisible());
 }
@@ -92,6 +92,10 @@ TEST(Viewers, MessageViewerShowsMessages)
     ASSERT_TRUE(ShowAndWait(win));
     ClickOn(win.closeButton());
     EXPECT_FALSE(win.isVisible());
+    // Without messages the viewer says so, and its text stays empty.
+    NewMessageWin empty("");
+    EXPECT_EQ(empty.textArea()->placeholderText(), "No messages yet");
+    EXPECT_TRUE(empty.textArea()->toPlainText().isEmpty());
 }
 
 TEST(Viewers, LayoutRuleInTwips)

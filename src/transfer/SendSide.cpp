@@ -28,7 +28,9 @@ void Engine::Dial(Connection &connection, const QByteArray &host, int port)
 void Engine::SendEnded(int slot, QueueRowId row, const Outcome &outcome, const QByteArray &result,
                        const QByteArray &user, const QByteArray &fileName)
 {
-#include "dynaddr/HttpLookup.h"
+    NoteAttempt(slot, outcome.outcomeClass == OutcomeClass::Delivered);
+    queue_.SetOutcomeStatus(row, outcome.outcomeClass, result, clock_.nowSerial(), outcome.shortText);
+    queue_.ClearChannelMark(slot);
     if (outcome.outcomeClass == OutcomeClass::Failed)
         emit SendFailed(user, fileName, "Error: " + outcome.shortText);
 }
@@ -83,23 +85,6 @@ void Engine::MarkRowBusy(int slot, QueueRowId row)
     const int index = queue_.RowOf(row);
     if (index >= 0)
         queue_.MarkBusy(index, slot);
-}
-
-void Engine::NoteAttempt(int channel, char outcomeClass, const QByteArray &address)
-{
-    const SendChannel &sc = tx_[channel];
-    const QByteArray key = sc.UserName + '\x01' + sc.FilePath;
-    if (outcomeClass == 'A')
-        attempts_.remove(key);
-    else
-        attempts_.insert(key, AttemptDetail{address, sc.Result == OutcomeCode::NoAddress ? pageProblems_[channel]
-                                                                                        : QByteArray()});
-    pageProblems_[channel].clear();
-}
-
-AttemptDetail Engine::LastAttempt(const QByteArray &user, const QByteArray &filePath) const
-{
-    return attempts_.value(user + '\x01' + filePath);
 }
 
 void Engine::AbortAllSends()

@@ -118,7 +118,7 @@ TEST(DesktopEntry, TheDesktopsLauncherStartsTheProgramInAFolderWithOddCharacters
     ASSERT_FALSE(gio.isEmpty()) << "gio is missing (scripts/install-deps.sh installs it)";
     ScratchDir dir;
     // A stand-in program that notes the folder it was started in.
-    dir.write(QStringLiteral("prog"), "#!/bin/sh\npwd > \"$0.ran\"\n");
+    dir.write(QStringLiteral("prog"), "#!/bin/sh\npwd > \"$0.part\" && mv \"$0.part\" \"$0.ran\"\n");
     QFile::setPermissions(dir.file(QStringLiteral("prog")), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     const QString folder = dir.file(QStringLiteral("100% sure $x \"q\""));
     ASSERT_TRUE(QDir().mkpath(folder));

@@ -30,5 +30,10 @@ if entry=$("$root/scripts/desktop-entry.sh" "$root/build/parcelwise" "$folder");
 else
     echo "No menu entry written; the program starts all the same." >&2
 fi
+# The commands of the README call the program as build/parcelwise; a link on the PATH lets a
+# shell call it as parcelwise.
+if [ "$(command -v parcelwise 2>/dev/null)" = "" ]; then
+    echo "To call the program as 'parcelwise': mkdir -p ~/.local/bin && ln -sf \"$root/build/parcelwise\" ~/.local/bin/parcelwise" >&2
+fi
 cd "$folder"
 exec "$root/build/parcelwise"

@@ -1,12 +1,15 @@
 // One installation of the transfer engine as a process of its own, for the loopback transfer
 // benchmark: "receive" waits for files and times their data, "send" queues files and sends them.
 //
-//   bench_peer receive <folder> <port> [files=N] [channels=N] [delay_us=N]
-//   bench_peer send <folder> <port> [channels=N] <file>...
+//   bench_peer receive <folder> <port> [files=N] [channels=N] [delay_us=N] [encrypt=0|1]
+//   bench_peer send <folder> <port> [channels=N] [encrypt=0|1] <file>...
 //   bench_peer setup <folder> <port>
 //
 // files: how many files the receiver waits for (1); channels: receive or send channels (1);
-// delay_us: a pause before each write to disk, standing in for a slow disk (0). The sender queues
+// delay_us: a pause before each write to disk, standing in for a slow disk (0); encrypt: 1 offers
+// and takes encryption (the installation's default), 0 sends and receives in the clear (0). The
+// sender prints first_s, the seconds from queueing to the first byte of file data, and seconds,
+// from there to the last row's end. The sender queues
 // every file at once; every idle channel takes a row at once, and every further row starts when
 // one ends. Both print "RESULT key=value" lines on standard output (cpu_s: the process's user
 // and system CPU seconds); the receiver prints "READY" once it listens. The exit status is 0 only
@@ -83,7 +86,7 @@ int FreeLoopbackPort()
 
 // An engine in its own folder, on the real clock, answering no one.
 struct Installation {
-    Installation(const QString &folder, int listenPort, int receiveChannels, int sendChannels)
+    Installation(const QString &folder, int listenPort, int receiveChannels, int sendChannels, bool encrypt)
         : engine(folder, clock, prompt)
     {
         QDir().mkpath(folder);
@@ -91,6 +94,7 @@ struct Installation {
         engine.Prefs.ListenPort = listenPort;
         engine.Prefs.ReceiveChannels = receiveChannels;
         engine.Prefs.SendChannels = sendChannels;
+        engine.Prefs.Encryption = encrypt ? EncryptionSetting::Prefer : EncryptionSetting::Off;
         engine.SetOwnAddress("127.0.0.1");
     }
     void Start()
@@ -109,6 +113,7 @@ struct Options {
     int files = 1;
     int channels = 1;
     int delayUs = 0;
+    bool encrypt = false;
     QStringList rest;
     bool ok = true;
 };
@@ -127,6 +132,8 @@ Options ReadOptions(const QStringList &args)
             o.channels = value;
         else if (key == QLatin1String("delay_us"))
             o.delayUs = value;
+        else if (key == QLatin1String("encrypt"))
+            o.encrypt = value != 0;
         else
             o.rest << a;
         o.ok = o.ok && ok;
@@ -138,7 +145,7 @@ Options ReadOptions(const QStringList &args)
 // Timing from the first accepted request to the close of the last file's connection.
 int Receive(const QString &folder, int port, const Options &opt)
 {
-    Installation inst(folder, port, opt.channels, 0);
+    Installation inst(folder, port, opt.channels, 0, opt.encrypt);
     Engine &engine = inst.engine;
     engine.Users = {MakeUserRecord({"alice", "pw1", "", "", "S", "", QByteArray::number(port)})};
     engine.SetReceiveWriteDelayForBenchmark(opt.delayUs);
@@ -252,14 +259,14 @@ private:
 
 int Send(const QString &folder, int port, const Options &opt)
 {
-    Installation inst(folder, FreeLoopbackPort(), 1, opt.channels);
+    Installation inst(folder, FreeLoopbackPort(), 1, opt.channels, opt.encrypt);
     Engine &engine = inst.engine;
     engine.Users = {MakeUserRecord({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(port)})};
     QFile::remove(QDir(engine.Paths().ProgramFolder).filePath(QStringLiteral("Parcelwise_Queue")));
 
     QElapsedTimer clock;
     clock.start();
-    qint64 dataStartNs = -1;
+    qint64 dataStartNs = -1, queuedNs = -1;
     LatenessProbe probe;
     QObject::connect(&engine.Log(), &TransferLog::LineAdded, &engine, [&](const QByteArray &line, bool) {
         if (line.contains("Sending file ")) {
@@ -288,8 +295,10 @@ int Send(const QString &folder, int port, const Options &opt)
         PrintResult("sent", QByteArray::number(sent));
         if (sent < queue.rowCount())
             PrintResult("status", queue.field(0, QueueItem::Status) + " " + queue.field(0, QueueItem::StatusText));
-        if (dataStartNs >= 0)
+        if (dataStartNs >= 0) {
+            PrintResult("first_s", QByteArray::number(static_cast<double>(dataStartNs - queuedNs) / 1e9, 'f', 6));
             PrintResult("seconds", QByteArray::number(seconds, 'f', 6));
+        }
         QCoreApplication::exit(sent == queue.rowCount() ? 0 : 1);
     });
     QTimer::singleShot(GiveUpMs, [] {
@@ -303,6 +312,7 @@ int Send(const QString &folder, int port, const Options &opt)
         const QByteArray path = QFileInfo(file).absoluteFilePath().toLocal8Bit();
         rows.push_back(QueueModel::MakeNewItem("bob", FileNameOf(path), path, "", inst.clock.nowSerial()));
     }
+    queuedNs = clock.nsecsElapsed();
     engine.AddQueueItems(rows);
     if (engine.Queue().rowCount() != static_cast<int>(rows.size())) {
         Print("FAILED the files were not queued");
@@ -319,7 +329,7 @@ int Send(const QString &folder, int port, const Options &opt)
 // The stored files of a receiving installation for the program itself.
 int Setup(const QString &folder, int port)
 {
-    Installation inst(folder, port, 4, 1);
+    Installation inst(folder, port, 4, 1, false);
     Engine &engine = inst.engine;
     Preferences prefs = engine.Prefs;
     prefs.PortMapping = false;

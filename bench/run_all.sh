@@ -6,8 +6,12 @@
 #     and 1 MiB blocks), the sendfile()+splice() copier of bench_copier (the ceiling), and an
 #     rsync daemon (whole-file) on a loopback port: the median of RUNS runs of each, with the
 #     ratios of the medians, and how late a 1 ms timer fired in the sending process (p99, max).
+#     Beside it, in the same interleaved runs: the same 1 GiB encrypted (both installations offer
+#     and take encryption), and, when OLD names the build directory of an earlier version's
+#     bench_peer, that version's plain transfer, with its timer lateness.
 #  2. The receiver's peak memory for 10 MB and 1 GiB, and the same with a slow disk (a pause of
-#     DELAY_US before each write to the file).
+#     DELAY_US before each write to the file); encrypted too, and for OLD. The time from queueing
+#     a file of FILE_SIZE bytes to its first byte of data, plain and encrypted (median of RUNS).
 #  3. Four files at once on four channels.
 #  4. FILES files of FILE_SIZE bytes to one peer, one after the other on one channel.
 #  5. A queue of QUEUE_ROWS rows: load, the scheduler's choice, a tick, one edit with its save,
@@ -25,7 +29,7 @@
 #
 # Environment: RUNS (5), SCRATCH (/tmp/parcelwise-bench), BIG (1073741824), SMALL (10000000),
 # DELAY_US (2000), FOUR_SIZE (268435456), FILES (1000), FILE_SIZE (10240), QUEUE_ROWS (100000),
-# DELAY_MS (25), RELAY_SIZE (268435456), PROGRAM.
+# DELAY_MS (25), RELAY_SIZE (268435456), PROGRAM, OLD (none).
 # MB = 10^6 bytes. Every received copy is compared with the source. Each timed transfer starts
 # after a sync, so none pays for writing back the one before it.
 set -euo pipefail
@@ -47,6 +51,8 @@ delay_ms=${DELAY_MS:-25}
 relay_size=${RELAY_SIZE:-268435456}
 relay=$build/bench/bench_relay
 program=${PROGRAM:-$build/parcelwise}
+old_peer=${OLD:+$OLD/bench/bench_peer}
+if [[ -n $old_peer && ! -x $old_peer ]]; then echo "no $old_peer" >&2; exit 1; fi
 
 for b in "$peer" "$queue"; do
     [[ -x $b ]] || { echo "no $b: build the bench_peer and bench_queue targets first" >&2; exit 1; }
@@ -89,7 +95,7 @@ run_parcelwise() {
     shift
     rm -rf "$scratch"/rx "$scratch"/tx "$scratch"/rx.out "$scratch"/tx.out
     port=$(free_port)
-    "$peer" receive "$scratch/rx" "$port" "${rxopts[@]}" >"$scratch/rx.out" 2>"$scratch/rx.err" &
+    "${peer_bin:-$peer}" receive "$scratch/rx" "$port" "${rxopts[@]}" >"$scratch/rx.out" 2>"$scratch/rx.err" &
     local rxpid=$!
     pids+=("$rxpid")
     wait_ready "$scratch/rx.out" "$rxpid" 400 || { note "receiver did not start"; cat "$scratch"/rx.* >&2; exit 1; }
@@ -98,7 +104,7 @@ run_parcelwise() {
     sync
     local t0
     t0=$(now_ns)
-    "$peer" send "$scratch/tx" "$to" "$@" >"$scratch/tx.out" 2>"$scratch/tx.err" ||
+    "${peer_bin:-$peer}" send "$scratch/tx" "$to" "$@" >"$scratch/tx.out" 2>"$scratch/tx.err" ||
         { note "send failed"; cat "$scratch"/tx.* "$scratch"/rx.* >&2; exit 1; }
     wait "$rxpid" || { note "receive failed"; cat "$scratch"/rx.* >&2; exit 1; }
     parcelwise_wall=$(seconds_since "$t0")
@@ -207,7 +213,24 @@ bigfile=$(source_file "$big")
 start_rsync_daemon
 pw=(); so=(); sb=(); sm=(); cp=(); rs=(); late99=(); latemax=(); rxrss_big=""
 pwrxcpu=(); pwtxcpu=(); smrxcpu=(); smtxcpu=()
+en=(); enrxcpu=(); entxcpu=(); enlate99=(); enrss_big=""
+old=(); oldlate99=(); oldlatemax=(); oldrss_big=""
 for run in $(seq "$runs"); do
+    run_parcelwise encrypt=1 -- encrypt=1 "$bigfile"
+    cmp -s "$bigfile" "$(received big.bin)" || { note "received encrypted file differs"; exit 1; }
+    en+=("$(field mb_per_s "$scratch/rx.out")")
+    enrxcpu+=("$(field cpu_s "$scratch/rx.out")")
+    entxcpu+=("$(field cpu_s "$scratch/tx.out")")
+    enlate99+=("$(field late_p99_ms "$scratch/tx.out")")
+    [[ -n $enrss_big ]] || enrss_big=$(field peak_rss_kb "$scratch/rx.out")
+    if [[ -n $old_peer ]]; then
+        peer_bin=$old_peer run_parcelwise -- "$bigfile"
+        cmp -s "$bigfile" "$(received big.bin)" || { note "received file (old) differs"; exit 1; }
+        old+=("$(field mb_per_s "$scratch/rx.out")")
+        oldlate99+=("$(field late_p99_ms "$scratch/tx.out")")
+        oldlatemax+=("$(field late_max_ms "$scratch/tx.out")")
+        [[ -n $oldrss_big ]] || oldrss_big=$(field peak_rss_kb "$scratch/rx.out")
+    fi
     run_parcelwise -- "$bigfile"
     cmp -s "$bigfile" "$(received big.bin)" || { note "received file differs"; exit 1; }
     pw+=("$(field mb_per_s "$scratch/rx.out")")
@@ -227,7 +250,7 @@ for run in $(seq "$runs"); do
     if [[ -x $copier ]]; then run_copier "$bigfile"; cp+=("$(mbps "$big" "$copier_seconds")"); fi
     run_rsync "$bigfile"
     rs+=("$(mbps "$big" "$rsync_seconds")")
-    note "run $run: parcelwise ${pw[-1]} MB/s (timer late p99 ${late99[-1]} ms, max ${latemax[-1]} ms), socat ${so[-1]} MB/s (64 KiB blocks ${sb[-1]}), rsync ${rs[-1]} MB/s"
+    note "run $run: parcelwise ${pw[-1]} MB/s (timer late p99 ${late99[-1]} ms, max ${latemax[-1]} ms), encrypted ${en[-1]} MB/s, old ${old[-1]:-} MB/s, socat ${so[-1]} MB/s (64 KiB blocks ${sb[-1]}), rsync ${rs[-1]} MB/s"
 done
 pw_med=$(median "${pw[@]}"); so_med=$(median "${so[@]}"); sb_med=$(median "${sb[@]}"); sm_med=$(median "${sm[@]}")
 cp_med=$( [[ ${#cp[@]} -gt 0 ]] && median "${cp[@]}" || echo 0 ); rs_med=$(median "${rs[@]}")
@@ -235,11 +258,23 @@ late99_med=$(median "${late99[@]}")
 pwrxcpu_med=$(median "${pwrxcpu[@]}"); pwtxcpu_med=$(median "${pwtxcpu[@]}")
 smrxcpu_med=$(median "${smrxcpu[@]}"); smtxcpu_med=$(median "${smtxcpu[@]}")
 latemax_all=$(printf '%s\n' "${latemax[@]}" | sort -g | tail -n1)
+en_med=$(median "${en[@]}"); enrxcpu_med=$(median "${enrxcpu[@]}"); entxcpu_med=$(median "${entxcpu[@]}")
+enlate99_med=$(median "${enlate99[@]}")
+if [[ -n $old_peer ]]; then
+    old_med=$(median "${old[@]}"); oldlate99_med=$(median "${oldlate99[@]}")
+    oldlatemax_all=$(printf '%s\n' "${oldlatemax[@]}" | sort -g | tail -n1)
+fi
 
 # ---- 2. receiver memory, 10 MB and 1 GiB, normal and slow disk ----
 smallfile=$(source_file "$small")
 run_parcelwise -- "$smallfile"
 rxrss_small=$(field peak_rss_kb "$scratch/rx.out")
+run_parcelwise encrypt=1 -- encrypt=1 "$smallfile"
+enrss_small=$(field peak_rss_kb "$scratch/rx.out")
+if [[ -n $old_peer ]]; then
+    peer_bin=$old_peer run_parcelwise -- "$smallfile"
+    oldrss_small=$(field peak_rss_kb "$scratch/rx.out")
+fi
 run_parcelwise "delay_us=$delay_us" -- "$smallfile"
 rxrss_small_slow=$(field peak_rss_kb "$scratch/rx.out")
 run_parcelwise "delay_us=$delay_us" -- "$bigfile"
@@ -248,6 +283,21 @@ rxrss_big_slow=$(field peak_rss_kb "$scratch/rx.out")
 slow_mbps=$(field mb_per_s "$scratch/rx.out")
 slow_late_max=$(field late_max_ms "$scratch/tx.out")
 note "memory: receiver peak $rxrss_small -> $rxrss_big kB; slow disk $rxrss_small_slow -> $rxrss_big_slow kB at $slow_mbps MB/s"
+
+# The time to the first byte of data of one small file, plain and encrypted, interleaved.
+firstfile=$scratch/first-$file_size/first.bin
+mkdir -p "$(dirname "$firstfile")"
+[[ -f $firstfile && $(stat -c %s "$firstfile") == "$file_size" ]] || head -c "$file_size" /dev/urandom >"$firstfile"
+fb_plain=(); fb_en=()
+for run in $(seq "$runs"); do
+    run_parcelwise -- "$firstfile"
+    fb_plain+=("$(field first_s "$scratch/tx.out")")
+    run_parcelwise encrypt=1 -- encrypt=1 "$firstfile"
+    cmp -s "$firstfile" "$(received first.bin)" || { note "received small encrypted file differs"; exit 1; }
+    fb_en+=("$(field first_s "$scratch/tx.out")")
+done
+fb_plain_med=$(median "${fb_plain[@]}"); fb_en_med=$(median "${fb_en[@]}")
+note "first byte of $file_size bytes: plain $fb_plain_med s, encrypted $fb_en_med s"
 
 # ---- 3. four at once ----
 fourfile=$(source_file "$four_size")
@@ -388,6 +438,15 @@ row "parcelwise / socat -b 1048576, / the copier" "$(ratio "$pw_med" "$sm_med")x
 row "$big_label rsync daemon, whole file (median)" "$rs_med MB/s (runs: ${rs[*]})"
 row "parcelwise / socat, / socat -b 65536, / rsync" "$(ratio "$pw_med" "$so_med")x, $(ratio "$pw_med" "$sb_med")x, $(ratio "$pw_med" "$rs_med")x"
 row "sender's 1 ms timer late during $big_label: p99 (median), max" "$late99_med ms, $latemax_all ms"
+row "$big_label encrypted (median)" "$en_med MB/s (runs: ${en[*]}), $(ratio "$en_med" "$pw_med")x plain"
+row "encrypted: CPU s receiver / sender, timer p99 (medians)" "$enrxcpu_med / $entxcpu_med, $enlate99_med ms"
+row "encrypted: receiver peak RSS, $small_label -> $big_label" "$enrss_small -> $enrss_big kB ($(( enrss_big - enrss_small )) kB)"
+row "first byte of data of $file_size bytes after queueing (median)" "plain $fb_plain_med s, encrypted $fb_en_med s (runs: ${fb_plain[*]} / ${fb_en[*]})"
+if [[ -n $old_peer ]]; then
+    row "OLD ($OLD) $big_label plain (median)" "$old_med MB/s (runs: ${old[*]}); now / old $(ratio "$pw_med" "$old_med")x"
+    row "OLD: sender's timer p99 (median), max" "$oldlate99_med ms, $oldlatemax_all ms (now $late99_med ms, $latemax_all ms)"
+    row "OLD: receiver peak RSS, $small_label -> $big_label" "$oldrss_small -> $oldrss_big kB ($(( oldrss_big - oldrss_small )) kB)"
+fi
 row "receiver peak RSS, $small_label -> $big_label" "$rxrss_small -> $rxrss_big kB ($(( rxrss_big - rxrss_small )) kB)"
 row "the same, disk slowed by $delay_us us a write" "$rxrss_small_slow -> $rxrss_big_slow kB ($(( rxrss_big_slow - rxrss_small_slow )) kB), $slow_mbps MB/s, timer max $slow_late_max ms"
 row "4 x $four_size bytes at once on 4 channels" "$four_mbps MB/s together, $four_seconds s, receiver peak $four_rss kB, timer max $four_late_max ms"

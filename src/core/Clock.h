@@ -39,6 +39,9 @@ double ToDateSerial(const QDateTime &t);
 QDateTime FromDateSerial(double serial);
 // "#.00000000": integer part without leading zeros (none at all for 0), a point, eight decimals.
 QByteArray FormatDateSerial(double serial);
+// Eight decimals of a day are 0.864 ms: a time stored now and read back may lie up to half of
+// that after the moment it was made from, so whoever asks "is it due yet" allows that much.
+inline constexpr double StoredSerialHalfUnit = 0.5e-8;
 // Reads a stored serial; false when the text holds no number at all.
 bool ParseDateSerial(const QByteArray &text, double &serial);
 

@@ -744,7 +744,7 @@ void QueueModel::ClearChannelMark(int channel)
 
 int QueueModel::PickNextItem(double nowSerial) const
 {
-    AdvanceTo(nowSerial);
+    AdvanceTo(nowSerial + StoredSerialHalfUnit);
     for (const std::vector<int> &due : due_)
         if (!due.empty())
             return due.front();
@@ -753,7 +753,7 @@ int QueueModel::PickNextItem(double nowSerial) const
 
 std::vector<int> QueueModel::DueRowsOf(QByteArrayView user, double nowSerial, int limit) const
 {
-    AdvanceTo(nowSerial);
+    AdvanceTo(nowSerial + StoredSerialHalfUnit);
     std::vector<int> rows;
     for (const std::vector<int> &due : due_)
         for (int row : due) {

@@ -392,14 +392,14 @@ TEST(QueueModel, RetriesCountUntilSent)
 
 // ---- the model's indexes against a walk over every row ----
 
-// The scheduler's rule stated as a walk over the rows.
+// The scheduler's rule stated as a walk over the rows (due allows the stored precision).
 int WalkPick(const QueueModel &model, double now)
 {
     for (const char *pass : {"1", "2", "3"}) {
         for (int row = 0; row < model.rowCount(); ++row) {
             const QueueItem it = model.item(row);
             double next = 0;
-            const bool due = !ParseDateSerial(it.nextTry(), next) || !std::isfinite(next) || next <= now;
+            const bool due = !ParseDateSerial(it.nextTry(), next) || !std::isfinite(next) || next <= now + StoredSerialHalfUnit;
             if (it.priority() == pass && (it.status() == "W" || it.status() == "Q") && due)
                 return row;
         }
@@ -552,3 +552,23 @@ TEST(QueueFile, BlockwiseLoadAndSaveMatchTheWholeFile)
 }
 
 }  // namespace
+
+// A row queued "now" is due at once, whatever fraction of the stored unit (eight decimals of a
+// day) its time falls on: the stored text rounds to the nearest unit, which may lie after now,
+// and the row would then wait for the next scheduler tick.
+TEST(QueueModel, RowQueuedNowIsDueAtOnce)
+{
+    int notDue = 0;
+    for (int k = 0; k < 1000; ++k) {
+        const double now = 46000.5 + k * 1e-10;
+        QueueModel model;
+        model.AddItem(QueueModel::MakeNewItem("ann", "a.txt", "/d/a.txt", "", now));
+        notDue += model.PickNextItem(now) != 0;
+        notDue += model.DueRowsOf("ann", now, 4).size() != 1;
+    }
+    EXPECT_EQ(notDue, 0);
+    // A row due a whole unit later still waits.
+    QueueModel model;
+    model.AddItem(QueueModel::MakeNewItem("ann", "a.txt", "/d/a.txt", "", 46000.5 + 2e-8));
+    EXPECT_EQ(model.PickNextItem(46000.5), -1);
+}

@@ -17,9 +17,9 @@
 
 using namespace Protocol;
 
-bool SendChannel::OfferBatch(const QByteArray &greeting)
+bool SendChannel::OfferBatch()
 {
-    if (!BatchProtocol::OffersBatch(greeting) || !Conn)
+    if (!BatchOffered || !Conn)
         return false;
     const std::vector<SendHost::DueRow> due = host_->DueRowsOf(UserName, BatchProtocol::MaxFiles - 1);
     if (due.empty())
@@ -73,6 +73,8 @@ void SendChannel::OnBatchReplies()
         BatchFile &f = BatchFiles[k];
         const QByteArray &reply = r.replies[static_cast<qsizetype>(k)];
         const QByteArray code = ReplyCode(reply);
+        // Inside an encrypted session the first reply that accepts an exchange pins the key.
+        PinAfterReply(code);
         if (code != AcceptCode) {
             EndBatchFile(f, code);
             continue;

@@ -1,8 +1,10 @@
 // Encrypted transfers in the slots: the offer in the greeting, STARTTLS and its answer, the
 // handshake, and the pinned keys, for the receive and the send slots. The rules are
 // transfer/Upgrade's; here the slots act on them. Inside the TLS session the conversation is
-// the plain one, unchanged. A host without trust (the slot tests) keeps every slot plain.
+// the plain one, unchanged: a single request, or a batch when the welcome offered one. A host
+// without trust (the slot tests) keeps every slot plain.
 #include "core/Clock.h"
+#include "transfer/BatchProtocol.h"
 #include "transfer/Connection.h"
 #include "transfer/Outcomes.h"
 #include "transfer/Protocol.h"
@@ -116,6 +118,8 @@ void SendChannel::AnswerGreeting(const QByteArray &greeting)
     const Upgrade::PinView pin = trust ? trust->ViewOf(UserName) : Upgrade::PinView{};
     const EncryptionSetting setting = trust ? host_->EncryptionPreference() : EncryptionSetting::Off;
     const Upgrade::SenderDecision d = Upgrade::DecideGreeting(greeting, setting, trust && trust->CanEncrypt(), pin);
+    // The offer of a batch holds for the conversation, in the clear or inside the session.
+    BatchOffered = BatchProtocol::OffersBatch(greeting);
     switch (d.step) {
     case Upgrade::SenderStep::Refuse:
         Result = d.code;
@@ -128,7 +132,7 @@ void SendChannel::AnswerGreeting(const QByteArray &greeting)
             Conn->Write(Upgrade::StartTlsCommand);
         return;
     case Upgrade::SenderStep::Request:
-        if (!OfferBatch(greeting))
+        if (!OfferBatch())
             WriteRequest();
         return;
     }
@@ -152,7 +156,8 @@ void SendChannel::OnEncrypted()
     Tls.step = ChannelEncryption::Encrypted;
     Tls.peerKey = key;
     Tls.pinAfterReply = check.pinAfterReply;
-    WriteRequest();
+    if (!OfferBatch())
+        WriteRequest();
 }
 
 void SendChannel::OnHandshakeFailed(const QByteArray &reason)

@@ -289,7 +289,7 @@ void Engine::StartDueItemsSoon()
 int Engine::SenderOfRow(QueueRowId row) const
 {
     for (int i = 0; row != 0 && i < ChannelCount; ++i)
-        if (tx_[i].QueueRow == row)
+        if (tx_[i].SendingRow() == row)
             return i;
     return -1;
 }

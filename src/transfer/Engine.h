@@ -27,6 +27,7 @@
 #include <QHash>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 #include <array>
 #include <functional>
@@ -135,7 +136,8 @@ public:
     UserPrompt &Prompt() { return prompt_; }
     const std::array<ReceiveChannel, ChannelCount> &Receivers() const { return rx_; }
     const std::array<SendChannel, ChannelCount> &Senders() const { return tx_; }
-    // The send channel holding the queue row; -1 when none does.
+    // The send channel sending the queue row's file (in a batch, the file whose bytes go now);
+    // -1 when none does.
     int SenderOfRow(QueueRowId row) const;
     QByteArray StatusPanel(int panel) const { return panels_[panel - 1]; }
     QByteArray OwnAddress() const { return ownAddress_; }
@@ -183,8 +185,10 @@ private:
     void OnNewConnection();
     void TurnAwayBusy(Connection *connection);
     void AnnounceProgress(char direction, int index);
-    // Keeps what a failed attempt learnt for the row's words; a delivery forgets it.
-    void NoteAttempt(int slot, bool delivered);
+    // Keeps what a failed attempt of a row learnt for the row's words; the row's delivery
+    // forgets it unless another row of the same user and file still failed.
+    void NoteAttempt(int slot, QueueRowId row, const QByteArray &user, const QByteArray &filePath,
+                     const QByteArray &result, bool delivered);
 
     // Send side.
     void OnLookupFinished(int channel, const LookupResult &result);
@@ -254,7 +258,12 @@ private:
     bool finishQueued_ = false;  // the end of the shutdown waits for the event loop's next turn
     bool dueItemsQueued_ = false; // a StartNextDueItem waits for the event loop's next turn
     bool listenFailureLogged_ = false;
-    QHash<QByteArray, AttemptDetail> attempts_; // by user and file path: the last failed attempt
+    // By user and file path: the last failed attempt and the rows whose last attempt failed.
+    struct FailedAttempt {
+        AttemptDetail detail;
+        QSet<QueueRowId> rows;
+    };
+    QHash<QByteArray, FailedAttempt> attempts_;
     QTimer startQTimer_, queueTimer_, quitTimer_;
     AddressLookup lookup_;
     AddressPosting posting_;

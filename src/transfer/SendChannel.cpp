@@ -56,7 +56,7 @@ void SendChannel::ResetForNextItem()
     PercentDone = 0;
     SendStarted = LastPieceAt = QDateTime();
     LookupTicket = 0;
-    CopyOnly = false;
+    CopyOnly = BatchOffered = false;
     BatchFiles.clear();
     BatchFileAt = 0;
     Tls = ChannelEncryption();
@@ -275,9 +275,8 @@ void SendChannel::OnGreeting()
 {
     const QByteArray greeting = Buffer;
     Buffer.clear();
-    // No WELCOME ends the attempt; otherwise the request goes out now (in the clear, where a
-    // receiver that offers it takes this user's other due rows over the same connection) or after
-    // the upgrade.
+    // No WELCOME ends the attempt; otherwise the request goes out now or after the upgrade, and
+    // where the receiver offers it this user's other due rows go with it over the same connection.
     AnswerGreeting(greeting);
 }
 

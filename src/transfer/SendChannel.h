@@ -132,6 +132,7 @@ public:
     ChannelEncryption Tls;      // STARTTLS, the handshake and the key the receiver showed
     quint64 LookupTicket = 0;   // the address lookup this slot waits for; 0 when none
     bool CopyOnly = false;      // the kernel refused to send from the file: read and write instead
+    bool BatchOffered = false;  // the receiver's welcome offered BATCH
 
     // The files of a batch, in the order of their requests (the slot's own row first).
     struct BatchFile {
@@ -143,6 +144,15 @@ public:
     };
     std::vector<BatchFile> BatchFiles;
     size_t BatchFileAt = 0;      // the file being sent
+    // The queue row whose file the slot sends now: its own row, or in a batch the current file's
+    // row until that file has ended; 0 when none.
+    QueueRowId SendingRow() const
+    {
+        if (BatchFiles.empty())
+            return QueueRow;
+        const BatchFile &f = BatchFiles[BatchFileAt];
+        return f.ended ? 0 : f.row;
+    }
 
     // Everything of one queue item's attempt back to its empty start (the letter, the
     // connection, the file and the batch timer are the slot's to change).
@@ -154,9 +164,9 @@ private:
     void Connect();
     bool OpenFile();
     void OnGreeting();
-    // Several files over one connection (BatchSend.cpp). OfferBatch is false when the single
-    // request goes instead.
-    bool OfferBatch(const QByteArray &greeting);
+    // Several files over one connection (BatchSend.cpp), in the clear or inside the TLS session
+    // once the receiver's key passed. OfferBatch is false when the single request goes instead.
+    bool OfferBatch();
     void OnBatchReplies();
     bool BeginBatchFile();
     // The next accepted file of the batch begins; false when there is none or the attempt ended.

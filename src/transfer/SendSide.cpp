@@ -28,40 +28,56 @@ void Engine::Dial(Connection &connection, const QByteArray &host, int port)
 void Engine::SendEnded(int slot, QueueRowId row, const Outcome &outcome, const QByteArray &result,
                        const QByteArray &user, const QByteArray &fileName)
 {
-    NoteAttempt(slot, outcome.outcomeClass == OutcomeClass::Delivered);
+    // Noted under the row's own user and path, as the row's words look it up: in a batch the
+    // slot may be sending another file by now.
+    const int index = queue_.RowOf(row);
+    if (index >= 0)
+        NoteAttempt(slot, row, queue_.field(index, QueueItem::UserName), queue_.field(index, QueueItem::FilePath),
+                    result, outcome.outcomeClass == OutcomeClass::Delivered);
+    // Frees this row from its channel; the other rows of a batch keep their mark until they end.
     queue_.SetOutcomeStatus(row, outcome.outcomeClass, result, clock_.nowSerial(), outcome.shortText);
-    queue_.ClearChannelMark(slot);
     if (outcome.outcomeClass == OutcomeClass::Failed)
         emit SendFailed(user, fileName, "Error: " + outcome.shortText);
 }
 
-void Engine::NoteAttempt(int slot, bool delivered)
+void Engine::NoteAttempt(int slot, QueueRowId row, const QByteArray &user, const QByteArray &filePath,
+                         const QByteArray &result, bool delivered)
 {
-    const SendChannel &sc = tx_[slot];
-    const QByteArray key = sc.UserName + '\x01' + sc.FilePath;
+    const QByteArray key = user + '\x01' + filePath;
     if (delivered) {
-        attempts_.remove(key);
+        // Another row of the same file that failed keeps its words.
+        const auto it = attempts_.find(key);
+        if (it != attempts_.end()) {
+            it->rows.remove(row);
+            if (it->rows.isEmpty())
+                attempts_.erase(it);
+        }
         return;
     }
+    const SendChannel &sc = tx_[slot];
     AttemptDetail detail;
-    // The address a connection went to (the slot's, until it is reset after this ending).
-    if (!sc.Host.isEmpty() && sc.Port > 0 && sc.Result != OutcomeCode::NoAddress)
+    // The address a connection went to (the slot's, until it is reset after its last ending).
+    if (!sc.Host.isEmpty() && sc.Port > 0 && result != OutcomeCode::NoAddress)
         detail.address = sc.Host + ":" + QByteArray::number(sc.Port);
     // Why the peer's page gave no address: the slot's lookup has just ended.
-    if (sc.Result == OutcomeCode::NoAddress && sc.AddressType == AddressKind::Dynamic) {
+    if (result == OutcomeCode::NoAddress && sc.AddressType == AddressKind::Dynamic) {
         const HttpResponseReader &reader = lookup_.Client(slot).Reader();
         detail.pageProblem = PageProblemWords(lookup_.LastResult(slot).Failure, reader.SocketStatus(), reader.HttpStatus());
     }
-    attempts_.insert(key, detail);
+    FailedAttempt &noted = attempts_[key];
+    noted.detail = detail;
+    noted.rows.insert(row);
 }
 
 AttemptDetail Engine::LastAttempt(const QByteArray &user, const QByteArray &filePath) const
 {
-    return attempts_.value(user + '\x01' + filePath);
+    return attempts_.value(user + '\x01' + filePath).detail;
 }
 
-void Engine::SendSlotFreed(int, OutcomeClass)
+void Engine::SendSlotFreed(int slot, OutcomeClass)
 {
+    // Each row left its channel as it ended; a mark still naming the idle channel is stale.
+    queue_.ClearChannelMark(slot);
     // Every ending frees its slot for the next due row at once (after the socket handler that
     // ended it has returned), so rows do not wait a tick each; a failed row itself waits for its
     // retry time.

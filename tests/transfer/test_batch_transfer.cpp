@@ -1,7 +1,8 @@
 // Several files over one connection with a receiver that offers BATCH: each file keeps its own
 // reply, log lines, row status and resume offset; a peer that knows only one file per connection
-// is served and sent to as before.
+// is served and sent to as before; a batch cut in the middle resumes, encrypted or not.
 #include "EngineHarness.h"
+#include "ScriptedReceiver.h"
 #include "core/FileOps.h"
 #include "transfer/BatchProtocol.h"
 #include "transfer/Protocol.h"
@@ -32,83 +33,6 @@ bool AllSettled(const EngineHarness &h)
             return false;
     return true;
 }
-
-// A receiving peer that follows a script for every connection: its greeting, then for each
-// request (single, or each of a batch) the next reply of the script, then it takes the accepted
-// files' remainders in order and closes.
-struct ScriptedPeer {
-    explicit ScriptedPeer(QByteArray greeting, QList<QByteArray> replies)
-        : greeting_(std::move(greeting)), replies_(std::move(replies))
-    {
-        server.listen(QHostAddress::LocalHost, 0);
-        QObject::connect(&server, &QTcpServer::newConnection, [this] {
-            while (QTcpSocket *s = server.nextPendingConnection()) {
-                ++connections;
-                auto state = std::make_shared<Conversation>();
-                s->write(greeting_);
-                QObject::connect(s, &QTcpSocket::readyRead, [this, s, state] { Read(*s, *state); });
-            }
-        });
-    }
-    int port() const { return server.serverPort(); }
-
-    QTcpServer server;
-    int connections = 0;
-    QList<QByteArray> requests;           // as they came, batches split into their requests
-    int batches = 0;
-    std::map<QByteArray, QByteArray> got; // file name -> the bytes taken
-
-private:
-    struct Conversation {
-        QByteArray buffer;
-        bool replied = false;
-        QList<std::pair<QByteArray, int64_t>> expected; // name, remainder length
-    };
-    void Read(QTcpSocket &s, Conversation &c)
-    {
-        c.buffer += s.readAll();
-        if (!c.replied) {
-            QList<QByteArray> asked;
-            const BatchProtocol::Frame frame = BatchProtocol::FrameBatch(c.buffer);
-            if (frame.framing == BatchProtocol::Framing::Complete) {
-                ++batches;
-                asked = frame.requests;
-                c.buffer.remove(0, frame.consumed);
-            } else if (frame.framing == BatchProtocol::Framing::NotBatch && c.buffer.contains("\r\r")) {
-                const qsizetype end = c.buffer.indexOf("\r\r") + 2;
-                asked = {c.buffer.left(end)};
-                c.buffer.remove(0, end);
-            } else {
-                return;
-            }
-            c.replied = true;
-            QByteArray out;
-            for (const QByteArray &request : asked) {
-                requests << request;
-                const RequestCheck check = CheckRequest(request, [](const QByteArray &, const QByteArray &) { return true; });
-                const QByteArray reply = replies_.isEmpty() ? QByteArray("1010") : replies_.takeFirst();
-                out += reply + "\r\r";
-                if (reply.startsWith("101"))
-                    c.expected.append({check.fileName, check.announcedSize - ResumeOffset(reply + "\r\r")});
-            }
-            s.write(out);
-        }
-        while (!c.expected.isEmpty() && !c.buffer.isEmpty()) {
-            auto &[name, left] = c.expected.first();
-            const QByteArray part = c.buffer.left(left);
-            got[name] += part;
-            c.buffer.remove(0, part.size());
-            left -= part.size();
-            if (left == 0)
-                c.expected.removeFirst();
-        }
-        if (c.replied && c.expected.isEmpty())
-            s.disconnectFromHost();
-    }
-
-    QByteArray greeting_;
-    QList<QByteArray> replies_;
-};
 
 // Passes the sender's first `limit` bytes of a connection on and drops the rest; a close on
 // either side closes the other.
@@ -148,7 +72,7 @@ struct Gate {
 
 TEST(BatchTransfer, APeerWithoutTheOfferGetsOneFilePerConnection)
 {
-    ScriptedPeer plain("100 PARCELWISE WELCOME\r\r", {});
+    ScriptedReceiver plain("100 PARCELWISE WELCOME\r\r", {});
     EngineHarness tx(1, 1);
     tx.AddUser({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(plain.port())});
     tx.Start();
@@ -201,7 +125,7 @@ TEST(BatchTransfer, RefusalsInTheMiddleOfABatchLeaveTheRestDelivered)
     EXPECT_EQ(rx.engine->Receivers()[0].Letter, ReceiveLetter::Idle);
 
     // The sender: four rows for one user go as one batch; each row takes its own reply.
-    ScriptedPeer script("100 PARCELWISE WELCOME BATCH\r\r", {"1010", "402", "406", "1017"});
+    ScriptedReceiver script("100 PARCELWISE WELCOME BATCH\r\r", {"1010", "402", "406", "1017"});
     EngineHarness tx(1, 1);
     tx.AddUser({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(script.port())});
     QueueFile(tx, "a.bin", a);
@@ -227,18 +151,21 @@ TEST(BatchTransfer, RefusalsInTheMiddleOfABatchLeaveTheRestDelivered)
     EXPECT_EQ(script.got["d.bin"], d.mid(7));
 }
 
-TEST(BatchTransfer, ACutInTheMiddleOfABatchKeepsTheFinishedFilesAndResumesTheRest)
+namespace {
+
+// A batch cut in the middle of its second file, then sent again straight to the receiver; the
+// gate counts the bytes on the wire, encrypted or not.
+void CutBatchResumes(EncryptionSetting setting)
 {
     EngineHarness rx(2, 0);
-    // The gate counts the bytes of a plain connection.
-    rx.engine->Prefs.Encryption = EncryptionSetting::Off;
+    rx.engine->Prefs.Encryption = setting;
     rx.AddUser({"alice", "pw1", "", "", "S", "", "4444"});
     rx.Start();
     const QByteArray one = PatternBytes(200003, 8), two = PatternBytes(300007, 9), three = PatternBytes(1001, 10);
     // The gate passes the batch, the first file and part of the second.
     Gate gate(rx.port, 20000 + one.size() + 100000);
     EngineHarness tx(1, 1);
-    tx.engine->Prefs.Encryption = EncryptionSetting::Off;
+    tx.engine->Prefs.Encryption = setting;
     tx.AddUser({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(gate.port())});
     QueueFile(tx, "one.bin", one);
     QueueFile(tx, "two.bin", two);
@@ -248,6 +175,12 @@ TEST(BatchTransfer, ACutInTheMiddleOfABatchKeepsTheFinishedFilesAndResumesTheRes
                                      rx.engine->Receivers()[0].BytesReceived > 50000; }));
     tx.engine->AbortAllSends();
     ASSERT_TRUE(WaitFor([&] { return rx.LogHas("alice partially sent "); }));
+    // All three went over one connection, encrypted when both ends prefer it (each end pinned the
+    // other's key).
+    EXPECT_EQ(rx.engine->Log().ScreenText().count("Connect accepted from"), 1);
+    const bool encrypted = setting != EncryptionSetting::Off;
+    EXPECT_EQ(rx.engine->Trust().Pins().PinOf("alice").has_value(), encrypted);
+    EXPECT_EQ(tx.engine->Trust().Pins().PinOf("bob").has_value(), encrypted);
     for (int row = 0; row < 3; ++row)
         EXPECT_EQ(Row(tx, row).status(), "W") << row;
     const int64_t kept = FileLength(rx.Downloads("two.bin"));
@@ -266,8 +199,21 @@ TEST(BatchTransfer, ACutInTheMiddleOfABatchKeepsTheFinishedFilesAndResumesTheRes
     EXPECT_TRUE(tx.LogHas("Remote File Already Exists - one.bin sent to bob"));
     EXPECT_TRUE(tx.LogHas(" starting at " + QByteArray::number(static_cast<qlonglong>(kept)) + " bytes to bob"));
     ASSERT_TRUE(WaitFor([&] { return rx.LogHas("alice successfully sent three.bin"); }));
+    EXPECT_EQ(rx.engine->Log().ScreenText().count("Connect accepted from"), 2);
     EXPECT_EQ(ReadWholeFile(rx.Downloads("two.bin")), two);
     EXPECT_EQ(ReadWholeFile(rx.Downloads("three.bin")), three);
+}
+
+} // namespace
+
+TEST(BatchTransfer, ACutInTheMiddleOfABatchKeepsTheFinishedFilesAndResumesTheRest)
+{
+    CutBatchResumes(EncryptionSetting::Off);
+}
+
+TEST(BatchTransfer, ACutInTheMiddleOfAnEncryptedBatchResumesToo)
+{
+    CutBatchResumes(EncryptionSetting::Prefer);
 }
 
 TEST(BatchTransfer, TheDueRowsOfOneUserComeInTheSchedulersOrder)

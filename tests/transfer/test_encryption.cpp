@@ -2,8 +2,10 @@
 // protocol are served unchanged both ways, two installations encrypt and pin each other's keys,
 // a key other than the pinned one and a plain peer in place of a pinned one are refused at both
 // ends, pins survive a restart and can be forgotten, an interrupted encrypted transfer resumes,
-// and bad input during the upgrade ends only that one connection.
+// a batch follows the upgrade when the welcome offers one, and bad input during the upgrade ends
+// only that one connection.
 #include "EngineHarness.h"
+#include "ScriptedReceiver.h"
 #include "core/FileOps.h"
 #include "core/Identity.h"
 #include "transfer/BatchProtocol.h"
@@ -415,6 +417,103 @@ TEST(Encryption, InterruptedEncryptedTransferResumesWhereItStopped)
     EXPECT_TRUE(p.tx.LogHas(" starting at " + QByteArray::number(static_cast<qlonglong>(kept)) + " bytes to bob"));
     ASSERT_TRUE(WaitFor([&] { return p.rx.LogHas("alice successfully sent doc.bin"); }));
     EXPECT_EQ(ReadWholeFile(p.rx.Downloads("doc.bin")), data);
+}
+
+TEST(Encryption, ABatchFollowsTheUpgradeAndEachFileTakesItsOwnReply)
+{
+    Pair p;
+    const QByteArray a = PatternBytes(70001, 4), b = PatternBytes(10, 7), have = PatternBytes(50, 5),
+                     d = PatternBytes(123457, 6);
+
+    // The receiver takes a batch inside the session: a wrong password in the middle ("402"), a
+    // file it holds whole ("406"), a file it resumes from an odd offset.
+    p.rx.dir.write("Parcelwise_Downloads/have.bin", have);
+    p.rx.dir.write("Parcelwise_Downloads/d.bin", d.left(1001));
+    ImpostorSender sender(p.rx.port);
+    ASSERT_TRUE(sender.Upgrade());
+    sender.peer.socket->write(BatchProtocol::BuildBatch({Protocol::BuildRequest("11", "alice", "pw1", "a.bin", a.size(), "first"),
+                                                         Protocol::BuildRequest("12", "alice", "nope", "b.bin", 10, ""),
+                                                         Protocol::BuildRequest("13", "alice", "pw1", "have.bin", have.size(), ""),
+                                                         Protocol::BuildRequest("14", "alice", "pw1", "d.bin", d.size(), "")}));
+    ASSERT_TRUE(WaitFor([&] { return sender.peer.decrypted.count("\r\r") == 4; }));
+    EXPECT_EQ(sender.peer.decrypted, "1010\r\r402\r\r406\r\r1011001\r\r");
+    sender.peer.socket->write(a + d.mid(1001));
+    ASSERT_TRUE(WaitFor([&] { return p.rx.LogHas("alice successfully sent d.bin"); }));
+    EXPECT_TRUE(p.rx.LogHas("alice successfully sent a.bin"));
+    EXPECT_TRUE(p.rx.LogHas("Incorrect Login from 127.0.0.1"));
+    EXPECT_TRUE(p.rx.LogHas("Attempt to send pre-existing file have.bin by alice"));
+    EXPECT_TRUE(p.rx.engine->Log().ReceivedMessages().contains("first"));
+    EXPECT_EQ(ReadWholeFile(p.rx.Downloads("a.bin")), a);
+    EXPECT_EQ(ReadWholeFile(p.rx.Downloads("d.bin")), d);
+    EXPECT_FALSE(QFile::exists(p.rx.Downloads("b.bin")));
+    // The first accepted request pinned the sender's key, once.
+    EXPECT_EQ(p.rx.engine->Trust().Pins().PinOf("alice"), sender.peer.key.fingerprint);
+    EXPECT_EQ(p.rx.engine->Log().ScreenText().count("Pinned the key of alice"), 1);
+
+    // The sender: five rows for one user go as one batch inside the session, the last one the
+    // same file as the refused one. Each row takes its own reply, and keeps its channel while
+    // its file is still on its way.
+    const Identity key = ReadIdentityPem(MakeIdentityPem());
+    ScriptedReceiver script("100 PARCELWISE WELCOME BATCH STARTTLS\r\r", {"1010", "402", "406", "1017", "1010"}, key);
+    script.holdClose = true;
+    p.PointAt(script.port());
+    p.Queue(a, "a.bin");
+    p.Queue(b, "b.bin");
+    p.Queue(have, "have.bin");
+    p.Queue(d, "d.bin");
+    p.Queue(b, "b.bin");
+    const auto row = [&](int r) { return p.tx.engine->Queue().item(r); };
+    ASSERT_TRUE(WaitFor([&] { return script.finished == 1; }, 20000));
+    EXPECT_EQ(row(1).statusText(), "Retry Wait Bad Login");
+    EXPECT_EQ(row(2).status(), "S");
+    for (int r : {0, 3, 4}) {
+        EXPECT_EQ(row(r).status(), "B") << r;
+        EXPECT_EQ(row(r).channel(), "0") << r;
+    }
+    script.ReleaseClose();
+    ASSERT_TRUE(WaitFor([&] { return row(0).status() != "B" && row(3).status() != "B" && row(4).status() != "B"; }));
+    for (int r : {0, 2, 3, 4})
+        EXPECT_EQ(row(r).status(), "S") << r;
+    EXPECT_EQ(row(1).status(), "W");
+    for (int r = 0; r < 5; ++r)
+        EXPECT_EQ(row(r).channel(), "") << r;
+    EXPECT_EQ(script.connections, 1);
+    EXPECT_EQ(script.upgrades, 1);
+    EXPECT_EQ(script.batches, 1);
+    EXPECT_EQ(script.requests.size(), 5);
+    EXPECT_EQ(script.got["a.bin"], a);
+    EXPECT_EQ(script.got["d.bin"], d.mid(7));
+    EXPECT_EQ(script.got["b.bin"], b);
+    EXPECT_TRUE(p.tx.LogHas("Bad Login to bob sending b.bin"));
+    EXPECT_TRUE(p.tx.LogHas("Remote File Already Exists - have.bin sent to bob"));
+    EXPECT_TRUE(p.tx.LogHas("Successfully sent d.bin to bob"));
+    EXPECT_EQ(p.tx.engine->Trust().Pins().PinOf("bob"), key.fingerprint);
+    EXPECT_EQ(p.tx.engine->Log().ScreenText().count("Pinned the key of bob"), 1);
+    // The refused row's words name where it went, though the same file went through in another
+    // row; the delivered ones have none.
+    const QByteArray where = "127.0.0.1:" + QByteArray::number(script.port());
+    EXPECT_EQ(p.tx.engine->LastAttempt("bob", row(1).filePath()).address, where);
+    EXPECT_EQ(p.tx.engine->LastAttempt("bob", row(0).filePath()), AttemptDetail{});
+}
+
+TEST(Encryption, AReceiverThatOffersNoBatchGetsOneFilePerSession)
+{
+    Pair p;
+    ScriptedReceiver script("100 PARCELWISE WELCOME STARTTLS\r\r", {}, ReadIdentityPem(MakeIdentityPem()));
+    p.PointAt(script.port());
+    const QByteArray a = PatternBytes(30001, 1), b = PatternBytes(3, 2), c = PatternBytes(5000, 3);
+    p.Queue(a, "a.bin");
+    p.Queue(b, "b.bin");
+    p.Queue(c, "c.bin");
+    ASSERT_TRUE(WaitFor([&] { return script.finished == 3 && p.tx.engine->Queue().BusyRows().empty(); }, 20000));
+    for (int r = 0; r < 3; ++r)
+        EXPECT_EQ(p.tx.engine->Queue().item(r).status(), "S") << r;
+    EXPECT_EQ(script.connections, 3);
+    EXPECT_EQ(script.upgrades, 3);
+    EXPECT_EQ(script.batches, 0);
+    EXPECT_EQ(script.got["a.bin"], a);
+    EXPECT_EQ(script.got["b.bin"], b);
+    EXPECT_EQ(script.got["c.bin"], c);
 }
 
 TEST(Encryption, BadInputDuringTheUpgradeEndsOnlyThatConnection)

@@ -470,6 +470,9 @@ TEST(Encryption, ABatchFollowsTheUpgradeAndEachFileTakesItsOwnReply)
         EXPECT_EQ(row(r).status(), "B") << r;
         EXPECT_EQ(row(r).channel(), "0") << r;
     }
+    // The channel's percent belongs to the file whose bytes went last, not to the slot's first row.
+    EXPECT_EQ(p.tx.engine->SenderOfRow(p.tx.engine->Queue().RowId(4)), 0);
+    EXPECT_EQ(p.tx.engine->SenderOfRow(p.tx.engine->Queue().RowId(0)), -1);
     script.ReleaseClose();
     ASSERT_TRUE(WaitFor([&] { return row(0).status() != "B" && row(3).status() != "B" && row(4).status() != "B"; }));
     for (int r : {0, 2, 3, 4})

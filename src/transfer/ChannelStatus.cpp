@@ -59,3 +59,8 @@ ChannelStatusText DescribeChannelStatus(const SlotSnapshot &slot)
     out.rate = TransferRateText(slot.bytes, slot.startTime, slot.lastTime);
     return out;
 }
+
+QByteArray ListeningText(int index)
+{
+    return "Listening on slot  " + QByteArray::number(index + 1);
+}

@@ -40,3 +40,7 @@ ChannelStatusText DescribeChannelStatus(const SlotSnapshot &slot);
 
 // Kilobytes per second as "#.000" + "k/sec"; empty when no time has passed or the rate is 0.005 or less.
 QByteArray TransferRateText(int64_t bytes, const QDateTime &start, const QDateTime &last);
+
+// "Listening on slot " and the receive slot's number (index + 1) after one blank of its own:
+// the start of the log line and the status bar's text while that slot listens.
+QByteArray ListeningText(int index);

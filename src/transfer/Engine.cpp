@@ -90,8 +90,8 @@ void Engine::MainWindowLoad()
         if (startQTimer_.isActive())
             StartQTick();
     });
-    SetStatusPanel(3, "  " + VersionText);
     AnnounceSlots();
+    emit Loaded();
 }
 
 void Engine::BeginShutdown()
@@ -102,8 +102,6 @@ void Engine::BeginShutdown()
     if (ShuttingDown)
         return;
     Showit("Closing down program");
-    SetStatusPanel(1, "");
-    SetStatusPanel(2, "");
     ShuttingDown = true;
     emit ShutdownBegun();
     // The dynamic-address side: abort a running upload, post the closed page, or report the
@@ -192,14 +190,6 @@ void Engine::ShowOwnAddress(const QByteArray &address)
     emit OwnAddressChanged(address);
 }
 
-void Engine::SetStatusPanel(int panel, const QByteArray &text)
-{
-    if (panels_[panel - 1] == text)
-        return;
-    panels_[panel - 1] = text;
-    emit StatusPanelChanged(panel, text);
-}
-
 void Engine::StartChannels()
 {
     if (ShuttingDown)
@@ -239,8 +229,6 @@ void Engine::QueueTick()
         return;
     emit Ticked();
     const QDateTime now = clock_.now();
-    if (!panels_[0].isEmpty())
-        SetStatusPanel(1, "");
     if (ShuttingDown)
         return;
     AnnounceSlots();

@@ -51,7 +51,7 @@ public:
     // MainWindowLoad: everything else the engine needs before communications start: the version
     // text and the own address, the queue file, the channel slots (letters and pictures from the
     // channel counts), the day's log and message files, stored files made private to their
-    // owner, the start timer and the status panels.
+    // owner and the start timer; then Loaded.
     void InitGlobals();
     void MainWindowLoad();
     // The shutdown steps, in order; the process may end (QuitReady) on the event loop's turn after
@@ -95,12 +95,6 @@ public:
     SlotSnapshot Snapshot(char direction, int index) const;
 
     void Showit(const QByteArray &text) { log_.Showit(text); }
-    // Empties one status-bar panel; the main window clears panel 1 when the mouse crosses its background.
-    void ClearStatusPanel(int panel)
-    {
-        if (panel >= 1 && panel <= 3)
-            SetStatusPanel(panel, "");
-    }
 
     // State read by the windows and tests.
     const ProgramPaths &Paths() const { return paths_; }
@@ -139,7 +133,6 @@ public:
     // The send channel sending the queue row's file (in a batch, the file whose bytes go now);
     // -1 when none does.
     int SenderOfRow(QueueRowId row) const;
-    QByteArray StatusPanel(int panel) const { return panels_[panel - 1]; }
     QByteArray OwnAddress() const { return ownAddress_; }
     const TimerIntervals &Intervals() const { return intervals_; }
     bool TimersRunning() const;
@@ -158,7 +151,14 @@ public:
     void SetReceiveWriteDelayForBenchmark(int microseconds) { receiveWriteDelayUs_ = microseconds; }
 
 signals:
-    void StatusPanelChanged(int panel, const QByteArray &text);
+    // MainWindowLoad is done: the version text and the slots are set.
+    void Loaded();
+    // A send slot starts its connection to this host (the address or name it was given).
+    void Connecting(const QByteArray &host);
+    // Receive slot index (0..ChannelCount-1) has started to listen.
+    void ListeningOn(int index);
+    // The port cannot be listened on (another program holds it); it is tried again next tick.
+    void ListenFailed();
     void OwnAddressChanged(const QByteArray &address);
     // The router mapping (or its absence) changed: the own-address label shows it.
     void RouterMappingChanged();
@@ -230,7 +230,6 @@ private:
     // The shape every edit of selected rows shares: nothing on an empty queue, the scheduler kept
     // out while the rows change and the queue file is written.
     void EditQueue(const std::function<void()> &edit);
-    void SetStatusPanel(int panel, const QByteArray &text);
     QByteArray LocalAddress() const;
     // The own-address label: what the interfaces or a connection's local end report.
     void ShowOwnAddress(const QByteArray &address);
@@ -276,7 +275,6 @@ private:
     QTimer pageWaitTimer_;
     QByteArray givenPageIp_;  // what the posting was last told to name
     int givenPagePort_ = 0;
-    std::array<QByteArray, 3> panels_;
     QByteArray ownAddress_ = "127.0.0.1";
     bool ownAddressFixed_ = false;
 };

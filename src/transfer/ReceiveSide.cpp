@@ -62,7 +62,7 @@ void Engine::EnsureListening()
                                          "can be set in Preferences")
                             : server_->errorString().toLocal8Bit()));
             listenFailureLogged_ = true;
-            SetStatusPanel(2, "");
+            emit ListenFailed();
             listeningGuard_ = false;
             return;
         }
@@ -72,10 +72,9 @@ void Engine::EnsureListening()
         listeningGuard_ = false;
         return;
     }
-    const QByteArray slot = "Listening on slot " + Spaced(i + 1);
-    Showit(slot + " Port " + Spaced(Prefs.ListenPort));
-    SetStatusPanel(2, slot);
+    Showit(ListeningText(i) + " Port " + Spaced(Prefs.ListenPort));
     rx_[i].Listen();
+    emit ListeningOn(i);
     listeningGuard_ = false;
 }
 

@@ -21,7 +21,7 @@ quint64 Engine::StartLookup(int slot, const QByteArray &user, const QByteArray &
 
 void Engine::Dial(Connection &connection, const QByteArray &host, int port)
 {
-    SetStatusPanel(1, "Connecting to " + host);
+    emit Connecting(host);
     connection.ConnectTo(QString::fromLocal8Bit(TrimBlanks(host)), static_cast<quint16>(port));
 }
 

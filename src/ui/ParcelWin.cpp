@@ -588,8 +588,8 @@ void ParcelWin::ConnectEngine()
     });
 
     for (int p = 1; p <= 3; ++p)
-        panels_[static_cast<size_t>(p - 1)]->setFullText(DisplayText(engine_.StatusPanel(p)));
-    connect(&engine_, &Engine::StatusPanelChanged, this, [this](int panel, const QByteArray &text) {
+        panels_[static_cast<size_t>(p - 1)]->setFullText(DisplayText(screen_->StatusPanel(p)));
+    connect(screen_, &ScreenState::StatusPanelChanged, this, [this](int panel, const QByteArray &text) {
         if (panel >= 1 && panel <= 3)
             panels_[static_cast<size_t>(panel - 1)]->setFullText(DisplayText(text));
     });
@@ -1072,7 +1072,7 @@ bool ParcelWin::eventFilter(QObject *watched, QEvent *event)
         }
     }
     if (watched == centralWidget() && event->type() == QEvent::MouseMove) {
-        engine_.ClearStatusPanel(1);
+        screen_->ClearStatusPanel(1);
     } else if (watched == queueView_ && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         // The Delete key of the number pad counts too.

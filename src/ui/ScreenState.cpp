@@ -24,6 +24,41 @@ ScreenState::ScreenState(Engine &engine, QObject *parent) : QObject(parent), eng
     if (engine.TimersRunning())
         picTimer_.start();
     Refresh();
+
+    // The panels as the engine stands now (a window made after the load step or while a slot
+    // listens), then as it announces.
+    auto showVersion = [this] {
+        SetStatusPanel(3, engine_.VersionText.isEmpty() ? QByteArray() : QByteArray("  ") + engine_.VersionText);
+    };
+    showVersion();
+    if (!engine.ShuttingDown)
+        for (int i = 0; i < ChannelCount; ++i)
+            if (engine.Receivers()[static_cast<size_t>(i)].Letter == ReceiveLetter::Listening)
+                SetStatusPanel(2, ListeningText(i));
+    connect(&engine, &Engine::Loaded, this, showVersion);
+    connect(&engine, &Engine::Connecting, this,
+            [this](const QByteArray &host) { SetStatusPanel(1, "Connecting to " + host); });
+    connect(&engine, &Engine::ListeningOn, this, [this](int index) { SetStatusPanel(2, ListeningText(index)); });
+    connect(&engine, &Engine::ListenFailed, this, [this] { SetStatusPanel(2, {}); });
+    // A passing text stays until the scheduler's next tick.
+    connect(&engine, &Engine::Ticked, this, [this] { SetStatusPanel(1, {}); });
+    connect(&engine, &Engine::ShutdownBegun, this, [this] {
+        SetStatusPanel(1, {});
+        SetStatusPanel(2, {});
+    });
+}
+
+QByteArray ScreenState::StatusPanel(int panel) const
+{
+    return panel >= 1 && panel <= 3 ? panels_[static_cast<size_t>(panel - 1)] : QByteArray();
+}
+
+void ScreenState::SetStatusPanel(int panel, const QByteArray &text)
+{
+    if (panel < 1 || panel > 3 || panels_[static_cast<size_t>(panel - 1)] == text)
+        return;
+    panels_[static_cast<size_t>(panel - 1)] = text;
+    emit StatusPanelChanged(panel, text);
 }
 
 SlotSnapshot &ScreenState::Stored(char direction, int number)

@@ -1,8 +1,9 @@
 // What the main window shows of the engine's slots and activity, kept by the window layer: which
 // channel the "Channel Status" frame shows and its status, progress and rate lines (rendered from
-// the engine's slot snapshots), the logo's activity image (moved on by the scheduler's tick), the
-// channel animation's frame (its own timer, running while communications run) and the about
-// box's one-shot picture flag. A run without a window has none of it.
+// the engine's slot snapshots), the status bar's panel texts (from what the engine announces),
+// the logo's activity image (moved on by the scheduler's tick), the channel animation's frame
+// (its own timer, running while communications run) and the about box's one-shot picture flag.
+// A run without a window has none of it.
 #pragma once
 
 #include "transfer/ChannelStatus.h"
@@ -30,6 +31,12 @@ public:
     // The shown channel's percent while it transfers a file; -1 otherwise.
     int ShownPercent() const;
 
+    // The status bar's panels, 1 to 3: 1 a passing text ("Connecting to " and the host, until
+    // the scheduler's next tick or a mouse move over the window's background), 2 the receive
+    // slot that listens, 3 two blanks and the version text. The shutdown empties 1 and 2.
+    QByteArray StatusPanel(int panel) const;
+    void ClearStatusPanel(int panel) { SetStatusPanel(panel, {}); }
+
     int ActivityImage() const { return activityImage_; }
     int AnimationFrame() const { return animationFrame_; }
     bool AnimationRunning() const { return picTimer_.isActive(); }
@@ -44,6 +51,7 @@ public:
 
 signals:
     void ChannelStatusChanged();
+    void StatusPanelChanged(int panel, const QByteArray &text);
     void ActivityImageChanged(int image);
     void AnimationFrameChanged(int frame);
 
@@ -54,11 +62,13 @@ private:
     SlotSnapshot ShownSnapshot() const;
     bool IsShown(const SlotSnapshot &slot) const;
     void Refresh();
+    void SetStatusPanel(int panel, const QByteArray &text);
 
     std::array<SlotSnapshot, ChannelCount> receive_{}, send_{};
     char shownDir_ = 'O';
     int shownNumber_ = 1;
     QByteArray statusLine_, progressLine_, rate_;
+    std::array<QByteArray, 3> panels_;
     int tickCounter_ = 0;
     int activityImage_ = 1;
     int animationFrame_ = 1;

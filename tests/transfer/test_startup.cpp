@@ -78,7 +78,6 @@ TEST(Startup, FirstStartInAnEmptyFolder)
     engine.SetOwnAddress("127.0.0.1");
     engine.MainWindowLoad();
     EXPECT_EQ(engine.VersionText, "Version 1.0");
-    EXPECT_EQ(engine.StatusPanel(3), "  Version 1.0");
     EXPECT_FALSE(engine.ShuttingDown);
     EXPECT_TRUE(engine.Log().LogFileOpen());
     EXPECT_TRUE(engine.Log().MessageFileOpen());
@@ -135,8 +134,6 @@ TEST(Shutdown, StepsAreLoggedInOrderThenTheQuitTimerEnds)
     EXPECT_TRUE(e.ShuttingDown);
     EXPECT_TRUE(e.ShutdownStepsDone);
     EXPECT_TRUE(e.DynamicSideClosed()); // static address: nothing to close on that side
-    EXPECT_TRUE(e.StatusPanel(1).isEmpty());
-    EXPECT_TRUE(e.StatusPanel(2).isEmpty());
     EXPECT_FALSE(e.MayUnload);
 
     // A second quit command runs no step twice.

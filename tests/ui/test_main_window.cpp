@@ -424,14 +424,14 @@ TEST_F(MainWindowTest, MouseOverTheBackgroundClearsStatusPanelOne)
         {QueueModel::MakeNewItem("bob", "a", inst.file("a").toLocal8Bit(), "", inst.clock.nowSerial())});
     inst.engine->StartChannels();
     inst.engine->QueueTick();
-    ASSERT_TRUE(WaitFor([this] { return !inst.engine->StatusPanel(1).isEmpty(); }, 3000))
+    ASSERT_TRUE(WaitFor([this] { return !win->Screen().StatusPanel(1).isEmpty(); }, 3000))
         << inst.engine->Log().ScreenText().toStdString();
     EXPECT_EQ(LabelText("Panel1"), "Connecting to 127.0.0.1");
     QWidget *background = win->centralWidget();
     QMouseEvent move(QEvent::MouseMove, QPointF(2, 2), background->mapToGlobal(QPointF(2, 2)), Qt::NoButton,
                      Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(background, &move);
-    EXPECT_EQ(inst.engine->StatusPanel(1), "");
+    EXPECT_EQ(win->Screen().StatusPanel(1), "");
     EXPECT_EQ(LabelText("Panel1"), "");
 }
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QTcpServer>
+
 TEST(ScreenState, AnimationRunsWithCommunicationsAndOnlyInTheWindowLayer)
 {
     Installation inst;
@@ -75,4 +77,46 @@ TEST(ScreenState, ShownChannelIsRenderedFromSnapshots)
     EXPECT_EQ(screen.StatusLine(), "Receive channel  2 status: Idle");
     emit inst.engine->SlotUpdated(shown);
     EXPECT_EQ(screen.StatusLine(), "Receive channel  2 status: Receiving");
+}
+
+TEST(ScreenState, StatusPanelsFollowWhatTheEngineAnnounces)
+{
+    // The window is made between the two start-up steps, as the window run makes it.
+    ScratchDir dir;
+    FakeClock clock;
+    RecordingPrompt prompt;
+    Engine engine(dir.path(), clock, prompt);
+    engine.InitGlobals();
+    engine.Prefs.ListenPort = FreeLoopbackPort();
+    engine.SetOwnAddress("127.0.0.1");
+    ScreenState screen(engine);
+    EXPECT_EQ(screen.StatusPanel(3), "");
+    engine.MainWindowLoad();
+    EXPECT_EQ(screen.StatusPanel(3), "  Version 1.0");
+
+    engine.StartChannels();
+    EXPECT_EQ(screen.StatusPanel(2), "Listening on slot  1");
+    // A window made later shows the listening slot too.
+    EXPECT_EQ(ScreenState(engine).StatusPanel(2), "Listening on slot  1");
+
+    // "Connecting to" stays until the scheduler's next tick.
+    emit engine.Connecting("10.0.0.9");
+    EXPECT_EQ(screen.StatusPanel(1), "Connecting to 10.0.0.9");
+    engine.QueueTick();
+    EXPECT_EQ(screen.StatusPanel(1), "");
+
+    // A port held by another program: nothing is said to listen.
+    QTcpServer holder;
+    ASSERT_TRUE(holder.listen(QHostAddress::Any, 0));
+    engine.Prefs.ListenPort = holder.serverPort();
+    engine.QueueTick();
+    EXPECT_EQ(engine.ListeningPort(), 0);
+    EXPECT_EQ(screen.StatusPanel(2), "");
+
+    // The shutdown empties the first two panels; the version stays.
+    emit engine.Connecting("10.0.0.9");
+    engine.BeginShutdown();
+    EXPECT_EQ(screen.StatusPanel(1), "");
+    EXPECT_EQ(screen.StatusPanel(2), "");
+    EXPECT_EQ(screen.StatusPanel(3), "  Version 1.0");
 }

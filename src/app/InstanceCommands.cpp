@@ -7,6 +7,7 @@
 #include "core/TextUtil.h"
 #include "transfer/ChannelStatus.h"
 #include "transfer/Engine.h"
+#include "transfer/QueueColumns.h"
 
 #include <QFile>
 #include <QString>
@@ -44,15 +45,25 @@ QByteArray QueueTable(const std::vector<QueueItem> &items, double nowSerial,
 {
     if (items.empty())
         return "The queue is empty.\n";
-    const QList<QByteArray> heads = {"#", "St", "Pri", "Tries", "User", "File", "Status"};
+    QList<QByteArray> heads = {"#"};
+    for (const QueueColumn &column : QueueColumns)
+        heads << column.heading;
     QList<QList<QByteArray>> rows;
     for (size_t r = 0; r < items.size(); ++r) {
         const QueueItem &item = items[r];
-        const QByteArray words = RowStatusWords(item, detailOf ? detailOf(item) : AttemptDetail{}, nowSerial);
-        rows.append({QByteArray::number(static_cast<qulonglong>(r + 1)), BlankControls(item.status()),
-                     BlankControls(item.priority()), BlankControls(item.tries()), BlankControls(item.userName()),
-                     BlankControls(item.fileName()),
-                     BlankControls(words.isEmpty() ? item.statusText() : item.statusText() + " (" + words + ")")});
+        QList<QByteArray> cells = {QByteArray::number(static_cast<qulonglong>(r + 1))};
+        for (const QueueColumn &column : QueueColumns) {
+            QByteArray text = item.field(column.field);
+            // The status says what it means, where it needs words.
+            if (column.field == QueueItem::StatusText) {
+                const QByteArray words =
+                    RowStatusWords(item, detailOf ? detailOf(item) : AttemptDetail{}, nowSerial);
+                if (!words.isEmpty())
+                    text += " (" + words + ")";
+            }
+            cells << BlankControls(text);
+        }
+        rows.append(cells);
     }
     QList<qsizetype> widths;
     for (qsizetype c = 0; c < heads.size(); ++c) {

@@ -12,8 +12,8 @@
 
 class Engine;
 
-// The queue as a table of numbered rows: status letter, priority, tries, addressee, file and
-// status text, the text followed by its words in brackets where it has any ("Retry Wait 10061
+// The queue as a table of numbered rows in the shown columns (QueueColumns): status letter,
+// priority, tries, addressee, file and status text, the text followed by its words in brackets where it has any ("Retry Wait 10061
 // (connection refused by 192.0.2.7:4444; next try at 10:00)"); a line saying so when the queue
 // is empty. nowSerial is the present; detailOf gives what the running installation learnt of a
 // row's last attempt (nothing for a stored queue).

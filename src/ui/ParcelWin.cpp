@@ -1,143 +1,38 @@
-// The main window: queue list, channel frames, channel status, live log, menus, toolbar and
-// status bar, all rendered from the engine and all commands handed to it.
+// The main window: queue list, channel frames, channel status, live log and status bar, laid
+// out and rendered from the engine; its menus and commands are in ParcelWinCommands.cpp.
 #include "ui/ParcelWin.h"
 
-#include "core/UserPrompt.h"
 #include "transfer/Engine.h"
-#include "transfer/OutcomeWords.h"
 #include "ui/DisplayText.h"
 #include "ui/Icons.h"
-#include "ui/PrefWin.h"
-#include "ui/QLoadWin.h"
+#include "ui/Notices.h"
+#include "ui/QueueView.h"
 #include "ui/ScreenState.h"
-#include "ui/UserWin.h"
 #include "ui/Viewers.h"
 #include "ui/Widgets.h"
 
-#include <QCoreApplication>
-#include <QApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCall>
+#include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileInfo>
-#include <QLocale>
-#include <QMenu>
-#include <QMimeData>
-#include <QNetworkInterface>
-#include <QPainter>
-#include <QSplitter>
-#include <QClipboard>
-#include <QCloseEvent>
-#include <QDesktopServices>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
-#include <QIdentityProxyModel>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
-#include <QMenuBar>
+#include <QNetworkInterface>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QWindow>
 #include <QPushButton>
 #include <QScreen>
+#include <QSplitter>
 #include <QStatusBar>
-#include <QSystemTrayIcon>
-#include <QTextEdit>
 #include <QTimer>
-#include <QToolBar>
-#include <QTreeView>
-#include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
-#include <functional>
-#include <set>
 
 namespace {
-
-// A row's tool tip: paths and messages cut at this many characters, lines wrapped at this many.
-constexpr int TipTextLimit = 500;
-constexpr int TipLineLength = 80;
-
-// The queue as the list shows it: the engine's model with the row images drawn, and a row being
-// sent showing how far its channel has got (on screen only; the stored status stays "Busy").
-class QueueViewModel : public QIdentityProxyModel {
-public:
-    QueueViewModel(const Engine &engine, QObject *parent) : QIdentityProxyModel(parent), engine_(engine) {}
-
-    QVariant data(const QModelIndex &index, int role) const override
-    {
-        if (role == Qt::DisplayRole && index.column() == QueueItem::StatusText) {
-            const QueueModel &queue = engine_.Queue();
-            const int row = index.row();
-            const int channel = engine_.SenderOfRow(queue.RowId(row));
-            if (channel >= 0 && engine_.Senders()[static_cast<size_t>(channel)].Letter == SendLetter::Busy)
-                return DisplayText(queue.field(row, QueueItem::StatusText)) +
-                       QStringLiteral(" %1%").arg(engine_.Senders()[static_cast<size_t>(channel)].PercentDone);
-        }
-        if (role == Qt::DecorationRole && index.column() == 0)
-            return QueueRowIcon(QIdentityProxyModel::data(index, QueueModel::ImageRole).toInt());
-        if (role == Qt::ToolTipRole)
-            return RowToolTip(engine_.Queue().item(index.row()));
-        if (role == Qt::DisplayRole && index.column() >= 1 && index.column() <= QueueItem::FieldCount)
-            return DisplayText(QIdentityProxyModel::data(index, QueueModel::FieldRole).toByteArray());
-        return QIdentityProxyModel::data(index, role);
-    }
-
-    // The columns carry no captions; their tool tips say what they hold.
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
-    {
-        if (orientation == Qt::Horizontal && role == Qt::ToolTipRole) {
-            switch (section) {
-            case 0: return QStringLiteral("State");
-            case QueueItem::UserName: return QStringLiteral("Send to");
-            case QueueItem::FileName: return QStringLiteral("File");
-            case QueueItem::Priority: return QStringLiteral("Priority");
-            case QueueItem::Tries: return QStringLiteral("Tries");
-            case QueueItem::StatusText: return QStringLiteral("Status");
-            default: break;
-            }
-        }
-        return QIdentityProxyModel::headerData(section, orientation, role);
-    }
-
-    // A row's tool tip: the file's path and size, what its status means (with where the last
-    // attempt went and when the next comes), and the message sent with it, cut at 500
-    // characters; every line wrapped so that the tip stays narrower than a screen.
-    QString RowToolTip(const QueueItem &item) const
-    {
-        const QFileInfo info(QString::fromLocal8Bit(item.filePath()));
-        QStringList lines{CutText(DisplayText(item.filePath()), TipTextLimit)};
-        lines << (info.exists() ? QStringLiteral("%1 bytes").arg(QLocale().toString(info.size()))
-                                : QStringLiteral("(file not found)"));
-        const QByteArray words = RowStatusWords(item, engine_.LastAttempt(item.userName(), item.filePath()),
-                                                engine_.ClockRef().nowSerial());
-        if (!words.isEmpty())
-            lines << DisplayText(item.statusText()) + QStringLiteral(": ") + DisplayText(words);
-        if (!item.message().isEmpty())
-            lines << QStringLiteral("Message: ") + CutText(DisplayText(item.message()), TipTextLimit);
-        return WrapLines(lines.join(u'\n'), TipLineLength);
-    }
-
-    // The percent of a row being sent moves as its channel reports progress. The queue keeps
-    // its busy rows at hand, so this costs nothing however long the queue.
-    void RefreshBusyRows()
-    {
-        for (int row : engine_.Queue().BusyRows())
-            emit dataChanged(index(row, QueueItem::StatusText), index(row, QueueItem::StatusText));
-    }
-
-private:
-    const Engine &engine_;
-};
 
 // What a channel picture stands for, for its tool tip.
 QString ChannelPictureName(ChannelPicture picture)
@@ -151,37 +46,6 @@ QString ChannelPictureName(ChannelPicture picture)
     }
     return QString();
 }
-
-// The queue list; while the queue is empty it says what is missing to fill it (a user, then
-// files), and files dropped on it go to the queue loader.
-class QueueListView : public QTreeView {
-public:
-    explicit QueueListView(const Engine &engine) : engine_(engine) {}
-
-    QString EmptyHint() const
-    {
-        return engine_.Users.isEmpty()
-                   ? QStringLiteral("Add a user (Edit > Users), then add files (Queue > Load Files) or drop them here")
-                   : QStringLiteral("Add files (Queue > Load Files) or drop them here");
-    }
-
-protected:
-    void paintEvent(QPaintEvent *event) override
-    {
-        QTreeView::paintEvent(event);
-        if (model() && model()->rowCount() > 0)
-            return;
-        QPainter painter(viewport());
-        painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));
-        painter.drawText(viewport()->rect().adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap, EmptyHint());
-    }
-
-private:
-    const Engine &engine_;
-};
-
-// Visible queue columns and their design widths in twips; every other column is hidden.
-constexpr std::pair<int, int> VisibleColumns[] = {{0, 617}, {3, 2646}, {5, 5468}, {7, 529}, {10, 706}, {12, 5080}};
 
 // The progress bar and the percent of the rows being sent repaint at most this often.
 constexpr int ProgressRepaintMs = 250;
@@ -248,35 +112,9 @@ ParcelWin::ParcelWin(Engine &engine, QWidget *parent)
     body->setContentsMargins(margin, 0, margin, 0);
     body->setSpacing(PxY(105));
     queueView_ = new QueueListView(engine_);
-    queueView_->setObjectName(QStringLiteral("ListBox1"));
-    auto *viewModel = new QueueViewModel(engine_, this);
-    viewModel->setSourceModel(&engine_.Queue());
-    queueView_->setModel(viewModel);
-    // Rows added at the bottom are scrolled into view.
-    connect(viewModel, &QAbstractItemModel::rowsInserted, queueView_,
-            [this, viewModel](const QModelIndex &, int, int last) { queueView_->scrollTo(viewModel->index(last, 0)); });
-    SetUpRowList(queueView_, QAbstractItemView::ExtendedSelection);
-    queueView_->setItemsExpandable(false);
-    queueView_->setTextElideMode(Qt::ElideRight);
-    queueView_->header()->setStretchLastSection(false);
-    queueView_->header()->setSectionsMovable(false);
-    queueView_->header()->setSectionResizeMode(QHeaderView::Fixed);
-    // The columns are fitted to the list's width on every resize (ApplyLayoutRule).
-    queueView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    queueView_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(queueView_, &QWidget::customContextMenuRequested, this, &ParcelWin::ShowRowMenu);
-    queueView_->setMinimumHeight(PxY(900));
-    for (int c = 0; c < QueueModel::ColumnCount; ++c)
-        queueView_->setColumnHidden(c, true);
-    for (const auto &[column, twips] : VisibleColumns) {
-        queueView_->setColumnHidden(column, false);
-        queueView_->setColumnWidth(column, PxX(twips));
-    }
-    queueView_->installEventFilter(this);
-    queueView_->viewport()->installEventFilter(this);
-    queueView_->viewport()->setAcceptDrops(true);
-    queueView_->setAcceptDrops(true);
-    queueView_->setDropIndicatorShown(false);
+    connect(queueView_, &QueueListView::deletePressed, this, &ParcelWin::DeleteSelected);
+    connect(queueView_, &QueueListView::filesDropped, this, &ParcelWin::LoadDroppedFiles);
     // Queue, channel status and log share the height; the queue takes what is left and the
     // person can move the handles.
     auto *splitter = new QSplitter(Qt::Vertical);
@@ -308,19 +146,14 @@ ParcelWin::ParcelWin(Engine &engine, QWidget *parent)
     BuildMenus();
     BuildToolbar();
     BuildStatusBar();
+    notices_ = new DesktopNotices(engine_, this);
     ConnectEngine();
-
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        tray_ = new QSystemTrayIcon(AppIcon(), this);
-        tray_->setToolTip(QStringLiteral("Parcelwise"));
-        tray_->show();
-    }
     // The progress line follows every change of a channel's percent (the engine refreshes it);
     // the bar, whose repaint is costly, and the percent of the rows being sent follow at most a
     // few times a second, always ending on the latest state.
-    progressPace_ = new PaceLimiter(ProgressRepaintMs, [this, viewModel] {
+    progressPace_ = new PaceLimiter(ProgressRepaintMs, [this] {
         UpdateProgressBar();
-        viewModel->RefreshBusyRows();
+        queueView_->ViewModel()->RefreshBusyRows();
     }, this);
     connect(&engine_, &Engine::ProgressChanged, progressPace_, &PaceLimiter::Request);
 
@@ -442,121 +275,6 @@ QWidget *ParcelWin::BuildStatusFrame()
     return frame;
 }
 
-void ParcelWin::BuildMenus()
-{
-    auto add = [this](QMenu *menu, const QString &caption, const char *name, auto slot,
-                      const QKeySequence &shortcut = {}) {
-        QAction *action = menu->addAction(caption);
-        action->setObjectName(QLatin1String(name));
-        action->setShortcut(shortcut);
-        connect(action, &QAction::triggered, this, slot);
-        return action;
-    };
-    QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
-    add(file, QStringLiteral("E&xit"), "mnuExit", [this] { QuitFromWindow(); }, QKeySequence(Qt::CTRL | Qt::Key_Q));
-
-    QMenu *edit = menuBar()->addMenu(QStringLiteral("&Edit"));
-    add(edit, QStringLiteral("&Copy"), "mnuCopy", [this] { CopySelection(); }, QKeySequence::Copy);
-    edit->addSeparator();
-    add(edit, QStringLiteral("&Preferences..."), "mnuPrefs", [this] { ShowPreferences(); });
-    add(edit, QStringLiteral("&Users..."), "mnuUsers", [this] { ShowUsers(); });
-
-    QMenu *queue = menuBar()->addMenu(QStringLiteral("&Queue"));
-    add(queue, QStringLiteral("&Enable"), "mnuEnable", [this] { EnableSelected(); }, QKeySequence(Qt::CTRL | Qt::Key_E));
-    add(queue, QStringLiteral("&Hold"), "mnuHold", [this] { HoldSelected(); }, QKeySequence(Qt::CTRL | Qt::Key_H));
-    queue->addSeparator();
-    add(queue, QStringLiteral("&Delete"), "mnuDelete", [this] { DeleteSelected(); });
-    add(queue, QStringLiteral("&Remove Sent Rows"), "mnuRemoveSent", [this] { engine_.RemoveSentRows(); });
-    queue->addSeparator();
-    add(queue, QStringLiteral("Set Priority &1"), "mnuPriority1", [this] { SetSelectedPriority(1); },
-        QKeySequence(Qt::CTRL | Qt::Key_1));
-    add(queue, QStringLiteral("Set Priority &2"), "mnuPriority2", [this] { SetSelectedPriority(2); },
-        QKeySequence(Qt::CTRL | Qt::Key_2));
-    add(queue, QStringLiteral("Set Priority &3"), "mnuPriority3", [this] { SetSelectedPriority(3); },
-        QKeySequence(Qt::CTRL | Qt::Key_3));
-    queue->addSeparator();
-    add(queue, QStringLiteral("&Load Files..."), "mnuLoad", [this] { ShowQueueLoader(); }, QKeySequence(Qt::CTRL | Qt::Key_L));
-
-    QMenu *comms = menuBar()->addMenu(QStringLiteral("&Communications"));
-    // Greyed out once communications run: there is nothing more to start.
-    add(comms, QStringLiteral("&Start Communications"), "mnuStart", [this] { engine_.StartChannels(); });
-
-    QMenu *view = menuBar()->addMenu(QStringLiteral("&View"));
-    add(view, QStringLiteral("&Messages..."), "mnuMessages", [this] { ShowMessageViewer(); });
-    add(view, QStringLiteral("&Logs..."), "mnuLogs", [this] { ShowLogViewer(); });
-    view->addSeparator();
-    add(view, QStringLiteral("Open &Downloads Folder"), "mnuDownloads", [this] { OpenDownloadsFolder(); });
-
-    QMenu *help = menuBar()->addMenu(QStringLiteral("&Help"));
-    add(help, QStringLiteral("Program &Help..."), "mnuHelp", [this] { ShowHelp(); }, QKeySequence(Qt::Key_F1));
-    help->addSeparator();
-    add(help, QStringLiteral("&About Parcelwise..."), "mnuAbout", [this] { ShowAbout(); });
-}
-
-QAction *ParcelWin::menuAction(const QString &name) const
-{
-    return menuBar()->findChild<QAction *>(name);
-}
-
-void ParcelWin::BuildToolbar()
-{
-    struct Tool {
-        int position;
-        ToolId icon;
-        const char *tip;
-        std::function<void()> run;
-    };
-    const Tool tools[] = {
-        {2, ToolId::StartComms, "Start the Comms", [this] { engine_.StartChannels(); }},
-        {5, ToolId::Hold, "Place selected queue items on hold", [this] { HoldSelected(); }},
-        {6, ToolId::Enable, "Enable selected queue items", [this] { EnableSelected(); }},
-        {7, ToolId::Delete, "Delete selected queue items", [this] { DeleteSelected(); }},
-        {8, ToolId::Priority1, "Change selected queue items to priority 1", [this] { SetSelectedPriority(1); }},
-        {9, ToolId::Priority2, "Change selected queue items to priority 2", [this] { SetSelectedPriority(2); }},
-        {10, ToolId::Priority3, "Change selected queue items to priority 3", [this] { SetSelectedPriority(3); }},
-        {13, ToolId::Users, "Maintain list of Users", [this] { ShowUsers(); }},
-        {14, ToolId::Preferences, "Maintain Preferences", [this] { ShowPreferences(); }},
-        {15, ToolId::LoadFiles, "Place Files in the queue", [this] { ShowQueueLoader(); }},
-        {16, ToolId::Messages, "View Incoming Messages", [this] { ShowMessageViewer(); }},
-        {17, ToolId::Logs, "View Transfer Log", [this] { ShowLogViewer(); }},
-        {20, ToolId::Help, "Show Help", [this] { ShowHelp(); }},
-        {22, ToolId::Quit, "Shut down and Quit", [this] { QuitFromWindow(); }},
-    };
-    QToolBar *bar = addToolBar(QStringLiteral("Toolbar1"));
-    bar->setObjectName(QStringLiteral("Toolbar1"));
-    bar->setMovable(false);
-    bar->setFloatable(false);
-    bar->setContextMenuPolicy(Qt::PreventContextMenu);
-    bar->setIconSize(QSize(24, 24));
-    for (int position = 1; position <= ToolbarPositions; ++position) {
-        const auto tool = std::find_if(std::begin(tools), std::end(tools),
-                                       [position](const Tool &t) { return t.position == position; });
-        if (tool == std::end(tools)) {
-            bar->addSeparator();
-            continue;
-        }
-        QAction *action = bar->addAction(ToolIcon(tool->icon), QString::fromLatin1(tool->tip));
-        action->setToolTip(QString::fromLatin1(tool->tip));
-        connect(action, &QAction::triggered, this, tool->run);
-        if (tool->icon == ToolId::Messages)
-            messagesTool_ = action;
-        if (tool->icon == ToolId::StartComms)
-            startTool_ = action;
-    }
-    // The channel animation sits at the toolbar's right end.
-    auto *spacer = new QWidget;
-    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    bar->addWidget(spacer);
-    animation_ = new QLabel;
-    animation_->setObjectName(QStringLiteral("Picture2"));
-    animation_->setFixedSize(AnimationSize());
-    animation_->setPixmap(AnimationFrame(screen_->AnimationFrame(), devicePixelRatioF()));
-    bar->addWidget(animation_);
-    auto *edge = new QWidget;
-    edge->setFixedWidth(PxX(200));
-    bar->addWidget(edge);
-}
-
 void ParcelWin::BuildStatusBar()
 {
     QStatusBar *bar = statusBar();
@@ -619,18 +337,7 @@ void ParcelWin::ConnectEngine()
     connect(screen_, &ScreenState::AnimationFrameChanged, this,
             [this](int frame) { animation_->setPixmap(AnimationFrame(frame, devicePixelRatioF())); });
 
-    connect(&engine_, &Engine::FileReceived, this, [this](const QByteArray &login, const QByteArray &fileName) {
-        Notify(QStringLiteral("Received %1 from %2").arg(DisplayText(fileName), DisplayText(login)));
-    });
-    connect(&engine_, &Engine::MessageReceived, this, [this](const QByteArray &login) {
-        Notify(QStringLiteral("New message from %1").arg(DisplayText(login)));
-        MarkNewMessages(true);
-    });
-    connect(&engine_, &Engine::SendFailed, this,
-            [this](const QByteArray &user, const QByteArray &fileName, const QByteArray &statusText) {
-                Notify(QStringLiteral("Sending %1 to %2 failed: %3")
-                           .arg(DisplayText(fileName), DisplayText(user), DisplayText(statusText)));
-            });
+    connect(&engine_, &Engine::MessageReceived, this, [this] { MarkNewMessages(true); });
 }
 
 void ParcelWin::ShowChannelPicture(bool incoming, int index)
@@ -674,125 +381,6 @@ void ParcelWin::UpdateProgressBar()
     progressBar_->setValue(std::clamp(percent, 0, 100));
 }
 
-void ParcelWin::Notify(const QString &text)
-{
-    lastNotice_ = text;
-    if (tray_ && QSystemTrayIcon::isSystemTrayAvailable()) {
-        tray_->showMessage(QStringLiteral("Parcelwise"), text, QSystemTrayIcon::Information, 6000);
-        return;
-    }
-    // Without a tray the desktop's notification service shows it, where there is one.
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    call << QStringLiteral("Parcelwise") << 0u << QStringLiteral("parcelwise") << QStringLiteral("Parcelwise") << text
-         << QStringList() << QVariantMap() << 6000;
-    bus.asyncCall(call);
-}
-
-// ---- commands ----
-
-QList<int> ParcelWin::SelectedRows() const
-{
-    std::set<int> rows;
-    for (const QItemSelectionRange &range : queueView_->selectionModel()->selection())
-        for (int r = range.top(); r <= range.bottom(); ++r)
-            rows.insert(r);
-    return QList<int>(rows.begin(), rows.end());
-}
-
-void ParcelWin::EnableSelected()
-{
-    NoteBusyRowsSkipped();
-    engine_.EnableSelectedItems(SelectedRows());
-}
-
-void ParcelWin::HoldSelected()
-{
-    NoteBusyRowsSkipped();
-    engine_.HoldSelectedItems(SelectedRows());
-}
-
-void ParcelWin::DeleteSelected()
-{
-    const QList<int> rows = SelectedRows();
-    // Several rows go only when the person says so; rows being sent stay whatever the answer.
-    if (rows.size() > 1) {
-        int busy = 0;
-        for (const int row : rows)
-            busy += engine_.Queue().field(row, QueueItem::Status) == "B" ? 1 : 0;
-        QString question = QStringLiteral("Delete %1 queue rows?").arg(rows.size());
-        if (busy == 1)
-            question += QStringLiteral("\n\n1 of them is being sent and stays in the queue.");
-        else if (busy > 1)
-            question += QStringLiteral("\n\n%1 of them are being sent and stay in the queue.").arg(busy);
-        if (!engine_.Prompt().Ask(question, QStringLiteral("Delete"), QStringLiteral("Cancel"), false))
-            return;
-    }
-    NoteBusyRowsSkipped();
-    engine_.DeleteSelectedItems(rows);
-}
-
-void ParcelWin::SetSelectedPriority(int priority)
-{
-    NoteBusyRowsSkipped();
-    engine_.SetSelectedPriority(SelectedRows(), priority);
-}
-
-void ParcelWin::NoteBusyRowsSkipped()
-{
-    int busy = 0;
-    for (const int row : SelectedRows())
-        busy += ReadRowStatus(engine_.Queue().field(row, QueueItem::Status)) == RowStatus::Busy ? 1 : 0;
-    if (busy > 0)
-        statusBar()->showMessage(busy == 1 ? QStringLiteral("1 row is being sent and was left as it is")
-                                           : QStringLiteral("%1 rows are being sent and were left as they are").arg(busy),
-                                 6000);
-}
-
-void ParcelWin::ShowRowMenu(const QPoint &position)
-{
-    QMenu menu(this);
-    for (const char *name : {"mnuEnable", "mnuHold", "", "mnuDelete", "", "mnuPriority1", "mnuPriority2",
-                             "mnuPriority3", "", "mnuLoad"}) {
-        if (*name == '\0')
-            menu.addSeparator();
-        else if (QAction *action = menuAction(QLatin1String(name)))
-            menu.addAction(action);
-    }
-    menu.exec(queueView_->viewport()->mapToGlobal(position));
-}
-
-int ParcelWin::RunningTransfers() const
-{
-    int running = 0;
-    for (const ReceiveChannel &rc : engine_.Receivers())
-        running += rc.Letter == ReceiveLetter::Connected && rc.FileOpen() ? 1 : 0;
-    for (const SendChannel &sc : engine_.Senders())
-        running += sc.Letter == SendLetter::Busy || sc.Letter == SendLetter::Waiting ? 1 : 0;
-    return running;
-}
-
-void ParcelWin::QuitFromWindow()
-{
-    // Only the window's own quit commands ask; signals and a headless run shut down at once.
-    if (engine_.ShuttingDown)
-        return;
-    if (const int running = RunningTransfers(); running > 0) {
-        const QString text =
-            QStringLiteral("%1 transfer%2 running. Sends resume at the next start; files being received "
-                           "resume when their senders retry. Quit now?")
-                .arg(running)
-                .arg(running == 1 ? QStringLiteral(" is") : QStringLiteral("s are"));
-        if (!engine_.Prompt().Ask(text, QStringLiteral("Quit"), QStringLiteral("Cancel"), true))
-            return;
-    }
-    engine_.BeginShutdown();
-}
-
 void ParcelWin::ShowOwnAddress()
 {
     const QByteArray address = engine_.OwnAddress();
@@ -826,146 +414,6 @@ void ParcelWin::ShowOwnAddress()
     ownAddress_->setToolTip(tip);
 }
 
-void ParcelWin::ShowCommsState()
-{
-    const bool started = engine_.CommsStarted();
-    if (QAction *start = menuAction(QStringLiteral("mnuStart")))
-        start->setEnabled(!started);
-    if (startTool_) {
-        startTool_->setEnabled(!started);
-        startTool_->setToolTip(started ? QStringLiteral("Start the Comms (started)") : QStringLiteral("Start the Comms"));
-    }
-}
-
-void ParcelWin::MarkNewMessages(bool fresh)
-{
-    newMessages_ = fresh;
-    if (!messagesTool_)
-        return;
-    messagesTool_->setIcon(fresh ? BadgedIcon(ToolIcon(ToolId::Messages)) : ToolIcon(ToolId::Messages));
-    messagesTool_->setText(fresh ? QStringLiteral("View Incoming Messages (new)") : QStringLiteral("View Incoming Messages"));
-}
-
-void ParcelWin::ShowPreferences()
-{
-    PrefWin dialog(engine_, this);
-    dialog.exec();
-}
-
-void ParcelWin::ShowUsers()
-{
-    UserWin dialog(engine_, this);
-    dialog.exec();
-    // The empty queue's hint says what is missing, users included.
-    queueView_->viewport()->update();
-}
-
-void ParcelWin::ShowQueueLoader(const QList<QByteArray> &files)
-{
-    // Files handed over while a loader is open join that loader rather than stacking another.
-    if (openLoader_) {
-        for (const QByteArray &file : files)
-            openLoader_->AddPendingFile(file);
-        openLoader_->raise();
-        openLoader_->activateWindow();
-        return;
-    }
-    if (engine_.Users.isEmpty()) {
-        if (engine_.Prompt().Ask(QStringLiteral("No Users Defined\n\nOpen the users window to add one?"),
-                                 QStringLiteral("Add a User"), QStringLiteral("Not Now"), true))
-            ShowUsers();
-        if (engine_.Users.isEmpty())
-            return;
-    }
-    QLoadWin dialog(engine_, this);
-    openLoader_ = &dialog;
-    for (const QByteArray &file : files)
-        dialog.AddPendingFile(file);
-    dialog.exec();
-    openLoader_ = nullptr;
-}
-
-void ParcelWin::ShowMessageViewer()
-{
-    MarkNewMessages(false);
-    NewMessageWin dialog(engine_.Log().ReceivedMessages(), this);
-    dialog.exec();
-}
-
-void ParcelWin::ShowLogViewer()
-{
-    NewLogWin dialog(engine_.Log().ScreenText(), this);
-    dialog.exec();
-}
-
-void ParcelWin::ShowHelp()
-{
-    HelpWin dialog(engine_.Paths().ProgramFolder, this, QCoreApplication::applicationDirPath());
-    dialog.exec();
-}
-
-void ParcelWin::ShowAbout()
-{
-    AboutWin dialog(DisplayText(engine_.VersionText), this, QString::fromLatin1(engine_.Trust().OwnFingerprint()));
-    connect(&dialog, &AboutWin::codeWordTyped, this, [this] { screen_->RaisePictureFlag(); });
-    dialog.exec();
-}
-
-void ParcelWin::CopySelection()
-{
-    QWidget *focused = QApplication::focusWidget();
-    if (!focused || focused->window() != this)
-        focused = focusWidget();
-    QString text;
-    if (auto *line = qobject_cast<QLineEdit *>(focused)) {
-        text = line->selectedText();
-    } else if (auto *plain = qobject_cast<QPlainTextEdit *>(focused)) {
-        text = plain->textCursor().selectedText();
-    } else if (auto *rich = qobject_cast<QTextEdit *>(focused)) {
-        text = rich->textCursor().selectedText();
-    } else {
-        return;
-    }
-    // A selection spanning lines carries paragraph separators; the clipboard wants line feeds.
-    text.replace(QChar::ParagraphSeparator, u'\n');
-    text.replace(QChar::LineSeparator, u'\n');
-    QClipboard *clipboard = QApplication::clipboard();
-    clipboard->clear();
-    clipboard->setText(text);
-}
-
-namespace {
-// A file manager is set up to open folders: the desktop names a default program for them.
-bool FileManagerKnown()
-{
-    const QString query = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
-    if (query.isEmpty() || QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty())
-        return false;
-    QProcess process;
-    process.start(query, {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("inode/directory")});
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(1000);
-        return false;
-    }
-    return process.exitCode() == 0 && !process.readAllStandardOutput().trimmed().isEmpty();
-}
-} // namespace
-
-void ParcelWin::OpenDownloadsFolder()
-{
-    const QString folder = engine_.Paths().DownloadsFolder;
-    const QUrl url = QUrl::fromLocalFile(folder);
-    const bool opened = openFolder_ ? openFolder_(url) : FileManagerKnown() && QDesktopServices::openUrl(url);
-    if (!opened)
-        engine_.Prompt().Message(QStringLiteral("No file manager could be opened. The downloads folder is:\n") + folder);
-}
-
-void ParcelWin::OpenWebAddress()
-{
-    QDesktopServices::openUrl(QUrl(QString::fromLatin1(WebAddress)));
-}
-
 // ---- events ----
 
 void ParcelWin::closeEvent(QCloseEvent *event)
@@ -990,19 +438,13 @@ void ParcelWin::dropEvent(QDropEvent *event)
     if (files.isEmpty())
         return;
     event->acceptProposedAction();
-    // The loader is modal: it opens after the drop has been answered.
-    QTimer::singleShot(0, this, [this, files] { ShowQueueLoader(files); });
+    LoadDroppedFiles(files);
 }
 
-QList<QByteArray> ParcelWin::DroppedFiles(const QMimeData *data)
+void ParcelWin::LoadDroppedFiles(const QList<QByteArray> &files)
 {
-    QList<QByteArray> files;
-    if (!data || !data->hasUrls())
-        return files;
-    for (const QUrl &url : data->urls())
-        if (url.isLocalFile())
-            files << QFile::encodeName(url.toLocalFile());
-    return files;
+    // The loader is modal: it opens after the drop has been answered.
+    QTimer::singleShot(0, this, [this, files] { ShowQueueLoader(files); });
 }
 
 void ParcelWin::resizeEvent(QResizeEvent *event)
@@ -1011,75 +453,29 @@ void ParcelWin::resizeEvent(QResizeEvent *event)
     ApplyLayoutRule();
 }
 
-int ParcelWin::StatusColumnWidth() const
-{
-    // Wide enough for the longest status a row can show, the percent of a row being sent included.
-    const QFontMetrics metrics = queueView_->fontMetrics();
-    int widest = 0;
-    for (const char *text : {"Retry Wait Domain Missing", "Retry Wait Blank Filename", "Error: Domain Missing",
-                             "Retry Wait Terminated", "Busy 100%"})
-        widest = std::max(widest, metrics.horizontalAdvance(QLatin1String(text)));
-    return widest + 2 * metrics.averageCharWidth() + 8;
-}
-
-void ParcelWin::FitQueueColumns()
-{
-    // The design widths, but the file name takes whatever the list has left and the columns
-    // together never exceed the list, so there is no horizontal scroll bar; at the smallest
-    // size the user column gives way before the status is cut.
-    const int available = queueView_->viewport()->width();
-    const int status = StatusColumnWidth();
-    const int fixed = PxX(617) + PxX(529) + PxX(706) + status;
-    const int rest = std::max(0, available - fixed);
-    const int user = std::min(PxX(2646), rest / 3);
-    queueView_->setColumnWidth(0, PxX(617));
-    queueView_->setColumnWidth(QueueItem::UserName, user);
-    queueView_->setColumnWidth(QueueItem::Priority, PxX(529));
-    queueView_->setColumnWidth(QueueItem::Tries, PxX(706));
-    queueView_->setColumnWidth(QueueItem::StatusText, status);
-    queueView_->setColumnWidth(QueueItem::FileName, std::max(0, rest - user));
-}
-
 void ParcelWin::ApplyLayoutRule()
 {
     if (isMinimized())
         return;
     // The rule works on the outer width; the frame is what the window manager adds around us.
     const int outerWidth = std::max(frameGeometry().width(), width());
-    FitQueueColumns();
+    queueView_->FitColumns();
     panels_[1]->setMinimumWidth(std::max(0, outerWidth - PxX(5565)));
 }
 
 bool ParcelWin::eventFilter(QObject *watched, QEvent *event)
 {
-    if (queueView_ && watched == queueView_->viewport()) {
-        switch (event->type()) {
-        case QEvent::Resize:
-            FitQueueColumns();
-            break;
-        case QEvent::DragEnter:
-        case QEvent::DragMove:
-            if (!DroppedFiles(static_cast<QDropEvent *>(event)->mimeData()).isEmpty()) {
-                static_cast<QDropEvent *>(event)->acceptProposedAction();
-                return true;
-            }
-            break;
-        case QEvent::Drop:
-            dropEvent(static_cast<QDropEvent *>(event));
-            return true;
-        default:
-            break;
-        }
-    }
-    if (watched == centralWidget() && event->type() == QEvent::MouseMove) {
+    if (watched == centralWidget() && event->type() == QEvent::MouseMove)
         screen_->ClearStatusPanel(1);
-    } else if (watched == queueView_ && event->type() == QEvent::KeyPress) {
-        const auto *key = static_cast<QKeyEvent *>(event);
-        // The Delete key of the number pad counts too.
-        if (key->key() == Qt::Key_Delete && (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-            DeleteSelected();
-            return true;
-        }
-    }
     return QMainWindow::eventFilter(watched, event);
+}
+
+QTreeView *ParcelWin::queueView() const
+{
+    return queueView_;
+}
+
+QString ParcelWin::LastNotice() const
+{
+    return notices_->LastNotice();
 }

@@ -1,6 +1,8 @@
 // The main window: a view of the engine's state and the place its commands are given. It holds
 // no state of its own that the engine needs; everything it shows comes from the engine's getters
-// and change signals.
+// and change signals. ParcelWin.cpp builds and lays it out and shows the engine's state;
+// ParcelWinCommands.cpp holds the menus, the toolbar and the commands they give; the queue list
+// is QueueView, the desktop notifications DesktopNotices, the screen state ScreenState.
 #pragma once
 
 #include "core/Limits.h"
@@ -12,19 +14,18 @@
 #include <array>
 #include <functional>
 
+class DesktopNotices;
 class Engine;
 class ElidedLabel;
 class PictureLabel;
+class QueueListView;
 class ScreenState;
 class QAction;
 class QLabel;
 class QLoadWin;
-class QMimeData;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
-class QSystemTrayIcon;
-class QTimer;
 class QTreeView;
 class QUrl;
 class PaceLimiter;
@@ -39,7 +40,8 @@ public:
 
     explicit ParcelWin(Engine &engine, QWidget *parent = nullptr);
 
-    // What the window shows of the slots, the shown channel and the activity pictures.
+    // What the window shows of the slots, the shown channel, the status bar's panels and the
+    // activity pictures.
     ScreenState &Screen() { return *screen_; }
 
     // The commands of the menus and the toolbar.
@@ -63,12 +65,12 @@ public:
 
     // Queue rows selected in the list, ascending.
     QList<int> SelectedRows() const;
-    QTreeView *queueView() const { return queueView_; }
+    QTreeView *queueView() const;
     QAction *menuAction(const QString &name) const;
     // Shows the percent of the channel in the status frame while it transfers a file.
     void UpdateProgressBar();
     // The text of the last desktop notification (shown only where the desktop has a tray).
-    QString LastNotice() const { return lastNotice_; }
+    QString LastNotice() const;
     // Messages arrived since the messages viewer was last opened.
     bool HasNewMessages() const { return newMessages_; }
     // The bar and the percent of the rows being sent repaint at most once per this many
@@ -97,8 +99,9 @@ private:
     void ApplyLayoutRule();
     void ShowChannelPicture(bool incoming, int index);
     void ShowChannelStatus();
-    void Notify(const QString &text);
     void NoteBusyRowsSkipped();
+    // Files dropped on the window or the queue go to the queue loader.
+    void LoadDroppedFiles(const QList<QByteArray> &files);
     void ShowRowMenu(const QPoint &position);
     int RunningTransfers() const;
     void ShowOwnAddress();
@@ -106,15 +109,12 @@ private:
     // The design minimum size, given way to a screen too small for it.
     void FitMinimumToScreen();
     void MarkNewMessages(bool fresh);
-    int StatusColumnWidth() const;
-    void FitQueueColumns();
-    static QList<QByteArray> DroppedFiles(const QMimeData *data);
     int PxX(int twips) const;
     int PxY(int twips) const;
 
     Engine &engine_;
     ScreenState *screen_ = nullptr;
-    QTreeView *queueView_ = nullptr;
+    QueueListView *queueView_ = nullptr;
     QPlainTextEdit *log_ = nullptr;
     QLabel *ownAddress_ = nullptr;
     PictureLabel *logo_ = nullptr;
@@ -128,12 +128,11 @@ private:
     std::array<QPushButton *, ChannelCount> incButtons_ = {};
     std::array<QPushButton *, ChannelCount> outButtons_ = {};
     std::array<ElidedLabel *, 3> panels_ = {};
-    QSystemTrayIcon *tray_ = nullptr;
+    DesktopNotices *notices_ = nullptr;
     QAction *messagesTool_ = nullptr;
     QAction *startTool_ = nullptr;
     PaceLimiter *progressPace_ = nullptr; // the bar and the rows' percent repaint a few times a second
     std::function<bool(const QUrl &)> openFolder_;
     bool newMessages_ = false;
-    QString lastNotice_;
     QPointer<QLoadWin> openLoader_; // the queue loader while it is open
 };

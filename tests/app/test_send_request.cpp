@@ -137,6 +137,7 @@ TEST(SendRequestTest, QueueTableKeepsOneLinePerRowInColumns)
     b.field(QueueItem::StatusText) = "Error: File Missing";
     const QList<QByteArray> lines = QueueTable({a, b}, 46000.0).split('\n');
     ASSERT_EQ(lines.size(), 4) << "header, two rows, end";
+    EXPECT_EQ(lines[0].simplified(), "# St Pri Tries User File Status");
     EXPECT_TRUE(lines[2].contains("two lines.txt"));
     // The stored status, then what it means.
     EXPECT_TRUE(lines[2].endsWith("Error: File Missing (the file is no longer where it was queued from)"))

@@ -641,20 +641,24 @@ TEST_F(MainWindowTest, DroppedFilesOpenTheLoaderWithThemListed)
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(inst.file("dropped one.txt")), QUrl::fromLocalFile(inst.file("two.txt")),
                   QUrl(QStringLiteral("https://example.invalid/not-a-file"))});
-    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(win.get(), &enter);
-    EXPECT_TRUE(enter.isAccepted());
-    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(win.get(), &drop);
-    // The loader opens once the drop has been answered.
-    QStringList listed;
-    WhenModalShown([&](QWidget *dialog) {
-        if (auto *loader = qobject_cast<QLoadWin *>(dialog))
-            for (const QLoadWin::PendingFile &file : loader->PendingFiles())
-                listed << QString::fromLocal8Bit(file.fileName);
-    });
-    ASSERT_TRUE(WaitFor([&] { return !listed.isEmpty(); }));
-    EXPECT_EQ(listed, QStringList({"dropped one.txt", "two.txt"}));
+    // Dropped on the window or on the queue list.
+    for (QWidget *target : {static_cast<QWidget *>(win.get()), win->queueView()->viewport()}) {
+        SCOPED_TRACE(target->objectName().toStdString());
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(target, &drop);
+        // The loader opens once the drop has been answered.
+        QStringList listed;
+        WhenModalShown([&](QWidget *dialog) {
+            if (auto *loader = qobject_cast<QLoadWin *>(dialog))
+                for (const QLoadWin::PendingFile &file : loader->PendingFiles())
+                    listed << QString::fromLocal8Bit(file.fileName);
+        });
+        ASSERT_TRUE(WaitFor([&] { return !listed.isEmpty(); }));
+        EXPECT_EQ(listed, QStringList({"dropped one.txt", "two.txt"}));
+    }
     // Nothing is queued until the loader's Load.
     EXPECT_EQ(inst.engine->Queue().rowCount(), 0);
 }

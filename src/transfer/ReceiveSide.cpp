@@ -31,12 +31,13 @@ void Engine::EnsureListening()
         return;
     listeningGuard_ = true;
     bool anyEnabled = false;
-    bool anyListening = false;
+    int listening = -1;
     int i = -1;
     for (int k = 0; k < ChannelCount; ++k) {
         const ReceiveLetter letter = rx_[k].Letter;
         anyEnabled = anyEnabled || (letter != ReceiveLetter::Disabled && letter != ReceiveLetter::Unstarted);
-        anyListening = anyListening || letter == ReceiveLetter::Listening;
+        if (listening < 0 && letter == ReceiveLetter::Listening)
+            listening = k;
         if (i < 0 && letter == ReceiveLetter::Idle)
             i = k;
     }
@@ -66,9 +67,12 @@ void Engine::EnsureListening()
             listeningGuard_ = false;
             return;
         }
+        // A slot that kept its letter while the port could not be had (or moved) listens again.
+        if (listening >= 0)
+            emit ListeningOn(listening);
     }
     listenFailureLogged_ = false;
-    if (anyListening || i < 0) {
+    if (listening >= 0 || i < 0) {
         listeningGuard_ = false;
         return;
     }
@@ -101,7 +105,7 @@ void Engine::ApplyListenPort()
     // The slot that already listened says where it listens now; a port that cannot be taken has
     // been logged by EnsureListening and is tried again on every tick.
     if (listening >= 0 && ListeningPort() == Prefs.ListenPort)
-        Showit("Listening on slot " + Spaced(listening + 1) + " Port " + Spaced(Prefs.ListenPort));
+        Showit(ListeningText(listening) + " Port " + Spaced(Prefs.ListenPort));
     if (Prefs.AddressType == AddressKind::Dynamic)
         PostOpenPage();
 }

@@ -112,6 +112,11 @@ TEST(ScreenState, StatusPanelsFollowWhatTheEngineAnnounces)
     engine.QueueTick();
     EXPECT_EQ(engine.ListeningPort(), 0);
     EXPECT_EQ(screen.StatusPanel(2), "");
+    // Once the port is free again the slot that kept listening is shown again.
+    holder.close();
+    engine.QueueTick();
+    EXPECT_EQ(engine.ListeningPort(), engine.Prefs.ListenPort);
+    EXPECT_EQ(screen.StatusPanel(2), "Listening on slot  1");
 
     // The shutdown empties the first two panels; the version stays.
     emit engine.Connecting("10.0.0.9");

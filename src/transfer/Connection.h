@@ -31,9 +31,12 @@ enum class ConnectionKind {
 
 // The most unread data the socket of a connection kind holds (0: no cap).
 qint64 ReadBufferCap(ConnectionKind kind);
-// The cap of every encrypting socket, whatever its kind: a larger read buffer on an encrypting
-// socket makes the decryption far slower.
-inline constexpr qint64 EncryptingReadBufferCap = 16 * 1024;
+// The cap of every encrypting socket, whatever its kind: the decrypted data a receiver takes per
+// turn, as much as a plain receiving socket holds. Every turn's buffers on the way through the
+// encryption are as large, so the first encrypting connection has the memory allocator keep such
+// buffers for reuse (see KeepLargeBuffers in Connection.cpp): handed back to the system and
+// faulted in again on every turn, they cost more than the decryption itself.
+inline constexpr qint64 EncryptingReadBufferCap = 256 * 1024;
 
 // The TLS settings of both ends of an encrypted transfer: TLS 1.3 only, the installation's own
 // certificate shown, and the peer's asked for but not verified against any authority (trust

@@ -21,6 +21,11 @@ using namespace Protocol;
 namespace {
 // Received data is gathered in memory and written once more than this has arrived.
 constexpr qsizetype WriteThreshold = 20000;
+// The same on an encrypting connection, whose data all passes through this process: in pieces
+// the size of the socket's read cap, a write per 20 KB being a quarter of the receiver's system
+// calls. What waits here when the connection fails is not written, as on a plain one; the file
+// holds only whole writes, and the next attempt resumes from its length.
+constexpr qsizetype EncryptedWriteThreshold = 256 * 1024;
 } // namespace
 
 void CloseSlotFile(std::unique_ptr<QFile> &file)
@@ -210,7 +215,7 @@ void ReceiveChannel::OnData(const QByteArray &arrived)
         Buffer = next;
     }
     if (Buffer.size() + BytesReceived < AnnouncedSize) {
-        if (Buffer.size() <= WriteThreshold)
+        if (Buffer.size() <= (Conn && Conn->IsEncrypting() ? EncryptedWriteThreshold : WriteThreshold))
             return;
         if (!WriteBuffered(LastActivity)) {
             Result = CannotCreateCode;

@@ -596,3 +596,26 @@ TEST(Encryption, BadInputDuringTheUpgradeEndsOnlyThatConnection)
 }
 
 } // namespace
+
+TEST(Encryption, FilesAroundTheReceiversWritePieceArriveWholeAlsoWhenResumed)
+{
+    // The receiver of an encrypted file writes it in pieces of 256 KiB: sizes one byte either side
+    // of a piece, and a file of several pieces resumed from an odd offset.
+    struct Case {
+        int64_t size, offset;
+    };
+    const int64_t piece = 256 * 1024;
+    const Case cases[] = {{piece - 1, 0}, {piece, 0}, {piece + 1, 0}, {3 * piece + 7, 100001}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.size) + " bytes from " + std::to_string(c.offset));
+        Pair p;
+        const QByteArray data = PatternBytes(c.size, static_cast<int>(c.size % 89));
+        if (c.offset > 0)
+            p.rx.dir.write("Parcelwise_Downloads/doc.bin", data.left(c.offset));
+        ASSERT_EQ(p.SendOne(data).status(), "S");
+        EXPECT_TRUE(p.tx.LogHas(" starting at " + QByteArray::number(static_cast<qlonglong>(c.offset)) + " bytes to bob"));
+        ASSERT_TRUE(WaitFor([&] { return p.rx.LogHas("alice successfully sent doc.bin"); }));
+        EXPECT_EQ(ReadWholeFile(p.rx.Downloads("doc.bin")), data);
+        EXPECT_EQ(p.rx.engine->Trust().Pins().PinOf("alice"), p.TxKey()); // it went encrypted
+    }
+}

@@ -12,7 +12,8 @@
 #  2. The receiver's peak memory for 10 MB and 1 GiB, and the same with a slow disk (a pause of
 #     DELAY_US before each write to the file); encrypted too, and for OLD. The time from queueing
 #     a file of FILE_SIZE bytes to its first byte of data, plain and encrypted (median of RUNS).
-#  3. Four files at once on four channels.
+#  3. Four files at once on four channels, interleaved with one file alone and with four copier
+#     pairs at once against one (what the machine itself loses to four at once).
 #  4. FILES files of FILE_SIZE bytes to one peer, one after the other on one channel.
 #  5. A queue of QUEUE_ROWS rows: load, the scheduler's choice, a tick, one edit with its save,
 #     and the peak memory above the same engine with an empty queue.
@@ -101,6 +102,7 @@ run_parcelwise() {
     wait_ready "$scratch/rx.out" "$rxpid" 400 || { note "receiver did not start"; cat "$scratch"/rx.* >&2; exit 1; }
     local to=$port
     if [[ ${via_relay:-0} == 1 ]]; then start_relay "$port"; to=$relay_port; fi
+    warm "$@"
     sync
     local t0
     t0=$(now_ns)
@@ -141,6 +143,7 @@ run_socat() {
     wait_listening "$port" || { note "socat did not listen"; exit 1; }
     to=$port
     if [[ ${via_relay:-0} == 1 ]]; then start_relay "$port"; to=$relay_port; fi
+    warm "$file"
     sync
     t0=$(now_ns)
     ( TIMEFORMAT='%U %S'; time socat -u "$@" "OPEN:$file" "TCP:127.0.0.1:$to" ) 2>"$scratch/socat-tx.time"
@@ -176,6 +179,7 @@ EOF
 run_rsync() {
     local file=$1 t0
     rm -f "$scratch/rsync-dest/"*
+    warm "$file"
     sync
     t0=$(now_ns)
     rsync --whole-file "$file" "rsync://127.0.0.1:$rsync_port/bench/"
@@ -199,6 +203,7 @@ run_copier() {
     local lpid=$!
     pids+=("$lpid")
     wait_listening "$port" || { note "bench_copier did not listen"; exit 1; }
+    warm "$file"
     sync
     t0=$(now_ns)
     "$copier" send "$file" "$port" >/dev/null
@@ -206,6 +211,32 @@ run_copier() {
     copier_seconds=$(seconds_since "$t0")
     cmp -s "$file" "$out" || { note "bench_copier copy differs"; exit 1; }
     rm -f "$out"
+}
+# The machine's own cost of parallel copies: run_copiers <file> <n> runs n copier pairs at once,
+# each sending the file, and sets copiers_mbps to the bytes of all of them over the time to the
+# last one's end.
+run_copiers() {
+    local file=$1 n=$2 i port t0 size lpids=() spids=() ports=()
+    size=$(stat -c %s "$file")
+    for i in $(seq "$n"); do
+        port=$(free_port)
+        rm -f "$scratch/copier$i.out"
+        "$copier" recv "$port" "$scratch/copier$i.out" >/dev/null &
+        lpids+=("$!")
+        pids+=("$!")
+        wait_listening "$port" || { note "bench_copier did not listen"; exit 1; }
+        ports[i]=$port
+    done
+    warm "$file"
+    sync
+    t0=$(now_ns)
+    for i in $(seq "$n"); do "$copier" send "$file" "${ports[i]}" >/dev/null & spids+=("$!"); done
+    wait "${spids[@]}" "${lpids[@]}"
+    copiers_mbps=$(mbps $(( size * n )) "$(seconds_since "$t0")")
+    for i in $(seq "$n"); do
+        cmp -s "$file" "$scratch/copier$i.out" || { note "bench_copier copy $i differs"; exit 1; }
+        rm -f "$scratch/copier$i.out"
+    done
 }
 
 # ---- 1. throughput, 1 GiB ----
@@ -250,7 +281,7 @@ for run in $(seq "$runs"); do
     if [[ -x $copier ]]; then run_copier "$bigfile"; cp+=("$(mbps "$big" "$copier_seconds")"); fi
     run_rsync "$bigfile"
     rs+=("$(mbps "$big" "$rsync_seconds")")
-    note "run $run: parcelwise ${pw[-1]} MB/s (timer late p99 ${late99[-1]} ms, max ${latemax[-1]} ms), encrypted ${en[-1]} MB/s, old ${old[-1]:-} MB/s, socat ${so[-1]} MB/s (64 KiB blocks ${sb[-1]}), rsync ${rs[-1]} MB/s"
+    note "run $run: parcelwise ${pw[-1]} MB/s (timer late p99 ${late99[-1]} ms, max ${latemax[-1]} ms), encrypted ${en[-1]} MB/s, old ${old[*]:+${old[-1]}} MB/s, socat ${so[-1]} MB/s (64 KiB blocks ${sb[-1]}), rsync ${rs[-1]} MB/s"
 done
 pw_med=$(median "${pw[@]}"); so_med=$(median "${so[@]}"); sb_med=$(median "${sb[@]}"); sm_med=$(median "${sm[@]}")
 cp_med=$( [[ ${#cp[@]} -gt 0 ]] && median "${cp[@]}" || echo 0 ); rs_med=$(median "${rs[@]}")
@@ -269,6 +300,8 @@ fi
 smallfile=$(source_file "$small")
 run_parcelwise -- "$smallfile"
 rxrss_small=$(field peak_rss_kb "$scratch/rx.out")
+# Almost all of it is the processes' start and end: loading the libraries, the engine's set-up.
+rxcpu_small=$(field cpu_s "$scratch/rx.out"); txcpu_small=$(field cpu_s "$scratch/tx.out")
 run_parcelwise encrypt=1 -- encrypt=1 "$smallfile"
 enrss_small=$(field peak_rss_kb "$scratch/rx.out")
 if [[ -n $old_peer ]]; then
@@ -308,15 +341,30 @@ for i in 1 2 3 4; do
     ln -f "$fourfile" "$fourdir/part$i.bin"
     four+=("$fourdir/part$i.bin")
 done
-run_parcelwise files=4 channels=4 -- channels=4 "${four[@]}"
-for i in 1 2 3 4; do
-    cmp -s "$fourfile" "$(received "part$i.bin")" || { note "received part$i differs"; exit 1; }
+# Interleaved with one file of the same total alone, and with the copier doing the same (four
+# pairs at once against one), which shows what the machine itself loses to four at once.
+fourall=(); onealone=(); cp4=(); cp1=(); four_rss=""; four_late_max=0
+for run in $(seq "$runs"); do
+    run_parcelwise files=4 channels=4 -- channels=4 "${four[@]}"
+    for i in 1 2 3 4; do
+        cmp -s "$fourfile" "$(received "part$i.bin")" || { note "received part$i differs"; exit 1; }
+    done
+    fourall+=("$(field mb_per_s "$scratch/rx.out")")
+    [[ -n $four_rss ]] || four_rss=$(field peak_rss_kb "$scratch/rx.out")
+    four_late_max=$(printf '%s\n' "$four_late_max" "$(field late_max_ms "$scratch/tx.out")" | sort -g | tail -n1)
+    run_parcelwise -- "$bigfile"
+    cmp -s "$bigfile" "$(received big.bin)" || { note "received file differs"; exit 1; }
+    onealone+=("$(field mb_per_s "$scratch/rx.out")")
+    copiers="not built"
+    if [[ -x $copier ]]; then
+        run_copiers "$fourfile" 4; cp4+=("$copiers_mbps")
+        run_copiers "$bigfile" 1; cp1+=("$copiers_mbps")
+        copiers="${cp4[-1]} / ${cp1[-1]} MB/s"
+    fi
+    note "four at once run $run: ${fourall[-1]} MB/s together, one alone ${onealone[-1]} MB/s; copier four / one $copiers"
 done
-four_mbps=$(field mb_per_s "$scratch/rx.out")
-four_seconds=$(field seconds "$scratch/rx.out")
-four_rss=$(field peak_rss_kb "$scratch/rx.out")
-four_late_max=$(field late_max_ms "$scratch/tx.out")
-note "four at once: $four_mbps MB/s together, $four_seconds s"
+four_mbps=$(median "${fourall[@]}"); one_mbps=$(median "${onealone[@]}")
+cp4_med=$( [[ ${#cp4[@]} -gt 0 ]] && median "${cp4[@]}" || echo 0 ); cp1_med=$( [[ ${#cp1[@]} -gt 0 ]] && median "${cp1[@]}" || echo 0 )
 
 # ---- 4. many small files ----
 smalldir=$scratch/small-$files-$file_size
@@ -451,10 +499,12 @@ if [[ -n $old_peer ]]; then
 fi
 row "receiver peak RSS, $small_label -> $big_label" "$rxrss_small -> $rxrss_big kB ($(( rxrss_big - rxrss_small )) kB)"
 row "the same, disk slowed by $delay_us us a write" "$rxrss_small_slow -> $rxrss_big_slow kB ($(( rxrss_big_slow - rxrss_small_slow )) kB), $slow_mbps MB/s, timer max $slow_late_max ms"
-row "4 x $four_size bytes at once on 4 channels" "$four_mbps MB/s together, $four_seconds s, receiver peak $four_rss kB, timer max $four_late_max ms"
+row "4 x $four_size bytes at once on 4 channels (median)" "$four_mbps MB/s together (runs: ${fourall[*]}), receiver peak $four_rss kB, timer max $four_late_max ms"
 row "$files files of $file_size bytes, one channel" "$many_seconds s"
 row "CPU s per $big_label, receiver / sender (median)" "parcelwise $pwrxcpu_med / $pwtxcpu_med, socat -b 1048576 $smrxcpu_med / $smtxcpu_med"
-row "4 at once against 1 GiB alone" "$(ratio "$four_mbps" "$pw_med")x"
+row "CPU s of a $small_label transfer (the processes' start), rx / tx" "$rxcpu_small / $txcpu_small"
+row "4 at once against $big_label alone, interleaved (medians)" "$(ratio "$four_mbps" "$one_mbps")x ($four_mbps / $one_mbps MB/s, runs alone: ${onealone[*]})"
+row "the copier: 4 pairs at once against 1 pair (medians)" "$( [[ $cp1_med != 0 ]] && ratio "$cp4_med" "$cp1_med" || echo -)x ($cp4_med / $cp1_med MB/s, runs: ${cp4[*]:-} / ${cp1[*]:-})"
 row "relay ${delay_ms} ms each way: $files files, 4 channels (median)" "parcelwise $lk_pw_med s (data $lk_pwdata_med s), rsync daemon $lk_rs_med s, ratio $(ratio "$lk_pw_med" "$lk_rs_med")x (runs: ${lk_pw[*]} / ${lk_rs[*]})"
 row "relay: $relay_size bytes (median)" "parcelwise $lb_pw_med s with its process start, $lb_pwq_med s from queueing; socat -b 1048576 $lb_so_med s; ratios $(ratio "$lb_pw_med" "$lb_so_med")x, $(ratio "$lb_pwq_med" "$lb_so_med")x"
 row "program: start to listening, SIGTERM to exit idle / busy" "$st_listen_med s, $st_idle_med s / $st_busy_med s (runs: ${st_listen[*]:-} / ${st_idle[*]:-} / ${st_busy[*]:-})"

@@ -42,15 +42,8 @@ void ReceiveChannel::TakeBatch(const QList<QByteArray> &requests)
             continue;
         }
         replies += RefusalReply(code);
-        ReceiveEnding ending;
-        ending.code = code;
-        ending.state = ReceiveState::Closing;
-        ending.slot = index_;
-        ending.peerAddress = PeerAddress;
-        ending.login = Login;
-        ending.fileName = FileName;
-        ending.unsafeName = UnsafeName;
-        host_->ReceiveEnded(index_, ClassifyReceiveEnding(ending), Login, FileName);
+        // Logged at once, as a single request's refusal would be once its reply is out.
+        ReportEnding(code, ReceiveState::Closing);
     }
     Write(replies);
     if (BatchRest.empty()) {
@@ -106,22 +99,12 @@ bool ReceiveChannel::NextBatchFile()
     // The file with all its bytes ends as if it had come alone.
     if (FileHandle && !FileHandle->flush())
         WriteFailed = true;
-    ReceiveEnding ending;
-    ending.code = OutcomeCode::Closed;
-    ending.state = ReceiveState::Receiving;
-    ending.slot = index_;
-    ending.peerAddress = PeerAddress;
-    ending.login = Login;
-    ending.fileName = FileName;
-    ending.writeFailed = WriteFailed;
-    ending.bytesReceived = BytesReceived;
-    ending.announcedSize = AnnouncedSize;
     if (WriteFailed) {
         Result = CannotCreateCode;
         Finish();
         return false;
     }
-    host_->ReceiveEnded(index_, ClassifyReceiveEnding(ending), Login, FileName);
+    ReportEnding(OutcomeCode::Closed, ReceiveState::Receiving);
     CloseSlotFile(FileHandle);
     return BeginBatchFile();
 }

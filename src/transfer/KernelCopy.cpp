@@ -8,7 +8,6 @@
 #include "transfer/SendChannel.h"
 
 #include "core/Clock.h"
-#include "core/TextUtil.h"
 #include "transfer/Connection.h"
 #include "transfer/Outcomes.h"
 #include "transfer/Protocol.h"
@@ -112,11 +111,6 @@ bool ReceiveChannel::ReceiveFromKernel()
         }
         break;
     }
-    const int before = Percent;
-    Percent = AnnouncedSize < 1 ? 0
-                                : static_cast<int>(RoundHalfEven(static_cast<double>(BytesReceived) * 100.0 /
-                                                                 static_cast<double>(AnnouncedSize)));
-    if (Percent != before)
-        host_->ReceiveProgress(index_);
+    UpdatePercent();
     return true;
 }

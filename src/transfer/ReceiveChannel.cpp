@@ -222,12 +222,7 @@ void ReceiveChannel::OnData(const QByteArray &arrived)
             Finish();
             return;
         }
-        const int before = Percent;
-        Percent = AnnouncedSize < 1 ? 0
-                                    : static_cast<int>(RoundHalfEven(static_cast<double>(BytesReceived) * 100.0 /
-                                                                     static_cast<double>(AnnouncedSize)));
-        if (Percent != before)
-            host_->ReceiveProgress(index_);
+        UpdatePercent();
     } else {
         WriteBuffered(LastActivity);
         Result = OutcomeCode::Closed;
@@ -352,6 +347,16 @@ void ReceiveChannel::SendRefusal(const QByteArray &code)
     Write(RefusalReply(code));
 }
 
+void ReceiveChannel::UpdatePercent()
+{
+    const int before = Percent;
+    Percent = AnnouncedSize < 1 ? 0
+                                : static_cast<int>(RoundHalfEven(static_cast<double>(BytesReceived) * 100.0 /
+                                                                 static_cast<double>(AnnouncedSize)));
+    if (Percent != before)
+        host_->ReceiveProgress(index_);
+}
+
 bool ReceiveChannel::OpenFile()
 {
     if (host_->Stopping() || Path.isEmpty())
@@ -409,18 +414,7 @@ void ReceiveChannel::Finish()
         if (FileHandle && !FileHandle->flush())
             WriteFailed = true;
     }
-    ReceiveEnding ending;
-    ending.code = Result;
-    ending.state = from;
-    ending.slot = index_;
-    ending.peerAddress = PeerAddress;
-    ending.login = Login;
-    ending.fileName = FileName;
-    ending.unsafeName = UnsafeName;
-    ending.writeFailed = WriteFailed;
-    ending.bytesReceived = BytesReceived;
-    ending.announcedSize = AnnouncedSize;
-    host_->ReceiveEnded(index_, ClassifyReceiveEnding(ending), Login, FileName);
+    ReportEnding(Result, from);
     EndBatchRest(Result);
     // Back to idle.
     CloseSlotFile(FileHandle);
@@ -438,6 +432,22 @@ void ReceiveChannel::Finish()
     SetPicture(ChannelPicture::Idle);
     host_->ListenNext();
     host_->SlotStatusChanged();
+}
+
+void ReceiveChannel::ReportEnding(const QByteArray &code, ReceiveState state)
+{
+    ReceiveEnding ending;
+    ending.code = code;
+    ending.state = state;
+    ending.slot = index_;
+    ending.peerAddress = PeerAddress;
+    ending.login = Login;
+    ending.fileName = FileName;
+    ending.unsafeName = UnsafeName;
+    ending.writeFailed = WriteFailed;
+    ending.bytesReceived = BytesReceived;
+    ending.announcedSize = AnnouncedSize;
+    host_->ReceiveEnded(index_, ClassifyReceiveEnding(ending), Login, FileName);
 }
 
 void ReceiveChannel::Stop()

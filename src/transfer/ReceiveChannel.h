@@ -156,6 +156,8 @@ private:
     // The files of a batch that never began, each ended as it would have alone on this ending.
     void EndBatchRest(const QByteArray &result);
     bool OpenFile();
+    // The percent of the file received so far; the host hears of it when its rounded value moves.
+    void UpdatePercent();
     bool WriteBuffered(const QDateTime &now);
     bool WriteReceived(const QByteArray &data);
     void SendRefusal(const QByteArray &code);
@@ -165,6 +167,9 @@ private:
     bool ReceiveFromKernel();
     // Every ending: the log line, the file closed, the connection retired, the slot idle.
     void Finish();
+    // The host hears how the conversation (or one file of a batch) ended, judged from the
+    // slot's fields: its log line and whether a file was delivered.
+    void ReportEnding(const QByteArray &code, ReceiveState state);
     void Write(const QByteArray &bytes);
     // Encryption (ChannelTls.cpp). The greeting, with the offer when this end may encrypt.
     QByteArray Greeting();

@@ -262,16 +262,20 @@ void SendChannel::OnData(const QByteArray &arrived)
             return OnGreeting();
         break;
     case SendState::Requested:
-        if (!BatchFiles.empty())
-            return OnBatchReplies();
+        if (!BatchFiles.empty()) {
+            // Replies not yet whole are bounded below like anything else the receiver sends.
+            OnBatchReplies();
+            break;
+        }
         if (HasTerminator(Buffer))
             return OnReply();
         break;
     default:
         break;
     }
+    // No reply is this long: a receiver that sends more than one could hold is not kept in memory.
     if (Buffer.size() > MaxRequestSize)
-        Buffer.clear(); // nothing more is expected from the receiver in this state
+        Buffer.clear();
 }
 
 void SendChannel::OnGreeting()

@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 #include "core/Clock.h"
 #include "core/FileOps.h"
+#include "transfer/BatchProtocol.h"
 #include "transfer/Outcomes.h"
 #include "transfer/Protocol.h"
 #include "transfer/ReceiveChannel.h"
@@ -25,6 +26,7 @@ struct Host : ReceiveHost, SendHost {
     QList<ReceiveOutcome> endings;
     UserList users;
     quint64 nextTicket = 7;
+    std::vector<DueRow> due; // the user's other due rows, offered to a batch
     QByteArrayList dialled;
     QByteArrayList sendResults;
     QList<QueueRowId> endedRows;
@@ -61,6 +63,7 @@ struct Host : ReceiveHost, SendHost {
         sendResults << result;
         endedRows << row;
     }
+    std::vector<DueRow> DueRowsOf(const QByteArray &, int) override { return due; }
     void SendSlotFreed(int, OutcomeClass) override {}
     void SendSlotChanged(int) override { ++slotChanges; }
     void SendProgress(int) override {}
@@ -96,6 +99,20 @@ void Drive(ReceiveChannel &slot, Host &host, const char *event, const QByteArray
         slot.Tick(host.clock.now());
     }
 }
+
+// A send slot's connection is never connected here: what it would write goes nowhere, and Qt's
+// warning about it is kept out of the output while this lives.
+struct QuietUnopenedWrites {
+    QuietUnopenedWrites()
+    {
+        previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &text) {
+            if (!text.contains(QLatin1String("device not open")))
+                previous(type, context, text);
+        });
+    }
+    ~QuietUnopenedWrites() { qInstallMessageHandler(previous); }
+    static inline QtMessageHandler previous = nullptr;
+};
 
 } // namespace
 
@@ -187,15 +204,7 @@ TEST(Slots, ReceivedFileAndStoppedSlot)
 
 TEST(Slots, SendSlotWalksItsTable)
 {
-    // The slot's connection is never connected here: what it would write goes nowhere.
-    static QtMessageHandler previous = nullptr;
-    previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &text) {
-        if (!text.contains(QLatin1String("device not open")))
-            previous(type, context, text);
-    });
-    struct Restore {
-        ~Restore() { qInstallMessageHandler(previous); }
-    } restore;
+    const QuietUnopenedWrites quiet;
     const QByteArray content = PatternBytes(3000, 4);
     struct Path {
         const char *name;
@@ -286,5 +295,36 @@ TEST(Slots, SendSlotWalksItsTable)
         slot.Abort(OutcomeCode::Aborted);
         EXPECT_EQ(slot.State, SS::Finished);
         EXPECT_LE(host.sendResults.size(), 1);
+    }
+}
+
+TEST(Slots, WhatAReceiverSendsInPlaceOfItsRepliesIsBounded)
+{
+    // Endless bytes without a terminator, after a single request and after a batch of two.
+    const QuietUnopenedWrites quiet;
+    for (const bool batch : {false, true}) {
+        SCOPED_TRACE(batch ? "batch" : "single");
+        Host host;
+        host.dir.write("f.bin", PatternBytes(3000, 4));
+        host.dir.write("g.bin", PatternBytes(2000, 5));
+        host.users = {MakeUserRecord({"bob", "x", "alice", "pw1", "S", "127.0.0.1", "4444"})};
+        if (batch)
+            host.due = {{6, QFile::encodeName(host.dir.file("g.bin")), ""}};
+        SendChannel slot;
+        slot.Attach(0, host);
+        slot.Configure(true);
+        slot.Reserve();
+        slot.Begin(5, "bob", QFile::encodeName(host.dir.file("f.bin")), "");
+        slot.OnData(BatchProtocol::WithOffer(WelcomeGreeting, BatchProtocol::OfferWord));
+        ASSERT_EQ(slot.State, SendState::Requested);
+        ASSERT_EQ(slot.BatchFiles.size(), batch ? 2u : 0u);
+        const QByteArray flood(64 * 1024, 'x');
+        for (int k = 0; k < 64; ++k) {
+            slot.OnData(flood);
+            ASSERT_LE(slot.Buffer.size(), MaxRequestSize) << k;
+        }
+        EXPECT_EQ(slot.State, SendState::Requested);
+        EXPECT_TRUE(host.sendResults.isEmpty());
+        slot.Abort(OutcomeCode::Aborted);
     }
 }

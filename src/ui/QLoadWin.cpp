@@ -25,8 +25,10 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <utility>
 
 const char *const QLoadWin::FileFilter = "All Files (*);;Text Files (*.txt)";
 
@@ -194,7 +196,7 @@ void QLoadWin::AddPendingFile(const QByteArray &path)
     const PathCheck check = CheckQueuePath(path);
     if (check.finding != PathFinding::None && check.finding != PathFinding::Missing &&
         check.finding != PathFinding::Empty) {
-        engine_.Prompt().Message(QStringLiteral("Cannot queue ") + DisplayText(check.text));
+        Refuse(QStringLiteral("Cannot queue ") + DisplayText(check.text));
         return;
     }
     const int image = check.finding == PathFinding::Missing ? FileMissing : FileFound;
@@ -215,6 +217,26 @@ void QLoadWin::AddPendingFile(const QByteArray &path)
     item->setText(PathColumn, DisplayText(path));
     item->setData(PathColumn, BytesRole, path);
     files_->scrollToItem(item);
+}
+
+void QLoadWin::Refuse(const QString &text)
+{
+    if (isVisible())
+        engine_.Prompt().Message(text);
+    else
+        heldRefusals_ << text;
+}
+
+void QLoadWin::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    // Refusals of files handed over before the window showed come over it, once it is there.
+    if (!heldRefusals_.isEmpty())
+        QTimer::singleShot(0, this, [this] {
+            const QStringList refusals = std::exchange(heldRefusals_, {});
+            for (const QString &text : refusals)
+                engine_.Prompt().Message(text);
+        });
 }
 
 void QLoadWin::AddFiles(const QStringList &paths)

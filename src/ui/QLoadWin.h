@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QDialog>
 #include <QList>
+#include <QStringList>
 #include <QTreeWidget>
 
 class Engine;
@@ -36,7 +37,8 @@ public:
     explicit QLoadWin(Engine &engine, QWidget *parent = nullptr);
 
     // One row for the path, addressed to the user shown in "Send To:" right now. A path the
-    // queue cannot store is refused with a message box naming it.
+    // queue cannot store is refused with a message box naming it; before the window is shown
+    // (files handed over by another start) the message waits until the window is on screen.
     void AddPendingFile(const QByteArray &path);
     // One row for each path, in order; for files dropped on the main window or handed over by
     // another start before the window is shown.
@@ -63,8 +65,14 @@ public:
     // Forgets the last folder, as a new run of the program would.
     static void ForgetLastFolder();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
+    void Refuse(const QString &text);
+
     Engine &engine_;
+    QStringList heldRefusals_;
     QComboBox *sendTo_ = nullptr;       // PopUpMenu1
     QPlainTextEdit *message_ = nullptr; // Editfield1
     PendingFileList *files_ = nullptr;  // ListBox1

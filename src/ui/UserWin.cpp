@@ -91,7 +91,10 @@ UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     list_->setColumnWidth(UserSendName, 130);
     list_->setColumnWidth(UserAddressType, 50);
     list_->setColumnWidth(UserAddress, 180);
+    // The list takes the room the fields leave: on a small screen it gives way first (down to a
+    // few rows), so the fields and the key below it stay in view without scrolling.
     list_->setMinimumHeight(80);
+    list_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
     connect(list_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem *item) { RowClicked(item); });
     // The fields follow the current row however it moves, so Delete never removes a user other
     // than the one shown.

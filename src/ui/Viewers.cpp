@@ -46,6 +46,9 @@ ViewerWin::ViewerWin(const QString &title, QWidget *area, QSize initialTwips, QW
                    std::max(close_->sizeHint().height(), TwipsToPixels(375, dpiY)));
     close_->setDefault(true);
     connect(close_, &QPushButton::clicked, this, &QDialog::accept);
+    // Never smaller than the margins, a line or two of text and the whole button: a window made
+    // smaller stops there rather than cutting the button off.
+    setMinimumSize(TwipsToPixels(435 + 2880, dpiX), TwipsToPixels(1245 + 1440, dpiY));
     resize(TwipsToPixels(initialTwips.width(), dpiX), TwipsToPixels(initialTwips.height(), dpiY));
     applyLayout();
 }

@@ -7,8 +7,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
@@ -244,28 +246,69 @@ void PaceLimiter::IntervalEnded()
     timer_->start();
 }
 
+namespace {
+// The dialog was centred over a window by the fitter, and may be centred again while it settles
+// its size on its way to the screen.
+constexpr char PlacedOverProperty[] = "placedOverParent";
+
+// A message box takes the width its text needs, which may be too narrow for its title beside the
+// window manager's buttons: a spacer as wide as the title with room for those buttons keeps the
+// title whole. Added once, before the box settles its size as it is shown.
+void LeaveRoomForTitle(QMessageBox *box)
+{
+    auto *grid = qobject_cast<QGridLayout *>(box->layout());
+    if (!grid || box->property("titleRoom").toBool())
+        return;
+    box->setProperty("titleRoom", true);
+    QFont bold = box->font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    const int width = metrics.horizontalAdvance(box->windowTitle()) + 8 * metrics.height();
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+}
+
+// Centres a dialog nobody placed over the window it belongs to (or the active one); else keeps it
+// within its screen. Returns whether it was centred.
+bool Place(QDialog *dialog)
+{
+    const QWidget *over = dialog->parentWidget() ? dialog->parentWidget()->window() : QApplication::activeWindow();
+    const bool ours = dialog->property(PlacedOverProperty).toBool();
+    if ((!dialog->testAttribute(Qt::WA_Moved) || ours) && over && over != dialog && over->isVisible() &&
+        dialog->screen()) {
+        const QRect placed = CentreOver(dialog->size(), over->frameGeometry(),
+                                        dialog->minimumSizeHint().expandedTo(dialog->minimumSize()),
+                                        dialog->screen()->availableGeometry(), FrameOf(dialog));
+        dialog->setGeometry(placed);
+        dialog->setProperty(PlacedOverProperty, true);
+        return true;
+    }
+    FitOnScreen(dialog);
+    return false;
+}
+} // namespace
+
 bool DialogFitter::eventFilter(QObject *watched, QEvent *event)
 {
+    auto *dialog = qobject_cast<QDialog *>(watched);
+    if (!dialog || !dialog->isWindow())
+        return QObject::eventFilter(watched, event);
     if (event->type() == QEvent::Show) {
-        auto *dialog = qobject_cast<QDialog *>(watched);
-        if (dialog && dialog->isWindow() && !programFolder_.isEmpty()) {
+        if (!programFolder_.isEmpty()) {
             const QString named = FolderTitle(QString(), programFolder_);
             if (!dialog->windowTitle().endsWith(named))
                 dialog->setWindowTitle(dialog->windowTitle() + named);
         }
-        if (dialog && dialog->isWindow()) {
-            // A dialog nobody placed opens centred over the window it belongs to (or the active
-            // one); placing it here, before it is fitted, keeps it from the screen's corner.
-            const QWidget *over = dialog->parentWidget() ? dialog->parentWidget()->window() : QApplication::activeWindow();
-            if (!dialog->testAttribute(Qt::WA_Moved) && over && over != dialog && over->isVisible() && dialog->screen()) {
-                const QRect placed = CentreOver(dialog->size(), over->frameGeometry(),
-                                                dialog->minimumSizeHint().expandedTo(dialog->minimumSize()),
-                                                dialog->screen()->availableGeometry(), FrameOf(dialog));
-                dialog->setGeometry(placed);
-                return QObject::eventFilter(watched, event);
-            }
-            FitOnScreen(dialog);
-        }
+        if (auto *box = qobject_cast<QMessageBox *>(dialog))
+            LeaveRoomForTitle(box);
+        // Placed here, before it is fitted, the dialog never opens in the screen's corner.
+        dialog->setProperty(PlacedOverProperty, false);
+        Place(dialog);
+    } else if (event->type() == QEvent::Resize && dialog->property(PlacedOverProperty).toBool() &&
+               dialog->windowHandle() && !dialog->windowHandle()->isVisible()) {
+        // A dialog that settles its size as it is shown (a message box fits its text) is centred
+        // again with that size, before it reaches the screen.
+        Place(dialog);
     }
     return QObject::eventFilter(watched, event);
 }

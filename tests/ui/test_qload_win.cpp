@@ -134,6 +134,29 @@ TEST_F(QLoadWinTest, PathsTheQueueCannotStoreAreRefusedByName)
             << inst.prompt.messages.join('|').toStdString();
 }
 
+TEST_F(QLoadWinTest, FoldersAreRefusedAsTheyEnterAndMissingFilesAreListed)
+{
+    QDir(inst.dir.path()).mkdir("a folder");
+    // Handed over by another start: the loader gathers them before it shows.
+    win = std::make_unique<QLoadWin>(*inst.engine);
+    win->AddFiles({inst.file("a folder"), inst.file("later.txt"), inst.file("one.txt")});
+    EXPECT_TRUE(inst.prompt.messages.isEmpty()) << "a refusal with no loader on screen";
+    win->show();
+    ASSERT_TRUE(WaitFor([this] { return !inst.prompt.messages.isEmpty(); }, 2000));
+    EXPECT_EQ(inst.prompt.messages,
+              QStringList({QStringLiteral("Cannot queue ") + inst.file("a folder") + ": is a folder; only files can be sent"}));
+    const QList<QLoadWin::PendingFile> rows = win->PendingFiles();
+    ASSERT_EQ(rows.size(), 2);
+    EXPECT_EQ(rows[0].image, QLoadWin::FileMissing);
+    EXPECT_EQ(win->fileList()->topLevelItem(0)->toolTip(0), "no such file");
+    EXPECT_EQ(rows[1].image, QLoadWin::FileFound);
+    EXPECT_TRUE(win->fileList()->topLevelItem(1)->toolTip(0).isEmpty());
+    // Once on screen, a refusal comes at once.
+    win->AddPendingFile(Path("a folder"));
+    EXPECT_EQ(inst.prompt.messages.size(), 2);
+    EXPECT_EQ(win->PendingFiles().size(), 2);
+}
+
 TEST_F(QLoadWinTest, MessageTooLongToTravelQueuesNothing)
 {
     Open();

@@ -14,6 +14,8 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
+#include <QScrollArea>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -334,14 +336,25 @@ TEST_F(UserWinTest, FitsASmallScreenWithEveryButtonInView)
 {
     inst.engine->Users = {MakeUserRecord({"ann", "p"}), MakeUserRecord({"bea", "p"})};
     Open();
-    const QRect screen(0, 0, 800, 500);
+    // 800x500 less a title bar: the list gives way, so that every field and button is in view
+    // without scrolling.
+    const QRect screen(0, 0, 800, 470);
     FitOnScreen(win.get(), screen);
     QApplication::processEvents();
     EXPECT_TRUE(screen.contains(win->geometry())) << win->width() << "x" << win->height();
+    const QWidget *view = win->findChild<QScrollArea *>()->viewport();
+    const QRect seen(view->mapTo(win.get(), QPoint(0, 0)), view->size());
     for (const char *name : {"Command1", "Command2", "Command3", "Command4"}) {
         QPushButton *button = Button(name);
         const QRect at(button->mapTo(win.get(), QPoint(0, 0)), button->size());
         EXPECT_TRUE(button->isVisible() && win->rect().contains(at)) << name;
+    }
+    for (const char *name : {"Editfield1", "Editfield2", "Editfield3", "Editfield4", "Editfield5", "Editfield6", "ForgetKey"}) {
+        const QWidget *field = win->findChild<QWidget *>(QLatin1String(name));
+        ASSERT_TRUE(field) << name;
+        const QRect at(field->mapTo(win.get(), QPoint(0, 0)), field->size());
+        EXPECT_TRUE(seen.contains(at)) << name << " at " << at.y() << ".." << at.bottom() << ", in view "
+                                       << seen.y() << ".." << seen.bottom();
     }
     SaveScreenshot(win.get(), "user_win_800x500");
 }
@@ -398,6 +411,23 @@ TEST(DialogFit, ShownDialogOpensOverItsParent)
     EXPECT_TRUE(within.contains(dialog.frameGeometry())) << dialog.x() << "," << dialog.y();
     EXPECT_LE((dialog.frameGeometry().center() - within.center()).manhattanLength(), 2);
     dialog.hide();
+
+    // A message box settles its size as it is shown (its text wrapped, its title kept whole): it
+    // is centred with the size it settled on.
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Parcelwise (a folder with a long name)"),
+                    QStringLiteral("dave is stored without an IP address: files can come from this user, but none "
+                                   "can be sent to it until one is entered."),
+                    QMessageBox::Ok, &parent);
+    box.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(within.contains(box.frameGeometry())) << box.x() << "," << box.y();
+    EXPECT_LE((box.frameGeometry().center() - within.center()).manhattanLength(), 2)
+        << box.x() << "," << box.y() << " " << box.width() << "x" << box.height();
+    // Its title has room beside the window manager's buttons.
+    QFont bold = box.font();
+    bold.setBold(true);
+    EXPECT_GT(box.width(), QFontMetrics(bold).horizontalAdvance(box.windowTitle()) + 4 * QFontMetrics(bold).height());
+    box.hide();
     qApp->removeEventFilter(&fitter);
 }
 

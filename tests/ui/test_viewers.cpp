@@ -120,7 +120,7 @@ TEST(Viewers, LayoutFollowsEveryResize)
     ASSERT_TRUE(ShowAndWait(win));
     const qreal dx = win.logicalDpiX();
     const qreal dy = win.logicalDpiY();
-    for (const QSize size : {QSize(700, 500), QSize(300, 200), QSize(60, 40), QSize(900, 650)}) {
+    for (const QSize size : {QSize(700, 500), QSize(300, 200), QSize(900, 650)}) {
         SCOPED_TRACE(QString("%1x%2").arg(size.width()).arg(size.height()).toStdString());
         win.resize(size);
         QApplication::processEvents();
@@ -131,6 +131,16 @@ TEST(Viewers, LayoutFollowsEveryResize)
         EXPECT_EQ(win.closeButton()->pos(), QPoint(std::max(0, size.width() - TwipsToPixels(1410, dx)),
                                                    std::max(0, size.height() - TwipsToPixels(900, dy))));
     }
+    // Made smaller than its margins, the window stops at a size that keeps some text and the
+    // whole button in view.
+    win.resize(60, 40);
+    QApplication::processEvents();
+    EXPECT_GT(win.width(), 60);
+    EXPECT_GT(win.height(), 40);
+    EXPECT_GE(win.textArea()->width(), TwipsToPixels(1440, dx));
+    EXPECT_GE(win.textArea()->height(), TwipsToPixels(720, dy));
+    EXPECT_TRUE(win.rect().contains(win.closeButton()->geometry())) << win.width() << "x" << win.height();
+    EXPECT_FALSE(win.closeButton()->geometry().intersects(win.textArea()->geometry()));
 }
 
 TEST(Viewers, HelpRendersTheRtfFileOfTheProgramFolder)

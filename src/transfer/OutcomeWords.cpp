@@ -101,7 +101,8 @@ QByteArray PageProblemWords(LookupFailure failure, const QByteArray &socketStatu
     }
     const QByteArray status = socketStatus.trimmed();
     QByteArray why;
-    if (!httpStatus.isEmpty() && httpStatus != "200" && httpStatus != "206")
+    // "000": no status line came (the connection failed first).
+    if (!httpStatus.isEmpty() && httpStatus != "000" && httpStatus != "200" && httpStatus != "206")
         why = "the web server answered " + httpStatus;
     else if (status == "881")
         why = "the web server went silent";

@@ -71,6 +71,7 @@ TEST(OutcomeWords, PageProblemsSayWhyThereIsNoAddress)
         {LookupFailure::NoAddress, "102", "200", "the peer's page names no address or no usable port"},
         {LookupFailure::NotFetched, "102", "404", "the peer's page could not be fetched: the web server answered 404"},
         {LookupFailure::NotFetched, " 10061", "", "the peer's page could not be fetched: connection refused by the web server"},
+        {LookupFailure::NotFetched, " 10061", "000", "the peer's page could not be fetched: connection refused by the web server"},
         {LookupFailure::NotFetched, "881", "", "the peer's page could not be fetched: the web server went silent"},
         {LookupFailure::NotFetched, "992", "200", "the peer's page could not be fetched: the answer was cut short"},
         {LookupFailure::NotFetched, " 11001", "", "the peer's page could not be fetched: the web server's name was not found"},

@@ -61,7 +61,7 @@ TEST(KernelCopy, OddSizesResumedFromOddOffsetsArriveWholeOnEveryPath)
     struct Case {
         int64_t size, offset;
     };
-    // No size or remainder is a multiple of a batch (64 KiB), the pipe (1 MiB) or a turn (4 MiB).
+    // No size or remainder is a multiple of a batch (64 KiB), the pipe (1 MiB) or a turn (8 MiB).
     const Case cases[] = {{1, 0}, {3 * 1048576 + 4097, 65537}, {9 * 1048576 + 12345, 1}};
     const int64_t sentAfter = 1048576 + 3, splicedAfter = 2 * 1048576 + 5;
     for (Path path : {Path::Kernel, Path::RefusedFromTheStart, Path::RefusedMidFile}) {

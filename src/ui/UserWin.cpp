@@ -137,8 +137,15 @@ UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     sendBox->addWidget(Note("Enter here the login and password that this user has assigned to you at his "
                             "end so that you can send files to him."));
     sendBox->addLayout(sendForm);
-    connect(static_, &QRadioButton::clicked, this, [this] { port_->setEnabled(static_->isChecked()); });
-    connect(dynamic_, &QRadioButton::clicked, this, [this] { port_->setEnabled(!dynamic_->isChecked()); });
+    // A type the person picks is stored as its letter; until then the row's own bytes stay.
+    connect(static_, &QRadioButton::clicked, this, [this] {
+        port_->setEnabled(static_->isChecked());
+        shownAddressType_.reset();
+    });
+    connect(dynamic_, &QRadioButton::clicked, this, [this] {
+        port_->setEnabled(!dynamic_->isChecked());
+        shownAddressType_.reset();
+    });
 
     auto *frames = new QHBoxLayout;
     frames->addWidget(receiving, 1);
@@ -264,6 +271,7 @@ void UserWin::RowClicked(QTreeWidgetItem *item)
     SetFieldBytes(sendName_, f.value(UserSendName - 1));
     SetFieldBytes(sendPassword_, f.value(UserSendPassword - 1));
     SelectStatic(StaticOnlyIfS(f.value(UserAddressType - 1)) == AddressKind::Static);
+    shownAddressType_ = f.value(UserAddressType - 1);
     SetFieldBytes(address_, f.value(UserAddress - 1));
     SetFieldBytes(port_, f.value(UserPort - 1));
     ShowPinnedKey();
@@ -324,6 +332,7 @@ void UserWin::ClearFields()
     sendPassword_->clear();
     address_->clear();
     SelectStatic(true);
+    shownAddressType_.reset();
     port_->setText(QString::number(DefaultListenPort));
 }
 
@@ -365,7 +374,11 @@ void UserWin::AddUpdate()
                                 TrimBlanks(password),
                                 TrimBlanks(Bytes(sendName_)),
                                 TrimBlanks(Bytes(sendPassword_)),
-                                QByteArray(AddressKindLetter(static_->isChecked() ? AddressKind::Static : AddressKind::Dynamic)),
+                                // Bytes other than "S" and "D" show as "Dynamic" here while the
+                                // send path calls such a user at a static address: they change
+                                // only when the person picks a type.
+                                shownAddressType_.value_or(QByteArray(
+                                    AddressKindLetter(static_->isChecked() ? AddressKind::Static : AddressKind::Dynamic))),
                                 TrimBlanks(Bytes(address_)),
                                 // Greyed out for a dynamic address, so beyond correcting; kept
                                 // without the codes that would break the record.

@@ -7,6 +7,8 @@
 #include <QDialog>
 #include <QList>
 
+#include <optional>
+
 class Engine;
 class QLabel;
 class QLineEdit;
@@ -54,6 +56,8 @@ private:
     QLineEdit *port_ = nullptr;         // Editfield4
     QRadioButton *static_ = nullptr;
     QRadioButton *dynamic_ = nullptr;
+    // The address type's bytes of the row the fields show, until the person picks a type.
+    std::optional<QByteArray> shownAddressType_;
     QLabel *pinnedKey_ = nullptr;       // the current user's pinned key fingerprint
     QPushButton *forgetKey_ = nullptr;  // "Forget Key"
 };

@@ -474,6 +474,43 @@ TEST_F(UserWinTest, AnUnchangedRowKeepsItsBytesWhateverTheirEncoding)
     EXPECT_EQ(inst.engine->Users[0], before);
 }
 
+TEST_F(UserWinTest, AnAddressTypeOtherThanSOrDChangesOnlyWhenAPersonPicksOne)
+{
+    // The send path calls a user with such bytes at a static address, the window shows "Dynamic":
+    // storing another field must not turn the user into a dynamic one.
+    struct Case {
+        QByteArray stored;
+        const char *picked; // the radio button clicked before storing, or none
+        QByteArray written;
+    };
+    const Case cases[] = {
+        {"X", nullptr, "X"}, {"s", nullptr, "s"}, {"", nullptr, ""}, {"X", "RadioButton1", "S"}, {"X", "RadioButton2", "D"},
+    };
+    for (const Case &c : cases) {
+        inst.engine->Users = {MakeUserRecord({"ann", "pw", "me", "mine", c.stored, "10.0.0.1", "5000"}),
+                              MakeUserRecord({"bea", "p2", "", "", "S", "10.0.0.2", "4444"})};
+        Open();
+        emit win->list()->itemClicked(win->list()->topLevelItem(0), 1);
+        TypeInto(Edit("Editfield6"), "new");
+        if (c.picked)
+            ClickOn(Radio(c.picked));
+        ClickOn(Button("Command1"));
+        ASSERT_EQ(inst.engine->Users.size(), 2) << c.stored.toStdString();
+        EXPECT_EQ(FieldOf(inst.engine->Users[0], UserPassword), "new");
+        EXPECT_EQ(FieldOf(inst.engine->Users[0], UserAddressType), c.written) << c.stored.toStdString();
+        // Another row shown, or the fields cleared, forget the first row's bytes.
+        emit win->list()->itemClicked(win->list()->topLevelItem(1), 1);
+        TypeInto(Edit("Editfield6"), "p3");
+        ClickOn(Button("Command1"));
+        EXPECT_EQ(FieldOf(inst.engine->Users[1], UserAddressType), "S");
+        ClickOn(Button("Command2"));
+        Fill("cid", "p4");
+        ClickOn(Button("Command1"));
+        EXPECT_EQ(FieldOf(inst.engine->Users.value(2), UserAddressType), "S");
+        win.reset();
+    }
+}
+
 TEST_F(UserWinTest, TakingAnotherUsersNameAsksBeforeReplacingIt)
 {
     inst.engine->Users = {MakeUserRecord({"ann", "p1", "", "", "S", "10.0.0.1", "4444"}),

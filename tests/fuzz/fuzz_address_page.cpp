@@ -3,24 +3,11 @@
 // carry a port from 1 to 65535; a page without one says why; line ends must not matter. Broken
 // invariants abort.
 #include "dynaddr/AddressPage.h"
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-
-namespace {
-
-void Require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
+#include "FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray page(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+    const QByteArray page = InputBytes(data, size);
     const LookupResult read = ParseAddressPage(page);
     Require(read.Ticket == 0);
     Require(read.Endpoint.has_value() == (read.Failure == LookupFailure::None));

@@ -10,20 +10,11 @@
 // walk uses passive mode, and a passive reply leads to a data connection only when it names a
 // usable port. Broken invariants abort.
 #include "dynaddr/FtpRules.h"
+#include "FuzzSupport.h"
 
 #include <QByteArrayList>
 
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-
 namespace {
-
-void Require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 struct Walk {
     QList<QByteArray> lines;  // every complete line, in order
@@ -168,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     // The first byte chooses the splitting and whether the text is repeated past the line bound.
     const uint8_t mode = data[0];
-    QByteArray input(reinterpret_cast<const char *>(data + 1), static_cast<qsizetype>(size - 1));
+    QByteArray input = InputBytes(data + 1, size - 1);
     const bool repeated = (mode & 0xC0) == 0xC0;
     if (repeated)
         input = input.repeated(FtpReplyReader::LineLimit / input.size() + 2);

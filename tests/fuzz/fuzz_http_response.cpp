@@ -6,18 +6,9 @@
 // chunks) gives its page only whole: exactly the announced length, and a response cut short
 // gives that same page or none. Broken invariants abort.
 #include "dynaddr/HttpResponse.h"
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
+#include "FuzzSupport.h"
 
 namespace {
-
-void Require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 struct Result {
     QByteArrayList words;
@@ -92,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int ending = data[0] % 3;
     const qsizetype firstCut = data[1];
     const qsizetype step = 1 + data[2] % 16;
-    const QByteArray response(reinterpret_cast<const char *>(data + 3), static_cast<qsizetype>(size - 3));
+    const QByteArray response = InputBytes(data + 3, size - 3);
 
     const Result whole = Run(response, {}, ending);
     CheckEnding(whole);

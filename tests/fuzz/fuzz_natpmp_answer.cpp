@@ -4,18 +4,9 @@
 // version 0 and the asked opcode plus 128, name the asked internal port (mappings), and give back
 // the fields that are in the datagram; a refused datagram must say why. Broken invariants abort.
 #include "dynaddr/NatPmp.h"
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
+#include "FuzzSupport.h"
 
 namespace {
-
-void Require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 uint32_t Word(const QByteArray &d, int at, int bytes)
 {
@@ -33,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     const int opcode = (data[0] & 1) ? 2 : 0;
     const uint16_t port = uint16_t((data[1] << 8) | data[2]);
-    const QByteArray datagram(reinterpret_cast<const char *>(data + 3), qsizetype(size - 3));
+    const QByteArray datagram = InputBytes(data + 3, size - 3);
     NatPmpFault fault = NatPmpFault::None;
     const std::optional<NatPmpAnswer> a = ReadNatPmpAnswer(datagram, opcode, port, &fault);
     Require(a.has_value() == (fault == NatPmpFault::None));

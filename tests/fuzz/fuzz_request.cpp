@@ -7,22 +7,13 @@
 #include "core/Cipher.h"
 #include "core/TextUtil.h"
 #include "transfer/Protocol.h"
+#include "FuzzSupport.h"
 
 #include <QByteArrayList>
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
 
 using namespace Protocol;
 
 namespace {
-
-void Require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
 
 void CheckInvariants(const RequestCheck &check)
 {
@@ -82,7 +73,7 @@ QByteArrayList Pieces(const QByteArray &bytes, qsizetype size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+    const QByteArray bytes = InputBytes(data, size);
 
     const QByteArray enciphered = EncryptToHex(bytes) + Terminator;
     Exercise(bytes);

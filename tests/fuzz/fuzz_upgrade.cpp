@@ -6,26 +6,13 @@
 // Broken invariants abort so the fuzzer reports them. Seeds are in tests/fuzz/seeds-upgrade.
 #include "transfer/Protocol.h"
 #include "transfer/Upgrade.h"
-
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
+#include "FuzzSupport.h"
 
 using namespace Upgrade;
 
-namespace {
-
-void Require(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+    const QByteArray bytes = InputBytes(data, size);
     const bool offers = OffersEncryption(bytes);
     Require(!offers || Protocol::IsWelcome(bytes));
 

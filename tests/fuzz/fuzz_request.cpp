@@ -2,10 +2,12 @@
 // Raw input exercises the hex layer; the same bytes enciphered reach the field reader with
 // a deciphered text the attacker chose. The request cap is checked over arrivals: the raw input
 // arrives in pieces cut at every byte 0xFF (which no request holds), the enciphered form in
-// pieces of 1460 bytes, and either way the answer must be the one for the whole. Broken
-// invariants abort so the fuzzer reports them. Seeds are in tests/fuzz/seeds.
+// pieces of 1460 bytes, and either way the answer must be the one for the whole; the same holds
+// for a batch of requests, the raw input read as one and two enciphered requests sent as one.
+// Broken invariants abort so the fuzzer reports them. Seeds are in tests/fuzz/seeds.
 #include "core/Cipher.h"
 #include "core/TextUtil.h"
+#include "transfer/BatchProtocol.h"
 #include "transfer/Protocol.h"
 #include "FuzzSupport.h"
 
@@ -61,6 +63,41 @@ void CheckFraming(const QByteArrayList &arrivals)
     Require(whole == RequestFraming::Incomplete);
 }
 
+// The same for a batch: the decision as arrivals come in is the one for the whole, and a complete
+// batch holds its count of requests, each whole and within the request cap, the batch within its
+// own cap, with nothing of the bytes after it taken.
+void CheckBatchFraming(const QByteArrayList &arrivals)
+{
+    using BatchProtocol::Framing;
+    const QByteArray stream = arrivals.join();
+    const BatchProtocol::Frame whole = BatchProtocol::FrameBatch(stream);
+    const QByteArray header = QByteArray(BatchProtocol::OfferWord) + ' ';
+    Require((whole.framing == Framing::NotBatch) == !header.startsWith(stream.left(header.size())));
+    Require(whole.framing == Framing::Complete || whole.requests.isEmpty());
+    if (whole.framing == Framing::Complete) {
+        Require(!whole.requests.isEmpty() && whole.requests.size() <= BatchProtocol::MaxFiles);
+        Require(whole.consumed <= BatchProtocol::MaxSize && whole.consumed <= stream.size());
+        qsizetype at = stream.indexOf(Terminator) + 2;
+        for (const QByteArray &request : whole.requests) {
+            Require(request.size() <= MaxRequestSize && request.indexOf(Terminator) == request.size() - 2);
+            Require(stream.mid(at, request.size()) == request);
+            at += request.size();
+        }
+        Require(at == whole.consumed);
+    }
+    QByteArray buffered;
+    for (const QByteArray &arrival : arrivals) {
+        buffered += arrival;
+        const BatchProtocol::Frame sofar = BatchProtocol::FrameBatch(buffered);
+        if (sofar.framing != Framing::Incomplete) {
+            Require(sofar.framing == whole.framing);
+            Require(sofar.requests == whole.requests && sofar.consumed == whole.consumed);
+            return;
+        }
+    }
+    Require(whole.framing == Framing::Incomplete);
+}
+
 QByteArrayList Pieces(const QByteArray &bytes, qsizetype size)
 {
     QByteArrayList pieces;
@@ -80,6 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Exercise(enciphered);
     CheckFraming(bytes.split('\xFF'));
     CheckFraming(Pieces(enciphered, 1460));
+    CheckBatchFraming(bytes.split('\xFF'));
+    CheckBatchFraming(Pieces("BATCH 2\r\r" + enciphered + enciphered, 1460));
 
     (void)HasTerminator(bytes);
     (void)IsWelcome(bytes);

@@ -334,6 +334,8 @@ void UserWin::ClearFields()
     SelectStatic(true);
     shownAddressType_.reset();
     port_->setText(QString::number(DefaultListenPort));
+    // Ready for the next user's name.
+    name_->setFocus(Qt::OtherFocusReason);
 }
 
 void UserWin::Refuse(const QString &message, QLineEdit *field)

@@ -190,6 +190,8 @@ TEST_F(UserWinTest, OpeningFillsTheListAndARowClickFillsTheFields)
     EXPECT_EQ(Edit("Editfield4")->text(), "4444");
     EXPECT_TRUE(Radio("RadioButton1")->isChecked());
     EXPECT_FALSE(Radio("RadioButton2")->isChecked());
+    // The next user's name can be typed at once.
+    EXPECT_EQ(win->focusWidget(), Edit("Editfield5"));
 }
 
 TEST_F(UserWinTest, FieldsFollowTheCurrentRowAndDeleteRemovesOnlyTheUserShown)

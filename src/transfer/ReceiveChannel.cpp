@@ -26,6 +26,9 @@ constexpr qsizetype WriteThreshold = 20000;
 // calls. What waits here when the connection fails is not written, as on a plain one; the file
 // holds only whole writes, and the next attempt resumes from its length.
 constexpr qsizetype EncryptedWriteThreshold = 256 * 1024;
+// A batch that is still arriving is framed again at least after this many more bytes, so a
+// request or a batch over its limit is refused at most this much later than it could be.
+constexpr qsizetype BatchReframeStep = 4096;
 } // namespace
 
 void CloseSlotFile(std::unique_ptr<QFile> &file)
@@ -49,6 +52,7 @@ void ReceiveChannel::ResetForNextCaller()
     Refusal.clear();
     UnsafeName = WriteFailed = KernelPath = false;
     Buffer.clear();
+    BatchFramedUpTo = 0;
     PeerAddress.clear();
     Login.clear();
     Password.clear();
@@ -129,6 +133,7 @@ void ReceiveChannel::SendWelcome()
         return;
     host_->ListenNext();
     Buffer.clear();
+    BatchFramedUpTo = 0;
     Raise(ReceiveEvent::Welcome);
     GreetedAt = host_->SlotClock().now();
     // Several files may come over this connection; a caller that reads only the code never sees
@@ -164,7 +169,14 @@ void ReceiveChannel::OnData(const QByteArray &arrived)
     case ReceiveState::Idle:
         break;
     case ReceiveState::Greeted: {
+        // A batch still arriving is framed again only once a terminator has come or another
+        // BatchReframeStep bytes have: framing scans and copies the whole buffer, up to a
+        // megabyte, and a caller sending a few bytes at a time must not make it do that for each.
+        if (BatchFramedUpTo > 0 && Buffer.size() < BatchFramedUpTo + BatchReframeStep &&
+            Buffer.indexOf(Protocol::Terminator, std::max<qsizetype>(BatchFramedUpTo - 1, 0)) < 0)
+            return;
         const BatchProtocol::Frame batch = BatchProtocol::FrameBatch(Buffer);
+        BatchFramedUpTo = batch.framing == BatchProtocol::Framing::Incomplete ? Buffer.size() : 0;
         if (batch.framing == BatchProtocol::Framing::Incomplete)
             return;
         if (batch.framing == BatchProtocol::Framing::Bad) {

@@ -106,6 +106,7 @@ public:
     bool WriteFailed = false;
     bool KernelPath = false;    // the file data goes from the socket to the file inside the kernel
     QByteArray Buffer;
+    qsizetype BatchFramedUpTo = 0; // the buffer's size when an arriving batch was last found incomplete
     QByteArray PeerAddress;
     QDateTime LastActivity;
     QByteArray Login, Password, FileName;

@@ -202,6 +202,38 @@ TEST(Slots, ReceivedFileAndStoppedSlot)
     EXPECT_EQ(ReadWholeFile(host.dir.file("e.bin")), file.left(25000));
 }
 
+// A batch that arrives a byte at a time is taken as if it had come whole; one whose second
+// request runs past the request limit is refused, at most a few kilobytes after the limit.
+TEST(Slots, ABatchArrivingByteByByteIsTakenAsAWhole)
+{
+    const QByteArray first = Request("a.bin", 10);
+    const QByteArray whole = BatchProtocol::BuildBatch({first, Request("b.bin", 20)});
+    const QByteArray tooLong = "BATCH 2\r\r" + first + QByteArray(2 * Protocol::MaxRequestSize, 'x');
+    for (const bool fits : {true, false}) {
+        SCOPED_TRACE(fits ? "fits" : "too long");
+        Host host;
+        ReceiveChannel slot;
+        slot.Attach(0, host);
+        slot.Configure(true);
+        slot.Start();
+        slot.Accept(nullptr);
+        ASSERT_EQ(slot.State, ReceiveState::Greeted);
+        const QByteArray &bytes = fits ? whole : tooLong;
+        qsizetype fed = 0;
+        while (fed < bytes.size() && slot.State == ReceiveState::Greeted)
+            slot.OnData(bytes.mid(fed++, 1));
+        if (fits) {
+            EXPECT_EQ(fed, whole.size());
+            EXPECT_EQ(slot.State, ReceiveState::Receiving);
+            EXPECT_EQ(slot.FileName, "a.bin");
+        } else {
+            EXPECT_EQ(slot.Refusal, BadRequestCode);
+            EXPECT_GE(fed, 9 + first.size() + Protocol::MaxRequestSize);
+            EXPECT_LE(fed, 9 + first.size() + Protocol::MaxRequestSize + 4096);
+        }
+    }
+}
+
 TEST(Slots, SendSlotWalksItsTable)
 {
     const QuietUnopenedWrites quiet;

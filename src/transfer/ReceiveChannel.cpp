@@ -52,7 +52,7 @@ void ReceiveChannel::ResetForNextCaller()
     Refusal.clear();
     UnsafeName = WriteFailed = KernelPath = false;
     Buffer.clear();
-    BatchFramedUpTo = 0;
+    batchFramedUpTo_ = 0;
     PeerAddress.clear();
     Login.clear();
     Password.clear();
@@ -133,7 +133,7 @@ void ReceiveChannel::SendWelcome()
         return;
     host_->ListenNext();
     Buffer.clear();
-    BatchFramedUpTo = 0;
+    batchFramedUpTo_ = 0;
     Raise(ReceiveEvent::Welcome);
     GreetedAt = host_->SlotClock().now();
     // Several files may come over this connection; a caller that reads only the code never sees
@@ -172,11 +172,11 @@ void ReceiveChannel::OnData(const QByteArray &arrived)
         // A batch still arriving is framed again only once a terminator has come or another
         // BatchReframeStep bytes have: framing scans and copies the whole buffer, up to a
         // megabyte, and a caller sending a few bytes at a time must not make it do that for each.
-        if (BatchFramedUpTo > 0 && Buffer.size() < BatchFramedUpTo + BatchReframeStep &&
-            Buffer.indexOf(Protocol::Terminator, std::max<qsizetype>(BatchFramedUpTo - 1, 0)) < 0)
+        if (batchFramedUpTo_ > 0 && Buffer.size() < batchFramedUpTo_ + BatchReframeStep &&
+            Buffer.indexOf(Protocol::Terminator, std::max<qsizetype>(batchFramedUpTo_ - 1, 0)) < 0)
             return;
         const BatchProtocol::Frame batch = BatchProtocol::FrameBatch(Buffer);
-        BatchFramedUpTo = batch.framing == BatchProtocol::Framing::Incomplete ? Buffer.size() : 0;
+        batchFramedUpTo_ = batch.framing == BatchProtocol::Framing::Incomplete ? Buffer.size() : 0;
         if (batch.framing == BatchProtocol::Framing::Incomplete)
             return;
         if (batch.framing == BatchProtocol::Framing::Bad) {

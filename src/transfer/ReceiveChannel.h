@@ -106,7 +106,6 @@ public:
     bool WriteFailed = false;
     bool KernelPath = false;    // the file data goes from the socket to the file inside the kernel
     QByteArray Buffer;
-    qsizetype BatchFramedUpTo = 0; // the buffer's size when an arriving batch was last found incomplete
     QByteArray PeerAddress;
     QDateTime LastActivity;
     QByteArray Login, Password, FileName;
@@ -184,4 +183,5 @@ private:
     int index_ = 0;
     ReceiveHost *host_ = nullptr;
     ChannelPicture picture_ = ChannelPicture::Idle;
+    qsizetype batchFramedUpTo_ = 0; // the buffer's size when an arriving batch was last found incomplete
 };

@@ -7,7 +7,8 @@
 #     rsync daemon (whole-file) on a loopback port: the median of RUNS runs of each, with the
 #     ratios of the medians, and how late a 1 ms timer fired in the sending process (p99, max).
 #     Beside it, in the same interleaved runs: the same 1 GiB encrypted (both installations offer
-#     and take encryption), and, when OLD names the build directory of an earlier version's
+#     and take encryption), the same over bench_tls_copier (TLS 1.3 with as little around the
+#     cipher as OpenSSL allows: the encrypted ceiling), and, when OLD names the build directory of an earlier version's
 #     bench_peer, that version's plain transfer, with its timer lateness.
 #  2. The receiver's peak memory for 10 MB and 1 GiB, and the same with a slow disk (a pause of
 #     DELAY_US before each write to the file); encrypted too, and for OLD. The time from queueing
@@ -212,6 +213,27 @@ run_copier() {
     cmp -s "$file" "$out" || { note "bench_copier copy differs"; exit 1; }
     rm -f "$out"
 }
+# The encrypted ceiling: bench_tls_copier, TLS 1.3 with nothing around the cipher but one read
+# and one write per 256 KiB on each side; run_tls_copier <file> sets tls_copier_seconds.
+tls_copier=$build/bench/bench_tls_copier
+run_tls_copier() {
+    local file=$1 port out=$scratch/tls-copier.out t0
+    port=$(free_port)
+    rm -f "$out"
+    "$tls_copier" recv "$port" "$out" >/dev/null &
+    local lpid=$!
+    pids+=("$lpid")
+    wait_listening "$port" || { note "bench_tls_copier did not listen"; exit 1; }
+    warm "$file"
+    sync
+    t0=$(now_ns)
+    "$tls_copier" send "$file" "$port" >/dev/null || { note "bench_tls_copier send failed"; exit 1; }
+    wait "$lpid" || { note "bench_tls_copier recv failed"; exit 1; }
+    tls_copier_seconds=$(seconds_since "$t0")
+    cmp -s "$file" "$out" || { note "bench_tls_copier copy differs"; exit 1; }
+    rm -f "$out"
+}
+
 # The machine's own cost of parallel copies: run_copiers <file> <n> runs n copier pairs at once,
 # each sending the file, and sets copiers_mbps to the bytes of all of them over the time to the
 # last one's end.
@@ -244,7 +266,7 @@ bigfile=$(source_file "$big")
 start_rsync_daemon
 pw=(); so=(); sb=(); sm=(); cp=(); rs=(); late99=(); latemax=(); rxrss_big=""
 pwrxcpu=(); pwtxcpu=(); smrxcpu=(); smtxcpu=()
-en=(); enrxcpu=(); entxcpu=(); enlate99=(); enrss_big=""
+en=(); enrxcpu=(); entxcpu=(); enlate99=(); enrss_big=""; tc=()
 old=(); oldlate99=(); oldlatemax=(); oldrss_big=""
 for run in $(seq "$runs"); do
     run_parcelwise encrypt=1 -- encrypt=1 "$bigfile"
@@ -254,6 +276,7 @@ for run in $(seq "$runs"); do
     entxcpu+=("$(field cpu_s "$scratch/tx.out")")
     enlate99+=("$(field late_p99_ms "$scratch/tx.out")")
     [[ -n $enrss_big ]] || enrss_big=$(field peak_rss_kb "$scratch/rx.out")
+    if [[ -x $tls_copier ]]; then run_tls_copier "$bigfile"; tc+=("$(mbps "$big" "$tls_copier_seconds")"); fi
     if [[ -n $old_peer ]]; then
         peer_bin=$old_peer run_parcelwise -- "$bigfile"
         cmp -s "$bigfile" "$(received big.bin)" || { note "received file (old) differs"; exit 1; }
@@ -281,7 +304,7 @@ for run in $(seq "$runs"); do
     if [[ -x $copier ]]; then run_copier "$bigfile"; cp+=("$(mbps "$big" "$copier_seconds")"); fi
     run_rsync "$bigfile"
     rs+=("$(mbps "$big" "$rsync_seconds")")
-    note "run $run: parcelwise ${pw[-1]} MB/s (timer late p99 ${late99[-1]} ms, max ${latemax[-1]} ms), encrypted ${en[-1]} MB/s, old ${old[*]:+${old[-1]}} MB/s, socat ${so[-1]} MB/s (64 KiB blocks ${sb[-1]}), rsync ${rs[-1]} MB/s"
+    note "run $run: parcelwise ${pw[-1]} MB/s (timer late p99 ${late99[-1]} ms, max ${latemax[-1]} ms), encrypted ${en[-1]} MB/s (TLS copier ${tc[*]:+${tc[-1]}} MB/s), old ${old[*]:+${old[-1]}} MB/s, socat ${so[-1]} MB/s (64 KiB blocks ${sb[-1]}), rsync ${rs[-1]} MB/s"
 done
 pw_med=$(median "${pw[@]}"); so_med=$(median "${so[@]}"); sb_med=$(median "${sb[@]}"); sm_med=$(median "${sm[@]}")
 cp_med=$( [[ ${#cp[@]} -gt 0 ]] && median "${cp[@]}" || echo 0 ); rs_med=$(median "${rs[@]}")
@@ -289,6 +312,7 @@ late99_med=$(median "${late99[@]}")
 pwrxcpu_med=$(median "${pwrxcpu[@]}"); pwtxcpu_med=$(median "${pwtxcpu[@]}")
 smrxcpu_med=$(median "${smrxcpu[@]}"); smtxcpu_med=$(median "${smtxcpu[@]}")
 latemax_all=$(printf '%s\n' "${latemax[@]}" | sort -g | tail -n1)
+tc_med=$( [[ ${#tc[@]} -gt 0 ]] && median "${tc[@]}" || echo 0 )
 en_med=$(median "${en[@]}"); enrxcpu_med=$(median "${enrxcpu[@]}"); entxcpu_med=$(median "${entxcpu[@]}")
 enlate99_med=$(median "${enlate99[@]}")
 if [[ -n $old_peer ]]; then
@@ -489,6 +513,7 @@ row "$big_label rsync daemon, whole file (median)" "$rs_med MB/s (runs: ${rs[*]}
 row "parcelwise / socat, / socat -b 65536, / rsync" "$(ratio "$pw_med" "$so_med")x, $(ratio "$pw_med" "$sb_med")x, $(ratio "$pw_med" "$rs_med")x"
 row "sender's 1 ms timer late during $big_label: p99 (median), max" "$late99_med ms, $latemax_all ms"
 row "$big_label encrypted (median)" "$en_med MB/s (runs: ${en[*]}), $(ratio "$en_med" "$pw_med")x plain"
+row "$big_label TLS 1.3 copier, the encrypted ceiling (median)" "$tc_med MB/s (runs: ${tc[*]:-not built}); $( [[ $tc_med != 0 ]] && ratio "$tc_med" "$pw_med" || echo -)x plain, encrypted parcelwise $( [[ $tc_med != 0 ]] && ratio "$en_med" "$tc_med" || echo -)x it"
 row "encrypted: CPU s receiver / sender, timer p99 (medians)" "$enrxcpu_med / $entxcpu_med, $enlate99_med ms"
 row "encrypted: receiver peak RSS, $small_label -> $big_label" "$enrss_small -> $enrss_big kB ($(( enrss_big - enrss_small )) kB)"
 row "first byte of data of $file_size bytes after queueing (median)" "plain $fb_plain_med s, encrypted $fb_en_med s (runs: ${fb_plain[*]} / ${fb_en[*]})"

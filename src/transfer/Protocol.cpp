@@ -68,7 +68,9 @@ bool IsWelcome(const QByteArray &greeting)
 
 QByteArray ReplyCode(const QByteArray &reply)
 {
-    return reply.left(3);
+    // The code becomes the row's stored status and its log line: whatever control characters a
+    // receiver puts there (the queue file's separators, line breaks) are written out, not kept.
+    return EscapeControls(reply.left(3));
 }
 
 int64_t ResumeOffset(const QByteArray &reply)

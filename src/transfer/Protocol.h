@@ -60,7 +60,8 @@ int64_t LongestRequestSize(const QByteArray &login, const QByteArray &password, 
 
 // Any greeting that begins with "100" lets the request go, whatever follows the code.
 bool IsWelcome(const QByteArray &greeting);
-// The first three characters of a reply (fewer if the reply is shorter): the outcome code.
+// The first three characters of a reply (fewer if the reply is shorter): the outcome code, its
+// control characters escaped.
 QByteArray ReplyCode(const QByteArray &reply);
 // For a "101" reply: the leading number after the code, CRs removed, rounded half-even;
 // 0 when there is none. A negative or oversized value is returned as read; the send channel

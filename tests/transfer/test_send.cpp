@@ -396,6 +396,9 @@ TEST(Send, ReceiverAnswersAreClassified)
         {"100 PARCELWISE WELCOME\r\r", "401\r\r", "E", "Error: Bad Login"},
         {"100 PARCELWISE WELCOME\r\r", "404\r\r", "E", "Error: Empty File"},
         {"100 PARCELWISE WELCOME\r\r", "zzz\r\r", "E", "Error: zzz"},
+        // The queue file's own separators and line breaks from the receiver stay out of the row.
+        {"100 PARCELWISE WELCOME\r\r", QByteArray("\x02Q\x01\r\r"), "E", "Error: \\x02Q\\x01"},
+        {"100 PARCELWISE WELCOME\r\r", "\r\r", "E", "Error: \\x0D\\x0D"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE((c.greeting + c.reply).toStdString());
@@ -407,6 +410,9 @@ TEST(Send, ReceiverAnswersAreClassified)
         ASSERT_TRUE(WaitFor([&] { return p.RowSettled(); }));
         EXPECT_EQ(p.Row().status(), c.status);
         EXPECT_EQ(p.Row().statusText(), c.statusText);
+        // The row is stored and read back as the one row it is.
+        const std::vector<QueueItem> stored = DecodeQueueFile(EncodeQueueFile({p.Row()}), p.tx.clock.nowSerial());
+        EXPECT_EQ(stored.size(), 1u);
         if (c.greeting.startsWith("400")) {
             EXPECT_TRUE(peer.received.isEmpty()); // no request after BUSY
         }

@@ -114,9 +114,7 @@ bool SendChannel::BeginBatchFile()
     if (!OpenFile() || FileSize != f.size || (f.offset != 0 && !FileHandle->seek(f.offset))) {
         // The receiver would read the next file's bytes as this one's: the connection ends, this
         // file with its error, the rest to be retried.
-        EndBatchFile(f, OutcomeCode::FileError);
-        Result = OutcomeCode::Closed;
-        HandleOutcome();
+        EndWithFileError();
         return false;
     }
     host_->LogLine("Sending file " + FilePath + " starting at " + ToDecimal(f.offset) + " bytes to " + UserName);

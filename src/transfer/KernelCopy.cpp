@@ -37,13 +37,18 @@ bool SendChannel::SendBatchFromFile()
         LastPieceAt = host_->SlotClock().now();
         CountSent(m.bytes);
     }
+    if (m.bytes == 0 && !m.refused && !m.wouldBlock && m.error == 0) {
+        // Nothing moved and nothing to wait for: the file ends before the size its request
+        // announced (it shrank while it was sent). Waiting for room would only ask again.
+        EndWithFileError();
+        return true;
+    }
     if (m.refused || m.error != 0) {
         // The rest goes through the copying path, from where the kernel stopped; a broken
         // connection reports its error there, through the socket.
         CopyOnly = true;
         if (!FileHandle->seek(FileSize - BytesLeft)) {
-            Result = OutcomeCode::FileError;
-            HandleOutcome();
+            EndWithFileError();
             return true;
         }
         return false;

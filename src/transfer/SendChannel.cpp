@@ -348,8 +348,7 @@ bool SendChannel::ReadBatch()
     }
     if (got != want) {
         // The file shrank or cannot be read any more.
-        Result = OutcomeCode::FileError;
-        HandleOutcome();
+        EndWithFileError();
         return false;
     }
     BatchLength = want;
@@ -497,6 +496,18 @@ void SendChannel::HandleOutcome()
     host_->SendSlotChanged(index_);
     host_->SlotStatusChanged();
     host_->SendSlotFreed(index_, outcome.outcomeClass);
+}
+
+void SendChannel::EndWithFileError()
+{
+    if (BatchFiles.empty()) {
+        Result = OutcomeCode::FileError;
+    } else {
+        if (BatchFile &f = BatchFiles[BatchFileAt]; !f.ended)
+            EndBatchFile(f, OutcomeCode::FileError);
+        Result = OutcomeCode::Closed;
+    }
+    HandleOutcome();
 }
 
 SlotSnapshot SendChannel::Snapshot() const

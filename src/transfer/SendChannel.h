@@ -192,6 +192,9 @@ private:
     void SendBatch();
     // Every ending of an attempt: the log line, the queue row's status and an idle slot.
     void HandleOutcome();
+    // The file being sent can no longer be read to its announced end: it fails, and in a batch
+    // the files after it end as a dropped connection would end them, to be retried.
+    void EndWithFileError();
 
     int index_ = 0;
     SendHost *host_ = nullptr;

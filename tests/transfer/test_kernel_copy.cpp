@@ -6,7 +6,11 @@
 #include "core/FileOps.h"
 #include "transfer/ZeroCopy.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <gtest/gtest.h>
 
 namespace {
@@ -53,6 +57,41 @@ const char *Label(Path path)
     return path == Path::Kernel ? "kernel" : path == Path::RefusedFromTheStart ? "refused from the start"
                                                                                  : "refused mid-file";
 }
+
+// A receiver that answers each request of one connection (single or a batch) with offset 0
+// once all have come, and cuts the sender's source file to `cutTo` bytes at a chosen moment:
+// before it answers, or when the first file data arrive.
+struct CuttingReceiver {
+    CuttingReceiver(QByteArray greeting, int requests, QString source, qint64 cutTo, bool cutOnData)
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server, &QTcpServer::newConnection, [=, this] {
+            QTcpSocket *s = server.nextPendingConnection();
+            s->write(greeting);
+            QObject::connect(s, &QTcpSocket::readyRead, [=, this] {
+                QByteArray arrived = s->readAll();
+                if (!replied) {
+                    buffer += arrived;
+                    // "BATCH n" and each request end with the terminator.
+                    if (buffer.count("\r\r") < requests + (requests > 1 ? 1 : 0))
+                        return;
+                    if (!cutOnData)
+                        cut = QFile::resize(source, cutTo);
+                    replied = true;
+                    s->write(QByteArray("1010\r\r").repeated(requests));
+                    return;
+                }
+                if (cutOnData && !cut)
+                    cut = QFile::resize(source, cutTo);
+                taken += arrived;
+            });
+        });
+    }
+    int port() const { return server.serverPort(); }
+    QTcpServer server;
+    QByteArray buffer, taken;
+    bool replied = false, cut = false;
+};
 
 } // namespace
 
@@ -143,5 +182,54 @@ TEST(KernelCopy, AFullDiskAfterEverythingWasHandedOverIsNoDelivery)
         ASSERT_TRUE(WaitFor([&] { return p.rx.LogHas("alice successfully sent full.bin"); }));
         EXPECT_TRUE(p.tx.LogHas(" starting at " + QByteArray::number(static_cast<qlonglong>(kept)) + " bytes to bob"));
         EXPECT_TRUE(ReadWholeFile(p.rx.Downloads("full.bin")) == data);
+    }
+}
+
+// A source file cut short after its size was announced cannot be sent whole: the attempt ends
+// at once with the file's error, on the kernel path as on the copying one, and the receiver has
+// taken no more than the file still held. In a batch only that file fails for good; the files
+// after it are retried.
+TEST(KernelCopy, ASourceFileThatShrinksWhileItIsSentEndsOnlyItself)
+{
+    for (Path path : {Path::Kernel, Path::RefusedFromTheStart}) {
+        for (const bool batch : {false, true}) {
+            SCOPED_TRACE(std::string(Label(path)) + (batch ? ", batch" : ", alone"));
+            Refusals refusals(path, 0, 0);
+            EngineHarness tx{1, 1};
+            tx.engine->Prefs.Encryption = EncryptionSetting::Off;
+            const QByteArray data = PatternBytes(32 * 1048576 + 7, 9);
+            tx.dir.write("shrinks.bin", data);
+            tx.dir.write("after.bin", "the next file");
+            const QString source = tx.dir.file("shrinks.bin");
+            // Alone, the file is cut before the receiver answers; in a batch, once its data flow.
+            CuttingReceiver rx(batch ? "100 PARCELWISE WELCOME BATCH\r\r" : "100 PARCELWISE WELCOME\r\r",
+                               batch ? 2 : 1, source, 100000, batch);
+            tx.AddUser({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(rx.port())});
+            tx.Start();
+            std::vector<QueueItem> rows{
+                QueueModel::MakeNewItem("bob", "shrinks.bin", source.toLocal8Bit(), "", tx.clock.nowSerial())};
+            if (batch)
+                rows.push_back(QueueModel::MakeNewItem("bob", "after.bin", tx.dir.file("after.bin").toLocal8Bit(), "",
+                                                       tx.clock.nowSerial()));
+            tx.engine->AddQueueItems(rows);
+            tx.engine->QueueTick();
+            ASSERT_TRUE(WaitFor([&] { return tx.engine->Queue().BusyRows().empty(); }));
+            EXPECT_TRUE(rx.cut);
+            EXPECT_EQ(tx.engine->Queue().item(0).status(), "E");
+            EXPECT_EQ(tx.engine->Queue().item(0).statusText(), "Error: File Error");
+            EXPECT_TRUE(tx.LogHas("Cannot Open File - " + source.toLocal8Bit()));
+            if (batch) {
+                EXPECT_EQ(tx.engine->Queue().item(1).status(), "W");
+                EXPECT_EQ(tx.engine->Queue().item(1).statusText(), "Retry Wait 102");
+            }
+            EXPECT_EQ(tx.engine->Senders()[0].Letter, SendLetter::Idle);
+            if (!batch) {
+                QCoreApplication::processEvents();
+                EXPECT_LE(rx.taken.size(), 100000);
+            }
+            // Beyond the cut the kernel may have sent pages as the cut left them.
+            const qsizetype kept = std::min<qsizetype>(rx.taken.size(), 100000);
+            EXPECT_EQ(rx.taken.left(kept), data.left(kept));
+        }
     }
 }

@@ -3,6 +3,7 @@
 
 #include "core/Limits.h"
 #include "dynaddr/HttpResponse.h"
+#include "dynaddr/NatPmp.h"
 
 #include <QMetaObject>
 #include <QPointer>
@@ -307,6 +308,15 @@ UpnpResult UpnpWorker::Shared::Do(const UpnpJob &job)
     const int addressCode = UPNP_GetExternalIPAddress(control, service, address);
     if (addressCode != UPNPCOMMAND_SUCCESS) {
         r.reason = addressCode > 0 ? ErrorText(addressCode) : QByteArray("no usable answer from the router");
+        return r;
+    }
+    // A router whose outside link is down names no address (or 0.0.0.0); an answer that is no
+    // dotted address at all would go onto the page as it stands. Neither is mapped.
+    const std::optional<uint32_t> outside = ParseDottedIPv4(address);
+    if (!outside || *outside == 0) {
+        r.reason = address[0] == '\0' || outside
+                       ? QByteArray("the router has no external address")
+                       : "the answer was malformed (external address " + QByteArray(address) + ")";
         return r;
     }
     r.externalAddress = address;

@@ -474,20 +474,32 @@ TEST(PortMapper, UpnpFailuresSayWhy)
     const struct {
         const char *mode;
         const char *line;
+        const char *ip = "203.0.113.7";
     } cases[] = {
         {"refuse", "Port mapping failed: the router refused with code 606"},
         {"huge", "Port mapping failed: the router's description is larger than 1 MiB"},
         {"cutsoap", "Port mapping failed: no usable answer from the router"},
+        // A router whose outside link is down answers with no address or 0.0.0.0: the page
+        // must not name it.
+        {"", "Port mapping failed: the router has no external address", ""},
+        {"", "Port mapping failed: the router has no external address", "0.0.0.0"},
+        {"", "Port mapping failed: the answer was malformed (external address 1.2.3.4 PORT=)", "1.2.3.4 PORT="},
     };
     for (const auto &c : cases) {
         FakeIgd igd;
-        ASSERT_TRUE(igd.Start(QString::fromLatin1(c.mode)));
+        ASSERT_TRUE(igd.Start(QString::fromLatin1(c.mode), QString::fromLatin1(c.ip)));
         MapperFixture f(RouterChoice::FromValues(QByteArray(), igd.Url()));
         ASSERT_TRUE(f.mapper.Start(4444, "127.0.0.1"));
         ASSERT_TRUE(f.WaitLine(c.line)) << c.mode << "\n" << f.log.ScreenText().constData();
         EXPECT_FALSE(f.mapper.Mapped());
         EXPECT_TRUE(f.mapper.Settled());
         EXPECT_TRUE(f.mapper.PageIp().isEmpty());
+        // No mapping was asked for on an address nobody can reach.
+        if (QByteArray(c.ip) != "203.0.113.7") {
+            for (const QByteArray &action : igd.Actions()) {
+                EXPECT_FALSE(action.contains("PortMapping")) << action.constData();
+            }
+        }
     }
 }
 

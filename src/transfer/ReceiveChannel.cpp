@@ -426,14 +426,17 @@ void ReceiveChannel::Finish()
         if (FileHandle && !FileHandle->flush())
             WriteFailed = true;
     }
+    // A sender that has handed over every byte counts a close as delivery, though the last of
+    // them may still be on their way: a file not whole here (not written, or not all come before
+    // the watchdog) resets the connection instead.
+    const bool notWhole = WriteFailed || (from == ReceiveState::Receiving &&
+                                        (BytesReceived < AnnouncedSize || !BatchRest.empty()));
     ReportEnding(Result, from);
     EndBatchRest(Result);
     // Back to idle.
     CloseSlotFile(FileHandle);
     if (Conn) {
-        // A file that could not be written whole must not read as delivered to its sender, who
-        // may have handed over every byte already: the connection is reset, not closed.
-        if (WriteFailed)
+        if (notWhole)
             Conn->Reset();
         else
             Conn->Close();
@@ -468,7 +471,11 @@ void ReceiveChannel::Stop()
     Letter = ReceiveLetter::Disabled;
     if (active) {
         if (Conn) {
-            Conn->Close();
+            // A file still arriving is not whole: its sender must not read the end as delivery.
+            if (State == ReceiveState::Receiving)
+                Conn->Reset();
+            else
+                Conn->Close();
             Conn = nullptr;
         }
         ResetForNextCaller();

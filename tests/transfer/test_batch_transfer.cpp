@@ -1,6 +1,7 @@
 // Several files over one connection with a receiver that offers BATCH: each file keeps its own
 // reply, log lines, row status and resume offset; a peer that knows only one file per connection
 // is served and sent to as before; a batch cut in the middle resumes, encrypted or not.
+#include "../core/FileSizeLimit.h"
 #include "EngineHarness.h"
 #include "ScriptedReceiver.h"
 #include "core/FileOps.h"
@@ -239,4 +240,54 @@ TEST(BatchTransfer, TheDueRowsOfOneUserComeInTheSchedulersOrder)
     EXPECT_EQ(model.DueRowsOf("bob", now, 10), (std::vector<int>{2, 0, 5}));
     EXPECT_EQ(model.DueRowsOf("bob", now, 2), (std::vector<int>{2, 0}));
     EXPECT_EQ(model.PickNextItem(now), 1);
+}
+
+// A disk that fills up in the middle of a batch ends the connection with a reset: no file the
+// receiver could not keep counts as delivered, each keeps what reached the disk, and the next
+// attempt resumes every one of them to its whole content, plain or encrypted.
+TEST(BatchTransfer, AFullDiskInTheMiddleOfABatchLeavesEveryFileResumable)
+{
+    for (const EncryptionSetting setting : {EncryptionSetting::Off, EncryptionSetting::Prefer}) {
+        SCOPED_TRACE(setting == EncryptionSetting::Off ? "plain" : "encrypted");
+        EngineHarness rx(2, 0);
+        rx.engine->Prefs.Encryption = setting;
+        rx.AddUser({"alice", "pw1", "", "", "S", "", "4444"});
+        rx.Start();
+        EngineHarness tx(1, 1);
+        tx.engine->Prefs.Encryption = setting;
+        tx.AddUser({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(rx.port)});
+        const QByteArray one = PatternBytes(50001, 1), two = PatternBytes(900007, 2), three = PatternBytes(1001, 3);
+        QueueFile(tx, "one.bin", one);
+        QueueFile(tx, "two.bin", two);
+        QueueFile(tx, "three.bin", three);
+        {
+            FileSizeLimit full(300000);
+            ASSERT_TRUE(full.active());
+            tx.Start();
+            ASSERT_TRUE(WaitFor([&] { return AllSettled(tx); }));
+            ASSERT_TRUE(WaitFor([&] { return rx.LogHas("Cannot Create File two.bin"); }));
+        }
+        EXPECT_EQ(rx.engine->Log().ScreenText().count("Connect accepted from"), 1);
+        EXPECT_TRUE(rx.LogHas("alice successfully sent one.bin"));
+        EXPECT_FALSE(rx.LogHas("successfully sent two.bin"));
+        EXPECT_FALSE(rx.LogHas("successfully sent three.bin"));
+        for (int row = 0; row < 3; ++row)
+            EXPECT_EQ(Row(tx, row).status(), "W") << row;
+        const int64_t kept = FileLength(rx.Downloads("two.bin"));
+        EXPECT_LE(kept, 300000);
+        EXPECT_EQ(ReadWholeFile(rx.Downloads("two.bin")), two.left(kept));
+        EXPECT_LE(FileLength(rx.Downloads("three.bin")), 0);
+
+        tx.clock.advanceSeconds(31 * 60);
+        tx.engine->QueueTick();
+        ASSERT_TRUE(WaitFor([&] { return AllSettled(tx); }));
+        for (int row = 0; row < 3; ++row)
+            EXPECT_EQ(Row(tx, row).status(), "S") << row;
+        EXPECT_TRUE(tx.LogHas("Remote File Already Exists - one.bin sent to bob"));
+        EXPECT_TRUE(tx.LogHas(" starting at " + QByteArray::number(static_cast<qlonglong>(kept)) + " bytes to bob"));
+        ASSERT_TRUE(WaitFor([&] { return rx.LogHas("alice successfully sent three.bin"); }));
+        EXPECT_EQ(ReadWholeFile(rx.Downloads("one.bin")), one);
+        EXPECT_EQ(ReadWholeFile(rx.Downloads("two.bin")), two);
+        EXPECT_EQ(ReadWholeFile(rx.Downloads("three.bin")), three);
+    }
 }

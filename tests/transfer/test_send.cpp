@@ -3,6 +3,7 @@
 #include "../core/FileSizeLimit.h"
 #include "EngineHarness.h"
 #include "core/FileOps.h"
+#include "transfer/Connection.h"
 #include "transfer/Protocol.h"
 
 #include <QCoreApplication>
@@ -11,6 +12,7 @@
 #include <QTcpServer>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/socket.h>
 
 namespace {
 
@@ -125,6 +127,60 @@ struct GateProxy {
 
 private:
     qint64 limit_;
+};
+
+// A long link between a sender and a receiver: it takes everything the sender sends at once
+// (so the sender soon has every byte out of its hands) but lets only the first `limit` bytes of
+// file data through to the receiver; the rest stays on the way. The receiver's ending reaches
+// the sender as it was made, a reset as a reset and a close as a close.
+struct LinkInFlight {
+    LinkInFlight(int targetPort, qint64 limit)
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server, &QTcpServer::newConnection, [this, targetPort, limit] {
+            QTcpSocket *from = server.nextPendingConnection();
+            auto *to = new Connection(ConnectionKind::Send, from);
+            auto pending = std::make_shared<QByteArray>();
+            auto replied = std::make_shared<bool>(false);
+            auto passed = std::make_shared<qint64>(0);
+            auto forward = [=, this] {
+                *pending += from->readAll();
+                if (!to->IsConnected())
+                    return;
+                // Control messages pass whole; of the file data only the first `limit` bytes.
+                const qint64 room = *replied ? std::max<qint64>(0, limit - *passed) : pending->size();
+                const QByteArray bytes = pending->left(room);
+                pending->remove(0, bytes.size());
+                if (*replied)
+                    *passed += bytes.size();
+                held = pending->size();
+                to->Write(bytes);
+            };
+            QObject::connect(to, &Connection::Connected, forward);
+            QObject::connect(from, &QTcpSocket::readyRead, forward);
+            QObject::connect(to, &Connection::ReadyRead, [=] {
+                const QByteArray back = to->ReadAll();
+                if (back.startsWith("101"))
+                    *replied = true;
+                from->write(back);
+            });
+            QObject::connect(to, &Connection::Closed, from, [=, this] {
+                if (to->PeerReset()) {
+                    resets++;
+                    const linger reset{1, 0};
+                    setsockopt(static_cast<int>(from->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+                    from->abort();
+                } else {
+                    from->disconnectFromHost();
+                }
+            });
+            to->ConnectTo(QStringLiteral("127.0.0.1"), static_cast<quint16>(targetPort));
+        });
+    }
+    int port() const { return server.serverPort(); }
+    QTcpServer server;
+    qint64 held = 0;  // file data on the way, never to arrive
+    int resets = 0;   // receiver endings that were resets
 };
 
 } // namespace
@@ -540,4 +596,47 @@ TEST(Send, EveryIdleChannelTakesADueRowAtOnceAlsoAfterAFailure)
     ASSERT_TRUE(WaitFor([&] { return p.Row(1).status() == "S" && p.Row(2).status() == "S"; }));
     EXPECT_EQ(p.Row(0).status(), "W");
     EXPECT_EQ(ReadWholeFile(p.rx.Downloads("third.bin")), QByteArray("third"));
+}
+
+// A receiver that ends its side before the file is whole (its silence watchdog, its shutdown)
+// while the sender has already handed over every byte, the last of them still on their way,
+// leaves the sender retrying, never counting the file as delivered.
+TEST(Send, AReceiverEndingBeforeTheFileIsWholeIsNoDelivery)
+{
+    for (const bool shutdown : {false, true}) {
+        SCOPED_TRACE(shutdown ? "the receiver shuts down" : "the receiver's watchdog");
+        Pair p;
+        // The link reads the reply in the clear.
+        p.rx.engine->Prefs.Encryption = p.tx.engine->Prefs.Encryption = EncryptionSetting::Off;
+        const qint64 limit = 200000;
+        LinkInFlight link(p.rx.port, limit);
+        p.tx.engine->Users.clear();
+        p.tx.AddUser({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(link.port())});
+        const QByteArray data = PatternBytes(1000003, 6);
+        p.Queue(data);
+        p.tx.engine->QueueTick();
+        const auto taken = [&] {
+            qint64 n = 0;
+            for (const ReceiveChannel &rc : p.rx.engine->Receivers())
+                n += rc.BytesReceived + rc.Buffer.size();
+            return n;
+        };
+        // Every byte is out of the sender's hands; the receiver has all the link let through.
+        ASSERT_TRUE(WaitFor([&] { return p.tx.engine->Senders()[0].State == SendState::AllSent && taken() == limit; }));
+        EXPECT_GT(link.held, 0);
+        if (shutdown) {
+            p.rx.engine->BeginShutdown();
+        } else {
+            p.rx.clock.advanceSeconds(181);
+            p.rx.engine->QueueTick();
+            EXPECT_TRUE(p.rx.LogHas("Timeout receiving doc.bin"));
+        }
+        ASSERT_TRUE(WaitFor([&] { return p.RowSettled(); }));
+        EXPECT_EQ(link.resets, 1);
+        EXPECT_EQ(p.Row().status(), "W");
+        EXPECT_FALSE(p.tx.LogHas("Successfully sent doc.bin"));
+        const int64_t kept = FileLength(p.rx.Downloads("doc.bin"));
+        EXPECT_LE(kept, limit);
+        EXPECT_EQ(ReadWholeFile(p.rx.Downloads("doc.bin")), data.left(kept));
+    }
 }

@@ -183,6 +183,8 @@ signals:
 private:
     // Receive side.
     void OnNewConnection();
+    // The server could not accept a caller (no descriptor or memory left) and stopped accepting.
+    void OnAcceptFailed();
     void TurnAwayBusy(Connection *connection);
     void AnnounceProgress(char direction, int index);
     // Keeps what a failed attempt of a row learnt for the row's words; the row's delivery
@@ -257,6 +259,8 @@ private:
     bool finishQueued_ = false;  // the end of the shutdown waits for the event loop's next turn
     bool dueItemsQueued_ = false; // a StartNextDueItem waits for the event loop's next turn
     bool listenFailureLogged_ = false;
+    bool acceptPaused_ = false;         // accepting stopped after a failure; the next tick resumes it
+    bool acceptFailureLogged_ = false;
     // By user and file path: the last failed attempt and the rows whose last attempt failed.
     struct FailedAttempt {
         AttemptDetail detail;

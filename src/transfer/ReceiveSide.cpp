@@ -50,6 +50,7 @@ void Engine::EnsureListening()
     if (!server_) {
         server_ = new ConnectionServer(this);
         connect(server_, &QTcpServer::newConnection, this, &Engine::OnNewConnection);
+        connect(server_, &QTcpServer::acceptError, this, &Engine::OnAcceptFailed);
     }
     if (!server_->isListening() || server_->serverPort() != Prefs.ListenPort) {
         server_->close();
@@ -72,6 +73,11 @@ void Engine::EnsureListening()
             emit ListeningOn(listening);
     }
     listenFailureLogged_ = false;
+    if (acceptPaused_) {
+        // Tried again once a tick rather than at once: a failure that lasts would otherwise spin.
+        acceptPaused_ = false;
+        server_->resumeAccepting();
+    }
     if (listening >= 0 || i < 0) {
         listeningGuard_ = false;
         return;
@@ -120,6 +126,7 @@ void Engine::OnNewConnection()
         for (int k = 0; k < ChannelCount && listening < 0; ++k)
             if (rx_[k].Letter == ReceiveLetter::Listening)
                 listening = k;
+        acceptFailureLogged_ = false;
         auto *connection = new Connection(ConnectionKind::Receive, socket, this);
         if (ShuttingDown) {
             connection->Abort();
@@ -131,6 +138,17 @@ void Engine::OnNewConnection()
         }
         rx_[listening].Accept(connection);
     }
+}
+
+void Engine::OnAcceptFailed()
+{
+    // The server stops accepting after a failed accept; left so, the port would keep listening
+    // with nobody taking its callers for the rest of the run.
+    acceptPaused_ = true;
+    if (!acceptFailureLogged_ && server_)
+        Showit("Cannot accept a connection on port " + QByteArray::number(server_->serverPort()) + ": " +
+               server_->errorString().toLocal8Bit() + "; trying again");
+    acceptFailureLogged_ = true;
 }
 
 void Engine::TurnAwayBusy(Connection *connection)

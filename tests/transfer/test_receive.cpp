@@ -6,7 +6,12 @@
 
 #include <QDir>
 #include <QTcpServer>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace Protocol;
 
@@ -330,6 +335,38 @@ TEST(Receive, PortHeldByAnotherProgramIsRetried)
     squatter.close();
     h.engine->QueueTick();
     EXPECT_EQ(h.engine->ListeningPort(), port);
+}
+
+TEST(Receive, ACallerThatCannotBeAcceptedDoesNotStopThePortForGood)
+{
+    Receiver r;
+    // The caller's socket takes the lowest free descriptor and the process may hold no more, so
+    // the receiver's accept fails as it does when descriptors run out.
+    const int lowest = ::dup(0);
+    ASSERT_GE(lowest, 0);
+    ::close(lowest);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowest) + 1;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const int caller = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(r.port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool connected = caller >= 0 && ::connect(caller, reinterpret_cast<sockaddr *>(&to), sizeof to) == 0;
+    const bool failed = connected && WaitFor([&] { return r.LogHas("Cannot accept a connection on port "); }, 5000);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_TRUE(connected);
+    EXPECT_TRUE(failed) << r.engine->Log().ScreenText().constData();
+    // The next tick takes callers again: the one that waited, and a new one.
+    r.engine->QueueTick();
+    auto next = Greeted(r);
+    char welcome[64] = {};
+    EXPECT_TRUE(WaitFor([&] { return ::recv(caller, welcome, sizeof welcome - 1, MSG_DONTWAIT) > 0; }, 5000));
+    EXPECT_TRUE(QByteArray(welcome).startsWith("100 PARCELWISE WELCOME")) << welcome;
+    ::close(caller);
 }
 
 TEST(Receive, NamesThatAreNotUtf8ReadAsWindows1252)

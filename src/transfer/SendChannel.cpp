@@ -252,10 +252,15 @@ void SendChannel::OnData(const QByteArray &arrived)
 {
     if (host_->Stopping() || !InUse())
         return;
+    const qsizetype before = Buffer.size();
     if (Conn && Conn->BytesAvailable() > 0)
         Buffer += Conn->ReadAll();
     Buffer += arrived;
-    LastActivity = host_->SlotClock().now();
+    // The receiver is active when a greeting or reply of its ends in what came: bytes that make
+    // none, or that come while the file goes out or after it, must not hold the slot for ever.
+    const bool messageEnded = Buffer.indexOf(Terminator, std::max<qsizetype>(before - 1, 0)) >= 0;
+    if (messageEnded && (State == SendState::Connecting || State == SendState::Requested))
+        LastActivity = host_->SlotClock().now();
     switch (State) {
     case SendState::Connecting:
         if (HasTerminator(Buffer) && !TakeUpgradeReply())

@@ -437,6 +437,40 @@ TEST(Send, SilenceWatchdogIsStrictlyOver180Seconds)
     }
 }
 
+TEST(Send, AReceiverThatDripsBytesWithoutAnAnswerStillTimesOut)
+{
+    // Bytes that never make a greeting or a reply, or that come while the file goes out or after
+    // it, are no answer: a peer dripping them must not hold the slot for ever.
+    enum class Phase { WaitingForGreeting, WaitingForReply, WaitingForClose };
+    for (const Phase phase : {Phase::WaitingForGreeting, Phase::WaitingForReply, Phase::WaitingForClose}) {
+        SCOPED_TRACE(phase == Phase::WaitingForGreeting ? "020" : phase == Phase::WaitingForReply ? "030" : "095");
+        ScriptedReceiver peer(phase == Phase::WaitingForGreeting ? "100 PARCEL" : "100 PARCELWISE WELCOME\r\r",
+                              phase == Phase::WaitingForClose ? "1010\r\r" : QByteArray());
+        Pair p;
+        p.tx.engine->Users[0] = MakeUserRecord({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(peer.port())});
+        p.Queue(PatternBytes(3000, 9));
+        p.tx.engine->QueueTick();
+        const SendChannel &sc = p.tx.engine->Senders()[0];
+        const SendState wanted = phase == Phase::WaitingForGreeting ? SendState::Connecting
+                                 : phase == Phase::WaitingForReply  ? SendState::Requested
+                                                                    : SendState::AllSent;
+        ASSERT_TRUE(WaitFor([&] { return sc.State == wanted && peer.socket; }));
+        if (phase == Phase::WaitingForGreeting) {
+            ASSERT_TRUE(WaitFor([&] { return sc.Buffer.size() == 10; }));
+        }
+        for (int drip = 0; drip < 3; ++drip) {
+            p.tx.clock.advanceSeconds(60);
+            const qsizetype before = sc.Buffer.size();
+            peer.socket->write("x");
+            ASSERT_TRUE(WaitFor([&] { return sc.Buffer.size() > before; }));
+            p.tx.engine->QueueTick();
+        }
+        p.tx.clock.advanceSeconds(1);
+        p.tx.engine->QueueTick();
+        EXPECT_EQ(p.Row().statusText(), "Retry Wait Timeout");
+    }
+}
+
 TEST(Send, ReceiverAnswersAreClassified)
 {
     struct Case {

@@ -35,7 +35,7 @@ class ParcelWin : public QMainWindow {
 public:
     // The address the logo opens.
     static constexpr const char *WebAddress = "https://parcelwise.example/";
-    // Toolbar positions (1 to 21) that hold a button; the others are separators.
+    // Toolbar positions, 1 to 22; those without a button are separators.
     static constexpr int ToolbarPositions = 22;
 
     explicit ParcelWin(Engine &engine, QWidget *parent = nullptr);

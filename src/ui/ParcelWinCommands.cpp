@@ -176,7 +176,7 @@ void ParcelWin::DeleteSelected()
     if (rows.size() > 1) {
         int busy = 0;
         for (const int row : rows)
-            busy += engine_.Queue().field(row, QueueItem::Status) == "B" ? 1 : 0;
+            busy += ReadRowStatus(engine_.Queue().field(row, QueueItem::Status)) == RowStatus::Busy ? 1 : 0;
         QString question = QStringLiteral("Delete %1 queue rows?").arg(rows.size());
         if (busy == 1)
             question += QStringLiteral("\n\n1 of them is being sent and stays in the queue.");

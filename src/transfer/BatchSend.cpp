@@ -110,13 +110,16 @@ bool SendChannel::BeginBatchFile()
     CloseFile();
     FilePath = f.filePath;
     Message = f.message;
-    // The file must still be the size its request announced: the receiver counts on it.
-    if (!OpenFile() || FileSize != f.size || (f.offset != 0 && !FileHandle->seek(f.offset))) {
+    // The file must still hold the size its request announced: the receiver counts on it. A
+    // file that grew since goes as announced, its first bytes, as a file that grows while it is
+    // sent alone does.
+    if (!OpenFile() || FileSize < f.size || (f.offset != 0 && !FileHandle->seek(f.offset))) {
         // The receiver would read the next file's bytes as this one's: the connection ends, this
         // file with its error, the rest to be retried.
         EndWithFileError();
         return false;
     }
+    FileSize = f.size;
     host_->LogLine("Sending file " + FilePath + " starting at " + ToDecimal(f.offset) + " bytes to " + UserName);
     BytesLeft = f.size - f.offset;
     BytesSent = 0;

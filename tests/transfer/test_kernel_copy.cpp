@@ -59,8 +59,9 @@ const char *Label(Path path)
 }
 
 // A receiver that answers each request of one connection (single or a batch) with offset 0
-// once all have come, and cuts the sender's source file to `cutTo` bytes at a chosen moment:
-// before it answers, or when the first file data arrive.
+// once all have come, and cuts (or stretches) the sender's source file to `cutTo` bytes at a
+// chosen moment: before it answers, or when the first file data arrive. Given closeAt, it
+// closes once that many bytes of file data have come.
 struct CuttingReceiver {
     CuttingReceiver(QByteArray greeting, int requests, QString source, qint64 cutTo, bool cutOnData)
     {
@@ -84,6 +85,8 @@ struct CuttingReceiver {
                 if (cutOnData && !cut)
                     cut = QFile::resize(source, cutTo);
                 taken += arrived;
+                if (closeAt >= 0 && taken.size() >= closeAt)
+                    s->disconnectFromHost();
             });
         });
     }
@@ -91,6 +94,7 @@ struct CuttingReceiver {
     QTcpServer server;
     QByteArray buffer, taken;
     bool replied = false, cut = false;
+    qint64 closeAt = -1;
 };
 
 } // namespace
@@ -231,5 +235,35 @@ TEST(KernelCopy, ASourceFileThatShrinksWhileItIsSentEndsOnlyItself)
             const qsizetype kept = std::min<qsizetype>(rx.taken.size(), 100000);
             EXPECT_EQ(rx.taken.left(kept), data.left(kept));
         }
+    }
+}
+
+// A file of a batch that grew after the batch announced its size goes as announced, as a file
+// that grows while it is sent alone does: its first bytes, and the row is sent.
+TEST(KernelCopy, AFileOfABatchThatGrewBeforeItsTurnGoesAsAnnounced)
+{
+    for (Path path : {Path::Kernel, Path::RefusedFromTheStart}) {
+        SCOPED_TRACE(Label(path));
+        Refusals refusals(path, 0, 0);
+        EngineHarness tx{1, 1};
+        tx.engine->Prefs.Encryption = EncryptionSetting::Off;
+        const QByteArray first = PatternBytes(70001, 1), grows = PatternBytes(50003, 2);
+        tx.dir.write("first.bin", first);
+        tx.dir.write("grows.bin", grows);
+        const QString source = tx.dir.file("grows.bin");
+        CuttingReceiver rx("100 PARCELWISE WELCOME BATCH\r\r", 2, source, 90000, false);
+        rx.closeAt = first.size() + grows.size();
+        tx.AddUser({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(rx.port())});
+        tx.Start();
+        tx.engine->AddQueueItems(
+            {QueueModel::MakeNewItem("bob", "first.bin", tx.dir.file("first.bin").toLocal8Bit(), "", tx.clock.nowSerial()),
+             QueueModel::MakeNewItem("bob", "grows.bin", source.toLocal8Bit(), "", tx.clock.nowSerial())});
+        tx.engine->QueueTick();
+        ASSERT_TRUE(WaitFor([&] { return tx.engine->Queue().BusyRows().empty(); }));
+        EXPECT_TRUE(rx.cut);
+        EXPECT_EQ(tx.engine->Queue().item(0).status(), "S");
+        EXPECT_EQ(tx.engine->Queue().item(1).status(), "S");
+        EXPECT_EQ(tx.engine->Queue().item(1).statusText(), "Sent");
+        EXPECT_TRUE(rx.taken == first + grows);
     }
 }

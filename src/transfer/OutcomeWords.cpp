@@ -23,6 +23,7 @@ QByteArray ShortTextWords(const QByteArray &shortText, bool retry, const Attempt
         const char *shortText;
         const char *words;
         const char *joint; // how the address follows the words; null when it does not
+        const char *next = ""; // what the person can do, after the address
     };
     static constexpr Row Table[] = {
         {"Refused", "connection refused", " by "},
@@ -48,11 +49,17 @@ QByteArray ShortTextWords(const QByteArray &shortText, bool retry, const Attempt
         {"User Deleted", "the addressee is no longer in the users list", nullptr},
         {"Request Too Long", "the name, message and logins together are too long for a receiver", nullptr},
         {"OT Missing", "the receiver's answer was missing", " at "},
-        {"Peer Key Changed", "the peer's key is not the one pinned for it (Forget Key in the users window accepts a new one)", " at "},
+        {"Peer Key Changed", "the peer's key is not the one pinned for it", " at ",
+         "; Forget Key in the users window accepts its new key"},
         {"Peer Not Encrypted", "the peer does not encrypt, and encryption is required", " at "},
     };
     if (shortText == "Bad Login")
-        return retry ? "the receiver did not accept the login and password" + At(" at ", d)
+        // A receiver answers a refused key, or a transfer in the clear it does not take, with
+        // the same refusal as a wrong login: the sender cannot tell them apart.
+        return retry ? "the receiver did not accept the login and password, this installation's key, "
+                       "or a transfer in the clear" + At(" at ", d)
+                           + "; a receiver that pinned another key of this installation takes the new one "
+                             "once Forget Key is pressed there"
                      : "the receiver could not read the request" + At(" at ", d);
     if (shortText == "File Error")
         return retry ? "the receiver cannot create the file" + At(" at ", d)
@@ -68,7 +75,7 @@ QByteArray ShortTextWords(const QByteArray &shortText, bool retry, const Attempt
     }
     for (const Row &row : Table)
         if (shortText == row.shortText)
-            return row.words + (row.joint ? At(row.joint, d) : QByteArray());
+            return row.words + (row.joint ? At(row.joint, d) : QByteArray()) + row.next;
     // A socket error number the table does not know.
     bool number = false;
     shortText.toInt(&number);

@@ -23,7 +23,15 @@ TEST(OutcomeWords, StoredStatusesReadAsWords)
         {"Retry Wait 102", tried, "the connection was dropped before the whole file had gone by 192.0.2.7:4444"},
         {"Retry Wait Busy", tried, "the receiver is busy: every one of its channels is in use at 192.0.2.7:4444"},
         {"Retry Wait No Address", closedPage, "no address for the peer: the peer's page says it is closed"},
-        {"Retry Wait Bad Login", {}, "the receiver did not accept the login and password"},
+        // The receiver refuses a key it did not pin, or a transfer in the clear, as a wrong login.
+        {"Retry Wait Bad Login", tried,
+         "the receiver did not accept the login and password, this installation's key, or a transfer in the clear "
+         "at 192.0.2.7:4444; a receiver that pinned another key of this installation takes the new one once "
+         "Forget Key is pressed there"},
+        // The address belongs to the refusal; what the person can do comes after it.
+        {"Error: Peer Key Changed", tried,
+         "the peer's key is not the one pinned for it at 192.0.2.7:4444; Forget Key in the users window "
+         "accepts its new key"},
         {"Error: Bad Login", {}, "the receiver could not read the request"},
         {"Retry Wait File Error", tried, "the receiver cannot create the file at 192.0.2.7:4444"},
         {"Error: File Error", {}, "the file cannot be opened or read, or is empty"},

@@ -20,8 +20,11 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace {
 
@@ -86,11 +89,20 @@ UserWin::UserWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
         list_->setColumnHidden(c, true);
     for (const auto &[field, caption] : Columns)
         list_->setColumnHidden(field, false);
-    list_->header()->setStretchLastSection(true);
+    // The address (a page's whole URL for a dynamic user) takes the width the other columns
+    // leave; the type and the port are as wide as their longest text.
+    QHeaderView *header = list_->header();
+    header->setStretchLastSection(false);
+    const int textMargin = 2 * (list_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list_) + 1) + 4;
+    const auto wideEnoughFor = [&](int column, const QString &text) {
+        list_->setColumnWidth(column, std::max(header->sectionSizeHint(column),
+                                               list_->fontMetrics().horizontalAdvance(text) + textMargin));
+    };
     list_->setColumnWidth(UserName, 130);
     list_->setColumnWidth(UserSendName, 130);
-    list_->setColumnWidth(UserAddressType, 50);
-    list_->setColumnWidth(UserAddress, 180);
+    wideEnoughFor(UserAddressType, QStringLiteral("Dynamic"));
+    wideEnoughFor(UserPort, QStringLiteral("65535"));
+    header->setSectionResizeMode(UserAddress, QHeaderView::Stretch);
     // The list takes the room the fields leave: on a small screen it gives way first (down to a
     // few rows), so the fields and the key below it stay in view without scrolling.
     list_->setMinimumHeight(80);

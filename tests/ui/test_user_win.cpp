@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QScrollArea>
+#include <QStyleOptionViewItem>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -160,26 +161,36 @@ TEST_F(UserWinTest, EmptyNameSavesTheListAsItIsAndBlankNameIsStoredEmpty)
 
 TEST_F(UserWinTest, OpeningFillsTheListAndARowClickFillsTheFields)
 {
-    inst.engine->Users = {MakeUserRecord({" ann ", "pw1", "me", "mine", "D", "page.example", "5000"}), QByteArray(),
+    inst.engine->Users = {MakeUserRecord({" ann ", "pw1", "me", "mine", "D", "https://pages.example.net/people/ann.html", "5000"}), QByteArray(),
                           MakeUserRecord({"carl", "pw2", "c", "cp", "S", "10.0.0.3", "4446"})};
     Open();
     ASSERT_EQ(win->RowCount(), 2);
     EXPECT_EQ(win->RowFields(0).value(0), "ann");
     EXPECT_EQ(win->RowFields(1).value(5), "10.0.0.3");
+    // The list shows each user's type and address whole, not cut short.
+    QTreeWidget *list = win->list();
+    QStyleOptionViewItem option;
+    option.initFrom(list->viewport());
+    for (int row = 0; row < 2; ++row)
+        for (int column : {int(UserAddressType), int(UserAddress)}) {
+            const QModelIndex at = list->model()->index(row, column);
+            EXPECT_GE(list->columnWidth(column), list->itemDelegate()->sizeHint(option, at).width())
+                << at.data().toString().toStdString();
+        }
 
     emit win->list()->itemClicked(win->list()->topLevelItem(0), 1);
     EXPECT_EQ(Edit("Editfield5")->text(), "ann");
     EXPECT_EQ(Edit("Editfield6")->text(), "pw1");
     EXPECT_EQ(Edit("Editfield1")->text(), "me");
     EXPECT_EQ(Edit("Editfield2")->text(), "mine");
-    EXPECT_EQ(Edit("Editfield3")->text(), "page.example");
+    EXPECT_EQ(Edit("Editfield3")->text(), "https://pages.example.net/people/ann.html");
     EXPECT_EQ(Edit("Editfield4")->text(), "5000");
     EXPECT_TRUE(Radio("RadioButton2")->isChecked());
     EXPECT_FALSE(Edit("Editfield4")->isEnabled());
 
     // The port is greyed out, not emptied, and is stored with the dynamic type.
     ClickOn(Button("Command1"));
-    EXPECT_EQ(inst.engine->Users[0], MakeUserRecord({"ann", "pw1", "me", "mine", "D", "page.example", "5000"}));
+    EXPECT_EQ(inst.engine->Users[0], MakeUserRecord({"ann", "pw1", "me", "mine", "D", "https://pages.example.net/people/ann.html", "5000"}));
 
     ClickOn(Radio("RadioButton1"));
     EXPECT_TRUE(Edit("Editfield4")->isEnabled());

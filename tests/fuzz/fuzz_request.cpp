@@ -122,7 +122,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     (void)HasTerminator(bytes);
     (void)IsWelcome(bytes);
-    (void)ReplyCode(bytes);
+    // The code becomes a stored queue field: no byte of the queue file's framing or a line break.
+    for (char c : ReplyCode(bytes))
+        Require(static_cast<unsigned char>(c) >= 0x20 && c != '\x7F');
     (void)ResumeOffset(bytes);
     (void)IsSafeFileName(bytes);
 

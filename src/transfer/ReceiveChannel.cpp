@@ -50,7 +50,7 @@ void ReceiveChannel::ResetForNextCaller()
     Raise(ReceiveEvent::End);
     Result = OutcomeCode::None;
     Refusal.clear();
-    UnsafeName = WriteFailed = KernelPath = false;
+    UnsafeName = TrustRefused = WriteFailed = KernelPath = false;
     Buffer.clear();
     batchFramedUpTo_ = 0;
     PeerAddress.clear();
@@ -324,7 +324,8 @@ QByteArray ReceiveChannel::JudgeRequest(const QByteArray &request, const QDateTi
     Path.clear();
     AnnouncedSize = ExistingSize = 0;
     QByteArray code = check.code;
-    if (KeyRefusesRequest(check))
+    TrustRefused = KeyRefusesRequest(check);
+    if (TrustRefused)
         code = BadLoginCode;
     if (code.isEmpty()) {
         FileName = check.fileName;
@@ -459,6 +460,7 @@ void ReceiveChannel::ReportEnding(const QByteArray &code, ReceiveState state)
     ending.login = Login;
     ending.fileName = FileName;
     ending.unsafeName = UnsafeName;
+    ending.trustRefused = TrustRefused;
     ending.writeFailed = WriteFailed;
     ending.bytesReceived = BytesReceived;
     ending.announcedSize = AnnouncedSize;

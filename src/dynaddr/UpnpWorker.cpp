@@ -10,6 +10,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -127,9 +128,18 @@ bool FetchRootDescription(const QByteArray &url, QByteArray &body, QByteArray &r
     }
     QByteArray response;
     char buffer[16384];
+    // Each byte may come within the silence limit and the whole still take months: the answer
+    // as a whole gets three silence limits.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(3 * timeoutMs);
     for (;;) {
-        if (!WaitFor(s.get(), POLLIN, timeoutMs)) {
-            reason = "the router went silent";
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            reason = "the router's description took too long";
+            return false;
+        }
+        const bool lastWait = left.count() < timeoutMs;
+        if (!WaitFor(s.get(), POLLIN, lastWait ? static_cast<int>(left.count()) : timeoutMs)) {
+            reason = lastWait ? "the router's description took too long" : "the router went silent";
             return false;
         }
         const ssize_t n = ::recv(s.get(), buffer, sizeof buffer, 0);

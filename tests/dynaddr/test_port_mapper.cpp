@@ -9,6 +9,7 @@
 #include "dynaddr/AddressPage.h"
 #include "dynaddr/NatPmp.h"
 #include "dynaddr/PortMapper.h"
+#include "dynaddr/UpnpWorker.h"
 #include "transfer/Engine.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,14 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUdpSocket>
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -501,6 +510,42 @@ TEST(PortMapper, UpnpFailuresSayWhy)
             }
         }
     }
+}
+
+TEST(PortMapper, ARootDescriptionDrippedInSlowlyIsGivenUp)
+{
+    // A device that answers a byte at a time, each within the silence limit, must not keep the
+    // worker (and every mapping after it) waiting for its megabyte.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof at;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&at), sizeof at), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr *>(&at), &length), 0);
+    std::atomic<bool> stop{false};
+    std::thread device([&] {
+        const int c = ::accept(listener, nullptr, nullptr);
+        const char head[] = "HTTP/1.0 200 OK\r\n\r\n";
+        ::send(c, head, sizeof head - 1, MSG_NOSIGNAL);
+        // A byte every 50 ms for at most 3 seconds.
+        for (int i = 0; i < 60 && !stop; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (::send(c, "x", 1, MSG_NOSIGNAL) != 1)
+                break;
+        }
+        ::close(c);
+    });
+    QByteArray body, reason;
+    const bool fetched = FetchRootDescription("http://127.0.0.1:" + QByteArray::number(ntohs(at.sin_port)) + "/rootDesc.xml",
+                                              body, reason, 1024 * 1024, 200);
+    stop = true;
+    device.join();
+    ::close(listener);
+    EXPECT_FALSE(fetched);
+    EXPECT_EQ(reason, "the router's description took too long");
 }
 
 TEST(PortMapper, UpnpAfterASilentNatPmpGateway)

@@ -92,6 +92,14 @@ void ReceiveChannel::Listen()
     SetPicture(ChannelPicture::Listening);
 }
 
+void ReceiveChannel::StopListening()
+{
+    if (Letter != ReceiveLetter::Listening)
+        return;
+    Letter = ReceiveLetter::Idle;
+    SetPicture(ChannelPicture::Idle);
+}
+
 void ReceiveChannel::Write(const QByteArray &bytes)
 {
     if (Conn)

@@ -75,6 +75,8 @@ public:
     void Start();
     // The slot takes the next caller ("L").
     void Listen();
+    // The port could not be listened on: a listening slot waits idle ("I") until it can be.
+    void StopListening();
     // Serves an accepted caller: greets it and waits for its request.
     void Accept(Connection *connection);
     // The silence watchdog (a request that never comes, file data that stop).

@@ -64,6 +64,10 @@ void Engine::EnsureListening()
                                          "can be set in Preferences")
                             : server_->errorString().toLocal8Bit()));
             listenFailureLogged_ = true;
+            // Nothing listens now (a moved port closed the old one): no slot says it does, and
+            // the slot that listens once the port is had says so in the log.
+            if (listening >= 0)
+                rx_[listening].StopListening();
             emit ListenFailed();
             listeningGuard_ = false;
             return;
@@ -92,8 +96,6 @@ void Engine::ApplyListenPort()
 {
     if (ShuttingDown)
         return;
-    // The own address is shown with its port.
-    emit OwnAddressChanged(ownAddress_);
     // Before communications start nothing listens; the start takes the new port.
     int listening = -1;
     bool started = false;
@@ -102,12 +104,16 @@ void Engine::ApplyListenPort()
         if (listening < 0 && rx_[k].Letter == ReceiveLetter::Listening)
             listening = k;
     }
-    if (!started)
+    if (!started) {
+        emit OwnAddressChanged(ownAddress_);
         return;
+    }
     // The router maps the new port instead of the old one.
     if (mapper_.Active())
         mapper_.ChangePort(Prefs.ListenPort);
     EnsureListening();
+    // The own address is shown with the port it is now reached on, or without one.
+    emit OwnAddressChanged(ownAddress_);
     // The slot that already listened says where it listens now; a port that cannot be taken has
     // been logged by EnsureListening and is tried again on every tick.
     if (listening >= 0 && ListeningPort() == Prefs.ListenPort)

@@ -337,6 +337,36 @@ TEST(Receive, PortHeldByAnotherProgramIsRetried)
     EXPECT_EQ(h.engine->ListeningPort(), port);
 }
 
+TEST(Receive, ANewPortHeldByAnotherProgramLeavesNoSlotListeningUntilItIsHad)
+{
+    Receiver r;
+    QTcpServer squatter;
+    const int port = FreeLoopbackPort();
+    ASSERT_TRUE(squatter.listen(QHostAddress::Any, static_cast<quint16>(port)));
+    r.engine->Prefs.ListenPort = port;
+    QByteArray shownPort;
+    QObject::connect(r.engine.get(), &Engine::OwnAddressChanged,
+                     [&] { shownPort = QByteArray::number(r.engine->ListeningPort()); });
+    r.engine->ApplyListenPort();
+    EXPECT_TRUE(r.LogHas("Cannot listen on port " + QByteArray::number(port)));
+    EXPECT_EQ(r.engine->ListeningPort(), 0);
+    // Nothing listens on the old port any more, and no slot says it does.
+    for (const ReceiveChannel &rc : r.engine->Receivers())
+        EXPECT_NE(rc.Letter, ReceiveLetter::Listening) << rc.Index();
+    EXPECT_EQ(shownPort, "0"); // the own address is shown without a port
+    RawPeer stale(r.port);
+    EXPECT_FALSE(stale.Connected());
+
+    // Once the other program lets go, the next tick listens and says so.
+    squatter.close();
+    r.engine->QueueTick();
+    EXPECT_EQ(r.engine->ListeningPort(), port);
+    EXPECT_EQ(r.engine->Receivers()[0].Letter, ReceiveLetter::Listening);
+    EXPECT_TRUE(r.LogHas("Listening on slot  1 Port  " + QByteArray::number(port)));
+    RawPeer moved(port);
+    EXPECT_TRUE(moved.ReadMessage().startsWith("100 PARCELWISE WELCOME"));
+}
+
 TEST(Receive, ACallerThatCannotBeAcceptedDoesNotStopThePortForGood)
 {
     Receiver r;

@@ -27,7 +27,7 @@ ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPW_FUZZ=ON -DPW_TESTS=OFF "${launcher[@]}"
 cmake --build "$root/build-fuzz" -j "$jobs" --target fuzz_request fuzz_ftp_reply fuzz_http_response fuzz_address_page \
-    fuzz_natpmp_answer fuzz_upgrade
+    fuzz_natpmp_answer fuzz_upgrade fuzz_receive_slot
 mkdir -p "$root/build-fuzz/corpus"
 "$root/build-fuzz/fuzz_request" -max_total_time=30 -print_final_stats=1 "$root/build-fuzz/corpus" \
     "$root/tests/fuzz/seeds"
@@ -36,8 +36,9 @@ mkdir -p "$root/build-fuzz/corpus-fuzz_ftp_reply"
 "$root/build-fuzz/fuzz_ftp_reply" -max_total_time=20 -print_final_stats=1 "$root/build-fuzz/corpus-fuzz_ftp_reply" \
     "$root/tests/fuzz/seeds-ftp-reply"
 # The address lookup's response reader and page reader, the router's NAT-PMP answer reader and
-# the upgrade to TLS, shorter runs of their own corpora.
-for target in fuzz_http_response fuzz_address_page fuzz_natpmp_answer fuzz_upgrade; do
+# the upgrade to TLS, and a receive slot driven by a hostile caller, shorter runs of their own
+# corpora.
+for target in fuzz_http_response fuzz_address_page fuzz_natpmp_answer fuzz_upgrade fuzz_receive_slot; do
     mkdir -p "$root/build-fuzz/corpus-$target"
     name=${target#fuzz_}
     "$root/build-fuzz/$target" -max_total_time=15 -print_final_stats=1 "$root/build-fuzz/corpus-$target" \

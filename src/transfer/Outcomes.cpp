@@ -168,8 +168,7 @@ ReceiveOutcome ClassifyReceiveEnding(const ReceiveEnding &e)
     } else if (r == "401") {
         line = "Badly formed request from " + e.peerAddress;
     } else if (r == "402") {
-        // The login and password were right when the key or the clear connection was refused.
-        line = (e.trustRefused ? "Request refused from " : "Incorrect Login from ") + e.peerAddress;
+        line = "Incorrect Login from " + e.peerAddress;
     } else if (r == "403") {
         line = (e.unsafeName ? "Unsafe File Name from " : "Blank File Name from ") + e.peerAddress;
     } else if (r == "404") {

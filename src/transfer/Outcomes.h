@@ -48,7 +48,6 @@ struct ReceiveEnding {
     int slot = 0;         // 0..3
     QByteArray peerAddress, login, fileName;
     bool unsafeName = false;
-    bool trustRefused = false; // a "402" for the caller's key or its request in the clear (logged as such already)
     bool writeFailed = false;
     int64_t bytesReceived = 0;
     int64_t announcedSize = 0;

@@ -50,7 +50,7 @@ void ReceiveChannel::ResetForNextCaller()
     Raise(ReceiveEvent::End);
     Result = OutcomeCode::None;
     Refusal.clear();
-    UnsafeName = TrustRefused = WriteFailed = KernelPath = false;
+    UnsafeName = WriteFailed = KernelPath = false;
     Buffer.clear();
     batchFramedUpTo_ = 0;
     PeerAddress.clear();
@@ -332,8 +332,7 @@ QByteArray ReceiveChannel::JudgeRequest(const QByteArray &request, const QDateTi
     Path.clear();
     AnnouncedSize = ExistingSize = 0;
     QByteArray code = check.code;
-    TrustRefused = KeyRefusesRequest(check);
-    if (TrustRefused)
+    if (KeyRefusesRequest(check))
         code = BadLoginCode;
     if (code.isEmpty()) {
         FileName = check.fileName;
@@ -468,7 +467,6 @@ void ReceiveChannel::ReportEnding(const QByteArray &code, ReceiveState state)
     ending.login = Login;
     ending.fileName = FileName;
     ending.unsafeName = UnsafeName;
-    ending.trustRefused = TrustRefused;
     ending.writeFailed = WriteFailed;
     ending.bytesReceived = BytesReceived;
     ending.announcedSize = AnnouncedSize;

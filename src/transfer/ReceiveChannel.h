@@ -105,7 +105,6 @@ public:
     QByteArray Result = "000";  // the outcome code; "000" while nothing has ended the conversation
     QByteArray Refusal;         // the refusal being written, while Closing
     bool UnsafeName = false;
-    bool TrustRefused = false;  // the "402" refuses the caller's key or its request in the clear, not its login
     bool WriteFailed = false;
     bool KernelPath = false;    // the file data goes from the socket to the file inside the kernel
     QByteArray Buffer;

@@ -15,6 +15,8 @@ ScreenState::ScreenState(Engine &engine, QObject *parent) : QObject(parent), eng
     connect(&picTimer_, &QTimer::timeout, this, &ScreenState::PicTick);
     connect(&engine, &Engine::SlotUpdated, this, &ScreenState::OnSlotUpdated);
     connect(&engine, &Engine::SlotProgressed, this, &ScreenState::OnSlotProgressed);
+    connect(&engine, &Engine::ReceiveChannelChanged, this, [this](int index) { OnLetterChanged('I', index); });
+    connect(&engine, &Engine::SendChannelChanged, this, [this](int index) { OnLetterChanged('O', index); });
     connect(&engine, &Engine::Ticked, this, &ScreenState::Tick);
     connect(&engine, &Engine::CommunicationsStarted, this, [this] {
         if (!picTimer_.isActive())
@@ -97,6 +99,22 @@ void ScreenState::OnSlotUpdated(const SlotSnapshot &slot)
     Stored(slot.direction, slot.number) = slot;
     if (IsShown(slot))
         Refresh();
+}
+
+void ScreenState::OnLetterChanged(char direction, int index)
+{
+    // A channel whose picture moves on (a send waiting for its address, a caller connected) is
+    // not left described by its old state until the next refresh.
+    const SlotSnapshot now = engine_.Snapshot(direction, index);
+    if (!IsShown(now))
+        return;
+    SlotSnapshot &stored = Stored(direction, index + 1);
+    const bool moved = direction == 'I' ? stored.receiveLetter != now.receiveLetter || stored.receiveState != now.receiveState
+                                        : stored.sendLetter != now.sendLetter;
+    if (!moved)
+        return;
+    stored = now;
+    Refresh();
 }
 
 void ScreenState::OnSlotProgressed(const SlotSnapshot &slot)

@@ -58,6 +58,7 @@ signals:
 private:
     void OnSlotUpdated(const SlotSnapshot &slot);
     void OnSlotProgressed(const SlotSnapshot &slot);
+    void OnLetterChanged(char direction, int index);
     SlotSnapshot &Stored(char direction, int number);
     SlotSnapshot ShownSnapshot() const;
     bool IsShown(const SlotSnapshot &slot) const;

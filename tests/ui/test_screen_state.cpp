@@ -2,6 +2,8 @@
 // the activity image moved by the scheduler's tick, and the channel animation running only while
 // communications run and only where a window keeps it.
 #include "UiFixture.h"
+#include "core/Users.h"
+#include "transfer/Queue.h"
 #include "ui/ScreenState.h"
 
 #include <gtest/gtest.h>
@@ -77,6 +79,25 @@ TEST(ScreenState, ShownChannelIsRenderedFromSnapshots)
     EXPECT_EQ(screen.StatusLine(), "Receive channel  2 status: Idle");
     emit inst.engine->SlotUpdated(shown);
     EXPECT_EQ(screen.StatusLine(), "Receive channel  2 status: Receiving");
+}
+
+TEST(ScreenState, TheShownChannelsStatusFollowsItsLetterAtOnce)
+{
+    // A web server that takes the connection and never answers: the address lookup runs on.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    Installation inst;
+    ScreenState screen(*inst.engine);
+    inst.engine->StartChannels();
+    ASSERT_EQ(screen.StatusLine(), "Send channel  1 status: Idle");
+    inst.engine->Users = {MakeUserRecord({"bob", "pw", "alice", "pw", "D",
+                                          "http://127.0.0.1:" + QByteArray::number(silent.serverPort()) + "/p.html"})};
+    inst.dir.write("a.bin", "abc");
+    inst.engine->AddQueueItems(
+        {QueueModel::MakeNewItem("bob", "a.bin", inst.file("a.bin").toLocal8Bit(), "", inst.clock.nowSerial())});
+    ASSERT_TRUE(WaitFor([&] { return inst.engine->Senders()[0].Letter == SendLetter::Waiting; }));
+    // No scheduler tick has come: the frame says what the channel's picture already shows.
+    EXPECT_EQ(screen.StatusLine(), "Send channel  1 status: Waiting");
 }
 
 TEST(ScreenState, StatusPanelsFollowWhatTheEngineAnnounces)

@@ -615,6 +615,10 @@ void FtpUpload::FinishTransfer()
     waitTimer_.stop();
     connectWatch_ = activityWatch_ = false;
     CloseSockets();
+    // "852" is this client's word for a page sent whole; a server that answers with it has
+    // stored nothing, and its reply is one the client cannot use.
+    if (statusCode_ == "852" && !pageWritten_)
+        statusCode_ = "882";
     const FtpFinish f = DecideFtpFinish(statusCode_, attempt_, job_.RetryLimit);
     for (const QByteArray &line : f.Diagnostics)
         AddDiagnostic(line);

@@ -261,6 +261,8 @@ TEST(FtpUpload, MisbehavingServersEndTheAttemptWithACode)
         // Neither a "226" out of turn nor a data connection that ends before the page went out
         // stores anything.
         {"226-at-USER", "ERROR/226"},
+        // Nor does a server that answers with the code this client gives a page it has sent.
+        {"852-at-USER", "ERROR/882"},
         {"drop-data", "ERROR/854"},
     };
     for (const auto &row : rows) {

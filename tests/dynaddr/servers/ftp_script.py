@@ -10,7 +10,7 @@ Modes:
   silent    greets and then never answers
   flood     greets and then sends text without any line end
   close-at-USER / close-at-PASS / close-at-STOR   closes the control connection at that command
-  226-at-USER  answers USER with "226"
+  226-at-USER  answers USER with "226" (852-at-USER: with "852", a code no FTP server has)
   drop-data   answers STOR by connecting to the data port and closing at once, then "150", "226"
   stranger    the same as late, but first connects to the data port from 127.0.0.2 and reads
               until that connection ends (printing "stranger got N bytes")
@@ -101,8 +101,8 @@ def session(conn, args, state):
             word = text.split(" ", 1)[0].upper()
             if args.mode == "close-at-" + word:
                 return
-            if word == "USER" and args.mode == "226-at-USER":
-                reply("226 done\r\n")
+            if word == "USER" and args.mode in ("226-at-USER", "852-at-USER"):
+                reply(args.mode[:3] + " done\r\n")
             elif word == "USER":
                 if args.fail_first and not state["failed"]:
                     state["failed"] = True

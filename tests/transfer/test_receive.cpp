@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QTcpServer>
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -372,7 +373,7 @@ TEST(Receive, ACallerThatCannotBeAcceptedDoesNotStopThePortForGood)
     Receiver r;
     // The caller's socket takes the lowest free descriptor and the process may hold no more, so
     // the receiver's accept fails as it does when descriptors run out.
-    const int lowest = ::dup(0);
+    const int lowest = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     ASSERT_GE(lowest, 0);
     ::close(lowest);
     rlimit saved{};

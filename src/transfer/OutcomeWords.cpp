@@ -110,7 +110,8 @@ QByteArray PageProblemWords(LookupFailure failure, const QByteArray &socketStatu
     QByteArray why;
     // "000": no status line came (the connection failed first).
     if (!httpStatus.isEmpty() && httpStatus != "000" && httpStatus != "200" && httpStatus != "206")
-        why = "the web server answered " + httpStatus;
+        // The status is the server's text up to a blank, as long as its status line: its start.
+        why = "the web server answered " + (httpStatus.size() > 16 ? httpStatus.left(16) + "..." : httpStatus);
     else if (status == "881")
         why = "the web server went silent";
     else if (status == "990")

@@ -88,6 +88,11 @@ TEST(OutcomeWords, PageProblemsSayWhyThereIsNoAddress)
     };
     for (const Case &c : cases)
         EXPECT_EQ(PageProblemWords(c.failure, c.socketStatus, c.httpStatus), QByteArray(c.words)) << c.words;
+    // The server's status comes from its status line, which may be as long as the whole answer:
+    // the row's words show its start.
+    const QByteArray longStatus(100000, '9');
+    EXPECT_EQ(PageProblemWords(LookupFailure::NotFetched, "102", longStatus),
+              "the peer's page could not be fetched: the web server answered " + longStatus.left(16) + "...");
 }
 
 TEST(OutcomeWords, ARowWaitingToRetrySaysWhenItIsTriedAgain)

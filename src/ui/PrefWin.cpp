@@ -114,8 +114,9 @@ PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     SetFieldBytes(ftpUrl_, MaskUrlPassword(prefs.FtpUrl));
     SetFieldBytes(ftpLogin_, prefs.FtpLogin);
     SetFieldBytes(ftpPassword_, prefs.FtpPassword);
-    connect(static_, &QRadioButton::clicked, this, &PrefWin::EnableFtpFields);
-    connect(dynamic_, &QRadioButton::clicked, this, &PrefWin::EnableFtpFields);
+    connect(static_, &QRadioButton::clicked, this, &PrefWin::AddressTypePicked);
+    connect(dynamic_, &QRadioButton::clicked, this, &PrefWin::AddressTypePicked);
+    connect(portMapping_, &QComboBox::activated, this, [this] { mappingChosen_ = true; });
 
     // Tall enough for the frames whole at this width, with their notes wrapped.
     ensurePolished();
@@ -124,6 +125,17 @@ PrefWin::PrefWin(Engine &engine, QWidget *parent) : QDialog(parent), engine_(eng
     const int inner = Width - m.left() - m.right();
     const int fieldsHeight = fields->hasHeightForWidth() ? fields->heightForWidth(inner) : fields->sizeHint().height();
     resize(Width, fieldsHeight + layout->spacing() + buttons->sizeHint().height() + m.top() + m.bottom());
+}
+
+void PrefWin::AddressTypePicked()
+{
+    EnableFtpFields();
+    if (mappingChosen_)
+        return;
+    // A static installation turning dynamic gets the mapping a dynamic one has by default
+    // (the stored "Off" was only the static default); back to static, the stored choice again.
+    const bool turnedDynamic = dynamic_->isChecked() && engine_.Prefs.AddressType == AddressKind::Static;
+    portMapping_->setCurrentIndex(turnedDynamic || engine_.Prefs.PortMapping ? 0 : 1);
 }
 
 void PrefWin::EnableFtpFields()

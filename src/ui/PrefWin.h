@@ -20,6 +20,8 @@ public:
 
 private:
     void EnableFtpFields();
+    // The address type picked: the mapping follows its default unless the person chose it.
+    void AddressTypePicked();
     void Refuse(const QString &message, QLineEdit *field);
 
     Engine &engine_;
@@ -32,5 +34,6 @@ private:
     QRadioButton *static_ = nullptr;
     QRadioButton *dynamic_ = nullptr;
     QComboBox *portMapping_ = nullptr; // "Automatic" or "Off"
+    bool mappingChosen_ = false;       // the person picked a mapping in this opening
     QComboBox *encryption_ = nullptr;  // "Off", "Prefer" or "Require", in the setting's order
 };

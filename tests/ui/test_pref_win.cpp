@@ -139,6 +139,27 @@ TEST_F(PrefWinTest, PortMappingChoiceIsShownAndStored)
     EXPECT_EQ(win->findChild<QComboBox *>(QStringLiteral("PortMapping"))->currentText(), "Off");
 }
 
+TEST_F(PrefWinTest, PickingDynamicTurnsOnTheMappingUnlessThePersonChoseOne)
+{
+    // A static installation saved its mapping as "Off"; a dynamic one maps by default.
+    inst.engine->Prefs.PortMapping = false;
+    Open();
+    auto *choice = win->findChild<QComboBox *>(QStringLiteral("PortMapping"));
+    ASSERT_EQ(choice->currentText(), "Off");
+    ClickOn(Radio("RadioButton2"));
+    EXPECT_EQ(choice->currentText(), "Automatic");
+    ClickOn(Radio("RadioButton1"));
+    EXPECT_EQ(choice->currentText(), "Off");
+
+    // A mapping the person picked stays as picked.
+    Open();
+    choice = win->findChild<QComboBox *>(QStringLiteral("PortMapping"));
+    choice->setCurrentIndex(choice->findText(QStringLiteral("Off")));
+    emit choice->activated(choice->currentIndex());
+    ClickOn(Radio("RadioButton2"));
+    EXPECT_EQ(choice->currentText(), "Off");
+}
+
 TEST_F(PrefWinTest, EncryptionChoiceIsShownAndStored)
 {
     inst.engine->Prefs.Encryption = EncryptionSetting::Prefer;

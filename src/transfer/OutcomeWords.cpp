@@ -50,7 +50,7 @@ QByteArray ShortTextWords(const QByteArray &shortText, bool retry, const Attempt
         {"Request Too Long", "the name, message and logins together are too long for a receiver", nullptr},
         {"OT Missing", "the receiver's answer was missing", " at "},
         {"Peer Key Changed", "the peer's key is not the one pinned for it", " at ",
-         "; Forget Key in the users window accepts its new key"},
+         "; Forget Key in the users window accepts its new key, then Enable sends the file again"},
         {"Peer Not Encrypted", "the peer does not encrypt, and encryption is required", " at "},
     };
     if (shortText == "Bad Login")

@@ -31,7 +31,7 @@ TEST(OutcomeWords, StoredStatusesReadAsWords)
         // The address belongs to the refusal; what the person can do comes after it.
         {"Error: Peer Key Changed", tried,
          "the peer's key is not the one pinned for it at 192.0.2.7:4444; Forget Key in the users window "
-         "accepts its new key"},
+         "accepts its new key, then Enable sends the file again"},
         {"Error: Bad Login", {}, "the receiver could not read the request"},
         {"Retry Wait File Error", tried, "the receiver cannot create the file at 192.0.2.7:4444"},
         {"Error: File Error", {}, "the file cannot be opened or read, or is empty"},

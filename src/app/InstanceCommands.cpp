@@ -132,6 +132,27 @@ QByteArray StatusReport(const Engine &engine, const QByteArray &runMode)
     return out;
 }
 
+namespace {
+
+// When files just queued go, as the person who queued them is told.
+QByteArray WhenSent(const Engine &engine, const QByteArray &it)
+{
+    bool anyChannel = false, anyIdle = false;
+    for (const SendChannel &sc : engine.Senders()) {
+        anyChannel = anyChannel || sc.Letter != SendLetter::Disabled;
+        anyIdle = anyIdle || sc.Letter == SendLetter::Idle;
+    }
+    if (!anyChannel)
+        return "Parcelwise is running but has no send channel, so " + it +
+               " waits (Number of Send Channels in Edit > Preferences, from the next start)";
+    if (!engine.CommsStarted())
+        return "Parcelwise is running and sends " + it +
+               " once communications start (Communications > Start Communications)";
+    return "Parcelwise is running and sends " + it + (anyIdle ? " now" : " when a send channel is free");
+}
+
+} // namespace
+
 std::optional<LinkMessage> AnswerEngineRequest(Engine &engine, const LinkMessage &request, const QByteArray &runMode)
 {
     const QByteArray &verb = request.first();
@@ -167,9 +188,8 @@ std::optional<LinkMessage> AnswerEngineRequest(Engine &engine, const LinkMessage
     send.paths = args.mid(3);
     const QByteArray count = QByteArray::number(send.paths.size()) + (send.paths.size() == 1 ? " file" : " files");
     const LinkMessage queued{LinkVerb::Ok, "Queued " + count + " for " + send.user + " at priority " +
-                                               QByteArray::number(send.priority) +
-                                               "; Parcelwise is running and sends " +
-                                               (send.paths.size() == 1 ? "it" : "them") + " now.\n"};
+                                               QByteArray::number(send.priority) + "; " +
+                                               WhenSent(engine, send.paths.size() == 1 ? "it" : "them") + ".\n"};
     // A request asked again after its answer was lost was acted on the first time.
     if (once && HandoverDone(engine.Paths().ProgramFolder, request[1]))
         return queued;

@@ -150,6 +150,41 @@ TEST(SendRequestTest, QueueTableKeepsOneLinePerRowInColumns)
     EXPECT_EQ(QueueTable({}, 46000.0), "The queue is empty.\n");
 }
 
+TEST(EngineAnswers, TheAnswerToAddSaysWhenTheFilesGo)
+{
+    ScratchDir dir;
+    dir.write(QStringLiteral("f.bin"), "content");
+    const QByteArray path = Bytes(dir.file(QStringLiteral("f.bin")));
+    struct Case {
+        int sendChannels;
+        bool started;
+        const char *says;
+    };
+    const Case cases[] = {
+        {1, true, "; Parcelwise is running and sends it now.\n"},
+        {1, false, "; Parcelwise is running and sends it once communications start (Communications > Start Communications).\n"},
+        {0, true, "; Parcelwise is running but has no send channel, so it waits (Number of Send Channels in Edit > Preferences, from the next start).\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.says);
+        FakeClock clock;
+        RecordingPrompt prompt;
+        Engine engine(dir.path(), clock, prompt);
+        engine.InitGlobals();
+        engine.Users = Book;
+        engine.Prefs.SendChannels = c.sendChannels;
+        engine.Prefs.ListenPort = FreeLoopbackPort();
+        engine.MainWindowLoad();
+        if (c.started)
+            engine.StartChannels();
+        const std::optional<LinkMessage> added = AnswerEngineRequest(engine, {LinkVerb::Add, "bob", "", "3", path}, "headless");
+        ASSERT_TRUE(added.has_value());
+        ASSERT_EQ(added->size(), 2);
+        EXPECT_TRUE(added->at(1).endsWith(c.says)) << added->at(1).constData();
+        engine.BeginShutdown();
+    }
+}
+
 TEST(EngineAnswers, AddListAndStatus)
 {
     ScratchDir dir;

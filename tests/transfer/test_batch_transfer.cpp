@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QTcpServer>
+#include <array>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
@@ -154,6 +155,24 @@ TEST(BatchTransfer, RefusalsInTheMiddleOfABatchLeaveTheRestDelivered)
 
 namespace {
 
+// The retry of a batch of one.bin, two.bin and three.bin to bob cut in two.bin after `kept` of
+// its bytes: the finished file is already there, the cut one resumes where it stopped, the last
+// comes whole, and every row ends sent.
+void ResendsTheRestWhole(EngineHarness &tx, EngineHarness &rx, int64_t kept, const std::array<QByteArray, 3> &files)
+{
+    tx.clock.advanceSeconds(31 * 60);
+    tx.engine->QueueTick();
+    ASSERT_TRUE(WaitFor([&] { return AllSettled(tx); }));
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(Row(tx, row).status(), "S") << row;
+    EXPECT_TRUE(tx.LogHas("Remote File Already Exists - one.bin sent to bob"));
+    EXPECT_TRUE(tx.LogHas(" starting at " + QByteArray::number(static_cast<qlonglong>(kept)) + " bytes to bob"));
+    ASSERT_TRUE(WaitFor([&] { return rx.LogHas("alice successfully sent three.bin"); }));
+    EXPECT_EQ(ReadWholeFile(rx.Downloads("one.bin")), files[0]);
+    EXPECT_EQ(ReadWholeFile(rx.Downloads("two.bin")), files[1]);
+    EXPECT_EQ(ReadWholeFile(rx.Downloads("three.bin")), files[2]);
+}
+
 // A batch cut in the middle of its second file, then sent again straight to the receiver; the
 // gate counts the bytes on the wire, encrypted or not.
 void CutBatchResumes(EncryptionSetting setting)
@@ -195,17 +214,8 @@ void CutBatchResumes(EncryptionSetting setting)
     // The next attempt, straight to the receiver: the finished file is already there, the cut one
     // resumes where it stopped, the last comes whole.
     tx.engine->Users[0] = MakeUserRecord({"bob", "x", "alice", "pw1", "S", "127.0.0.1", QByteArray::number(rx.port)});
-    tx.clock.advanceSeconds(31 * 60);
-    tx.engine->QueueTick();
-    ASSERT_TRUE(WaitFor([&] { return AllSettled(tx); }));
-    for (int row = 0; row < 3; ++row)
-        EXPECT_EQ(Row(tx, row).status(), "S") << row;
-    EXPECT_TRUE(tx.LogHas("Remote File Already Exists - one.bin sent to bob"));
-    EXPECT_TRUE(tx.LogHas(" starting at " + QByteArray::number(static_cast<qlonglong>(kept)) + " bytes to bob"));
-    ASSERT_TRUE(WaitFor([&] { return rx.LogHas("alice successfully sent three.bin"); }));
+    ResendsTheRestWhole(tx, rx, kept, {one, two, three});
     EXPECT_EQ(rx.engine->Log().ScreenText().count("Connect accepted from"), 2);
-    EXPECT_EQ(ReadWholeFile(rx.Downloads("two.bin")), two);
-    EXPECT_EQ(ReadWholeFile(rx.Downloads("three.bin")), three);
 }
 
 } // namespace
@@ -278,16 +288,6 @@ TEST(BatchTransfer, AFullDiskInTheMiddleOfABatchLeavesEveryFileResumable)
         EXPECT_EQ(ReadWholeFile(rx.Downloads("two.bin")), two.left(kept));
         EXPECT_LE(FileLength(rx.Downloads("three.bin")), 0);
 
-        tx.clock.advanceSeconds(31 * 60);
-        tx.engine->QueueTick();
-        ASSERT_TRUE(WaitFor([&] { return AllSettled(tx); }));
-        for (int row = 0; row < 3; ++row)
-            EXPECT_EQ(Row(tx, row).status(), "S") << row;
-        EXPECT_TRUE(tx.LogHas("Remote File Already Exists - one.bin sent to bob"));
-        EXPECT_TRUE(tx.LogHas(" starting at " + QByteArray::number(static_cast<qlonglong>(kept)) + " bytes to bob"));
-        ASSERT_TRUE(WaitFor([&] { return rx.LogHas("alice successfully sent three.bin"); }));
-        EXPECT_EQ(ReadWholeFile(rx.Downloads("one.bin")), one);
-        EXPECT_EQ(ReadWholeFile(rx.Downloads("two.bin")), two);
-        EXPECT_EQ(ReadWholeFile(rx.Downloads("three.bin")), three);
+        ResendsTheRestWhole(tx, rx, kept, {one, two, three});
     }
 }

@@ -63,7 +63,7 @@ void Engine::NoteAttempt(int slot, QueueRowId row, const QByteArray &user, const
     if (result == OutcomeCode::NoAddress && sc.AddressType == AddressKind::Dynamic) {
         const HttpResponseReader &reader = lookup_.Client(slot).Reader();
         detail.pageProblem = PageProblemWords(lookup_.LastResult(slot).Failure, reader.SocketStatus(), reader.HttpStatus());
-    } else if (sc.Result == OutcomeCode::NoAddress) {
+    } else if (result == OutcomeCode::NoAddress) {
         // A static address ends so only when the users window gives none, or no usable port.
         detail.pageProblem = "the users window gives no IP address or no usable port for this user";
     }

@@ -194,43 +194,27 @@ small_label=$(numfmt --to=si --suffix=B "$small")
 note "Parcelwise benchmark, $cores cores, $(date -u '+%Y-%m-%d %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
 load_start=$(cut -d' ' -f1 /proc/loadavg)
 
-# The copy ceiling: bench_copier, sendfile() on one side and splice() on the other.
+# The ceilings: bench_copier copies with sendfile() on one side and splice() on the other;
+# bench_tls_copier copies over TLS 1.3 with nothing around the cipher but one read and one write
+# per 256 KiB on each side. run_ceiling <copier> <file> sets ceiling_seconds.
 copier=$build/bench/bench_copier
-run_copier() {
-    local file=$1 port out=$scratch/copier.out t0
-    port=$(free_port)
-    rm -f "$out"
-    "$copier" recv "$port" "$out" >/dev/null &
-    local lpid=$!
-    pids+=("$lpid")
-    wait_listening "$port" || { note "bench_copier did not listen"; exit 1; }
-    warm "$file"
-    sync
-    t0=$(now_ns)
-    "$copier" send "$file" "$port" >/dev/null
-    wait "$lpid"
-    copier_seconds=$(seconds_since "$t0")
-    cmp -s "$file" "$out" || { note "bench_copier copy differs"; exit 1; }
-    rm -f "$out"
-}
-# The encrypted ceiling: bench_tls_copier, TLS 1.3 with nothing around the cipher but one read
-# and one write per 256 KiB on each side; run_tls_copier <file> sets tls_copier_seconds.
 tls_copier=$build/bench/bench_tls_copier
-run_tls_copier() {
-    local file=$1 port out=$scratch/tls-copier.out t0
+run_ceiling() {
+    local bin=$1 file=$2 name port out=$scratch/ceiling.out t0
+    name=$(basename "$bin")
     port=$(free_port)
     rm -f "$out"
-    "$tls_copier" recv "$port" "$out" >/dev/null &
+    "$bin" recv "$port" "$out" >/dev/null &
     local lpid=$!
     pids+=("$lpid")
-    wait_listening "$port" || { note "bench_tls_copier did not listen"; exit 1; }
+    wait_listening "$port" || { note "$name did not listen"; exit 1; }
     warm "$file"
     sync
     t0=$(now_ns)
-    "$tls_copier" send "$file" "$port" >/dev/null || { note "bench_tls_copier send failed"; exit 1; }
-    wait "$lpid" || { note "bench_tls_copier recv failed"; exit 1; }
-    tls_copier_seconds=$(seconds_since "$t0")
-    cmp -s "$file" "$out" || { note "bench_tls_copier copy differs"; exit 1; }
+    "$bin" send "$file" "$port" >/dev/null || { note "$name send failed"; exit 1; }
+    wait "$lpid" || { note "$name recv failed"; exit 1; }
+    ceiling_seconds=$(seconds_since "$t0")
+    cmp -s "$file" "$out" || { note "$name copy differs"; exit 1; }
     rm -f "$out"
 }
 
@@ -276,7 +260,7 @@ for run in $(seq "$runs"); do
     entxcpu+=("$(field cpu_s "$scratch/tx.out")")
     enlate99+=("$(field late_p99_ms "$scratch/tx.out")")
     [[ -n $enrss_big ]] || enrss_big=$(field peak_rss_kb "$scratch/rx.out")
-    if [[ -x $tls_copier ]]; then run_tls_copier "$bigfile"; tc+=("$(mbps "$big" "$tls_copier_seconds")"); fi
+    if [[ -x $tls_copier ]]; then run_ceiling "$tls_copier" "$bigfile"; tc+=("$(mbps "$big" "$ceiling_seconds")"); fi
     if [[ -n $old_peer ]]; then
         peer_bin=$old_peer run_parcelwise -- "$bigfile"
         cmp -s "$bigfile" "$(received big.bin)" || { note "received file (old) differs"; exit 1; }
@@ -301,7 +285,7 @@ for run in $(seq "$runs"); do
     sm+=("$(mbps "$big" "$socat_seconds")")
     smrxcpu+=("$socat_rx_cpu")
     smtxcpu+=("$socat_tx_cpu")
-    if [[ -x $copier ]]; then run_copier "$bigfile"; cp+=("$(mbps "$big" "$copier_seconds")"); fi
+    if [[ -x $copier ]]; then run_ceiling "$copier" "$bigfile"; cp+=("$(mbps "$big" "$ceiling_seconds")"); fi
     run_rsync "$bigfile"
     rs+=("$(mbps "$big" "$rsync_seconds")")
     note "run $run: parcelwise ${pw[-1]} MB/s (timer late p99 ${late99[-1]} ms, max ${latemax[-1]} ms), encrypted ${en[-1]} MB/s (TLS copier ${tc[*]:+${tc[-1]}} MB/s), old ${old[*]:+${old[-1]}} MB/s, socat ${so[-1]} MB/s (64 KiB blocks ${sb[-1]}), rsync ${rs[-1]} MB/s"
